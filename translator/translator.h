@@ -8,4 +8,5 @@
 // Translates text[0, length) in place and returns the length of the result,
 // which then stands in text[0, result). Every replacement is shorter than
 // its token, so the result never needs more room than the message had.
+// Bytes from text[result] on are left in an unspecified state.
 std::size_t TranslateText(char* text, std::size_t length) noexcept;

@@ -1,0 +1,61 @@
+#include "translator/token.h"
+#include "translator/translator.h"
+
+#include <cstring>
+
+namespace {
+
+// The comma, the digits and every byte from "A" to "z", which takes in the six
+// characters between the two alphabets.
+constexpr bool IsTokenChar(char c) {
+    return c == ',' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'z');
+}
+
+// Moves text[from, to) to the end of the finished part, text[0, done).
+void Keep(char* text, std::size_t& done, std::size_t from, std::size_t to) noexcept {
+    if (done != from) {
+        std::memmove(text + done, text + from, to - from);
+    }
+    done += to - from;
+}
+
+} // namespace
+
+// One pass over one buffer. text[0, done) is finished and is never looked at
+// again; text[next, length) is still to be scanned; the gap between them is
+// the room that earlier replacements gave back. A token is evaluated in place
+// and its bytes are then moved so that they end where the token ended: the
+// replacement and the text after it form one stretch again, and the scan
+// resumes at the replacement's first byte. Every replacement is shorter than
+// its token, so each step either finishes bytes or shortens the text, and the
+// work stays linear in the message apart from evaluating the tokens that
+// replacements themselves form.
+std::size_t TranslateText(char* text, std::size_t length) noexcept {
+    std::size_t done = 0;
+    std::size_t next = 0;
+    while (next < length) {
+        const void* found = std::memchr(text + next, '<', length - next);
+        const std::size_t open =
+            found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text)
+                             : length;
+        Keep(text, done, next, open);
+        if (open == length) {
+            break;
+        }
+        std::size_t close = open + 1;
+        while (close < length && IsTokenChar(text[close])) {
+            ++close;
+        }
+        if (close == open + 1 || close == length || text[close] != '>') {
+            // No token begins at this "<", and none can begin inside the run
+            // after it, which holds no "<": both stay as they are.
+            Keep(text, done, open, close);
+            next = close;
+            continue;
+        }
+        const std::size_t size = EvaluateToken(text + open + 1, close - open - 1, text + open);
+        next = close + 1 - size;
+        std::memmove(text + next, text + open, size);
+    }
+    return done;
+}

@@ -1,0 +1,40 @@
+// Helpers shared by the translator tests.
+#pragma once
+
+#include "translator/translator.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A message and the bytes it must give, written as upper-case hex pairs
+// separated by single spaces ("" for no bytes).
+struct MessageCase {
+    std::string_view text;
+    std::string_view hex;
+};
+
+inline std::string Hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char byte : bytes) {
+        if (!hex.empty()) {
+            hex += ' ';
+        }
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    return hex;
+}
+
+// Translates a copy held in a buffer of exactly the message's size, so that
+// the sanitizer sees any access past its end.
+inline std::string Translate(std::string_view text) {
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.shrink_to_fit();
+    return std::string(buffer.data(), TranslateText(buffer.data(), buffer.size()));
+}
+
+inline std::string TranslateHex(std::string_view text) {
+    return Hex(Translate(text));
+}

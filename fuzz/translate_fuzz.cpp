@@ -1,0 +1,24 @@
+// Feeds arbitrary bytes to the in-place scanner and to the literal rebuild
+// loop and stops at the first message on which they differ.
+#include "tests/translator/naive_translate.h"
+#include "translator/translator.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Exactly the message's size, so that any access past it is caught.
+    const std::unique_ptr<char[]> buffer(new char[size]);
+    if (size != 0) {
+        std::memcpy(buffer.get(), data, size);
+    }
+    const std::size_t translated = TranslateText(buffer.get(), size);
+    const std::string expected = naive::Translate(std::string(reinterpret_cast<const char*>(data), size));
+    if (translated > size || std::string(buffer.get(), translated) != expected) {
+        std::abort();
+    }
+    return 0;
+}

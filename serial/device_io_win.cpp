@@ -1,0 +1,84 @@
+#include "serial/device_io.h"
+
+#include "serial/device_calls.h"
+#include "serial/spin_lock.h"
+
+namespace {
+
+// The one way of calling the device: `call` gets the table in use and
+// returns what the function reported. The call failed when it left a
+// last-error code, or when it reported failure without one (a driver that
+// does so would otherwise have a state read that never happened written back).
+template <typename Call> bool CallDevice(Call&& call) noexcept {
+    SpinGuard guard(DeviceCallLock);
+    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetLastError(0);
+    const bool reported = call(Device());
+    const DWORD error = GetLastError();
+    SetErrorMode(previousMode);
+    return reported && error == 0;
+}
+
+} // namespace
+
+HANDLE OpenDevice(const wchar_t* name) noexcept {
+    static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "a 32-bit record");
+    // Inheritable, as the handle has always been; callers may rely on it.
+    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE device = INVALID_HANDLE_VALUE;
+    CallDevice([&](const DeviceCalls& calls) {
+        device = calls.createFile(name, GENERIC_READ | GENERIC_WRITE, 0, &security, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        return true;
+    });
+    return device;
+}
+
+DWORD DeviceFileType(HANDLE device) noexcept {
+    DWORD type = FILE_TYPE_UNKNOWN;
+    CallDevice([&](const DeviceCalls& calls) {
+        type = calls.getFileType(device);
+        return true;
+    });
+    return type;
+}
+
+bool ReadLineState(HANDLE device, DCB& state) noexcept {
+    state = DCB{};
+    state.DCBlength = sizeof(DCB);
+    return CallDevice(
+        [&](const DeviceCalls& calls) { return calls.getCommState(device, &state) != FALSE; });
+}
+
+void WriteLineState(HANDLE device, DCB& state) noexcept {
+    CallDevice(
+        [&](const DeviceCalls& calls) { return calls.setCommState(device, &state) != FALSE; });
+}
+
+bool ReadDeviceProperties(HANDLE device, COMMPROP& properties) noexcept {
+    properties = COMMPROP{};
+    return CallDevice([&](const DeviceCalls& calls) {
+        return calls.getCommProperties(device, &properties) != FALSE;
+    });
+}
+
+void SetDeviceQueues(HANDLE device, DWORD inputSize, DWORD outputSize) noexcept {
+    CallDevice([&](const DeviceCalls& calls) {
+        return calls.setupComm(device, inputSize, outputSize) != FALSE;
+    });
+}
+
+void WriteDevice(HANDLE device, const char* bytes, DWORD count) noexcept {
+    DWORD written = 0;
+    CallDevice([&](const DeviceCalls& calls) {
+        return calls.writeFile(device, bytes, count, &written, nullptr) != FALSE;
+    });
+}
+
+void CloseDevice(HANDLE device) noexcept {
+    CallDevice([&](const DeviceCalls& calls) { return calls.closeHandle(device) != FALSE; });
+}
+
+void ClearDeviceBreak(HANDLE device) noexcept {
+    Device().escapeCommFunction(device, CLRBREAK);
+}

@@ -1,0 +1,81 @@
+#include "serial/line_settings.h"
+
+#include "serial/device_io.h"
+
+#include <iterator>
+
+namespace {
+
+enum class SettingKind { LineState, InputQueue, OutputQueue };
+
+struct LineSetting {
+    SettingKind kind;
+    // For a LineState setting: the members it changes.
+    void (*change)(DCB& state, DWORD baudRate);
+};
+
+constexpr LineSetting State(void (*change)(DCB&, DWORD)) {
+    return {SettingKind::LineState, change};
+}
+
+constinit const LineSetting kLineSettings[] = {
+    State([](DCB& s, DWORD baudRate) { s.BaudRate = baudRate; }),
+    State([](DCB& s, DWORD) {
+        s.ByteSize = 8;
+        s.StopBits = ONESTOPBIT;
+        s.Parity = NOPARITY;
+        s.fParity = FALSE;
+    }),
+    State([](DCB& s, DWORD) { s.fOutxCtsFlow = FALSE; }),
+    State([](DCB& s, DWORD) { s.fOutxDsrFlow = FALSE; }),
+    State([](DCB& s, DWORD) { s.fDsrSensitivity = FALSE; }),
+    // DTR handshake off, then DTR line off: two settings with one value.
+    State([](DCB& s, DWORD) { s.fDtrControl = DTR_CONTROL_DISABLE; }),
+    State([](DCB& s, DWORD) { s.fDtrControl = DTR_CONTROL_DISABLE; }),
+    State([](DCB& s, DWORD) { s.fNull = FALSE; }),
+    State([](DCB& s, DWORD) { s.fParity = FALSE; }),
+    State([](DCB& s, DWORD) { s.fErrorChar = FALSE; }),
+    State([](DCB& s, DWORD) { s.Parity = NOPARITY; }),
+    State([](DCB& s, DWORD) { s.fRtsControl = RTS_CONTROL_DISABLE; }),
+    {SettingKind::InputQueue, nullptr},
+    State([](DCB& s, DWORD) { s.StopBits = ONESTOPBIT; }),
+    {SettingKind::OutputQueue, nullptr},
+    State([](DCB& s, DWORD) {
+        s.fInX = FALSE;
+        s.fTXContinueOnXoff = FALSE;
+    }),
+    State([](DCB& s, DWORD) {
+        s.fOutX = FALSE;
+        s.fTXContinueOnXoff = FALSE;
+    }),
+};
+static_assert(std::size(kLineSettings) == 17);
+
+void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baudRate) noexcept {
+    if (setting.kind == SettingKind::LineState) {
+        DCB state;
+        if (ReadLineState(device, state)) {
+            setting.change(state, baudRate);
+            WriteLineState(device, state);
+        }
+        return;
+    }
+    // Each queue setting asks for 1024 bytes on its own side and repeats the
+    // size the driver reports for the other side.
+    COMMPROP properties;
+    if (ReadDeviceProperties(device, properties)) {
+        if (setting.kind == SettingKind::InputQueue) {
+            SetDeviceQueues(device, kQueueSize, properties.dwCurrentTxQueue);
+        } else {
+            SetDeviceQueues(device, properties.dwCurrentRxQueue, kQueueSize);
+        }
+    }
+}
+
+} // namespace
+
+void ApplyLineSettings(HANDLE device, DWORD baudRate) noexcept {
+    for (const LineSetting& setting : kLineSettings) {
+        ApplyLineSetting(device, setting, baudRate);
+    }
+}

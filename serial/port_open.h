@@ -1,0 +1,12 @@
+// Opening a serial device into the port slot, and closing the port in it.
+#pragma once
+
+#include <cstdint>
+
+// 1 when COM<port> is open at `baudRate` and in the slot, 0 when the call was
+// refused or the device did not open. Every call moves the slot to a freshly
+// drawn number; a port already in the slot stays open and out of reach.
+std::int32_t OpenPort(std::int32_t port, std::int32_t baudRate) noexcept;
+
+// Closes the port in the slot, if there is one. Always 1.
+std::int32_t ClosePort() noexcept;

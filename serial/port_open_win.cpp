@@ -1,0 +1,76 @@
+#include "serial/port_open.h"
+
+#include "serial/device_io.h"
+#include "serial/line_settings.h"
+#include "serial/port_table.h"
+#include "serial/spin_lock.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr std::int32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
+
+// "COM7"; from 10 on the name needs the device namespace prefix: "\\.\COM12".
+struct DeviceName {
+    wchar_t text[16];
+};
+
+DeviceName MakeDeviceName(std::int32_t port) noexcept {
+    DeviceName name{};
+    wchar_t* out = name.text;
+    if (port >= 10) {
+        for (wchar_t c : {L'\\', L'\\', L'.', L'\\'}) {
+            *out++ = c;
+        }
+    }
+    for (wchar_t c : {L'C', L'O', L'M'}) {
+        *out++ = c;
+    }
+    if (port >= 10) {
+        *out++ = static_cast<wchar_t>(L'0' + port / 10);
+    }
+    *out = static_cast<wchar_t>(L'0' + port % 10);
+    return name;
+}
+
+// The checks and the open itself, under the open lock until the new table
+// entry is complete. The entry's handle, or nullptr.
+HANDLE OpenIntoTable(std::int32_t number, std::int32_t port, std::int32_t baudRate) noexcept {
+    SpinGuard open(OpenLock);
+    if (port < 1 || port > 99) {
+        return nullptr;
+    }
+    const DeviceName name = MakeDeviceName(port);
+    if (std::find(std::begin(kBaudRates), std::end(kBaudRates), baudRate) == std::end(kBaudRates)) {
+        return nullptr;
+    }
+    PortHandle device{OpenDevice(name.text)};
+    if (!device || DeviceFileType(device.Get()) == FILE_TYPE_DISK) {
+        return nullptr;
+    }
+    return AddPort(number, std::move(device));
+}
+
+} // namespace
+
+std::int32_t OpenPort(std::int32_t port, std::int32_t baudRate) noexcept {
+    const std::int32_t number = DrawPortNumber();
+    PortSlot.store(number);
+    if (number == 0) {
+        return 0;
+    }
+    HANDLE device = OpenIntoTable(number, port, baudRate);
+    if (device == nullptr) {
+        return 0;
+    }
+    ClearDeviceBreak(device);
+    ApplyLineSettings(device, static_cast<DWORD>(baudRate));
+    return 1;
+}
+
+std::int32_t ClosePort() noexcept {
+    TakePort(PortSlot.load()).Reset();
+    return 1;
+}

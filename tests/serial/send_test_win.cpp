@@ -1,0 +1,229 @@
+// The send operations: what reaches the port in one write, what becomes of
+// the caller's string, and the version text.
+#include "fake_device.h"
+
+#include "serial/port_table.h"
+#include "serial/version.h"
+#include "serial/wendle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+BSTR Bytes(const std::string& text) {
+    return SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+std::string Text(BSTR text) {
+    return std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text));
+}
+
+std::vector<std::string> Writes(const FakeDevice& fake) {
+    std::vector<std::string> writes;
+    for (const DeviceCall& call : fake.CallsOf(CallKind::WriteFile)) {
+        EXPECT_TRUE(call.hasWrittenCount);
+        EXPECT_FALSE(call.hasOverlapped);
+        writes.push_back(call.bytes);
+    }
+    return writes;
+}
+
+using namespace std::string_literals;
+
+struct OpenPort {
+    FakeDevice fake;
+    OpenPort(FakeDriver driver = {}) : fake(std::move(driver)) {
+        EXPECT_EQ(SER_OPEN(1, 9600), 1);
+        fake.ForgetCalls();
+    }
+};
+
+TEST(SerSend, TranslatesIntoTheCallersVariableAndWritesOnce) {
+    const struct {
+        std::string text;
+        std::string translated;
+    } cases[] = {
+        {"A<13>", "A\r"},
+        {"<CLS>Hi<13>", "\x0C"
+                        "Hi\r"},
+        {"A\0B<66>"s, "A\0BB"s},
+        {"no tokens", "no tokens"},
+        {"", ""},
+        {"\xFF<255>\x80", "\xFF\xFF\x80"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        OpenPort port;
+        BSTR variable = Bytes(c.text);
+        const BSTR before = variable;
+        SER_SEND(&variable);
+        EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.translated});
+        ASSERT_NE(variable, nullptr);
+        EXPECT_NE(variable, before) << "a new string replaces the caller's";
+        EXPECT_EQ(Text(variable), c.translated);
+        EXPECT_EQ(reinterpret_cast<const char*>(variable)[c.translated.size()], '\0');
+        SysFreeString(variable);
+    }
+}
+
+TEST(SerSend, SecondSendTranslatesTheTranslationAgain) {
+    OpenPort port;
+    BSTR variable = Bytes("<<49>3>");
+    SER_SEND(&variable);
+    EXPECT_EQ(Text(variable), "<13>");
+    SER_SEND(&variable);
+    EXPECT_EQ(Text(variable), "\r");
+    EXPECT_EQ(Writes(port.fake), (std::vector<std::string>{"<13>", "\r"}));
+    SysFreeString(variable);
+}
+
+TEST(SerSend, NullStringBecomesAnEmptyStringAndWritesNothing) {
+    OpenPort port;
+    BSTR variable = nullptr;
+    SER_SEND(&variable);
+    EXPECT_EQ(Writes(port.fake), std::vector<std::string>{""});
+    EXPECT_EQ(SysStringByteLen(variable), 0u);
+    SysFreeString(variable);
+}
+
+TEST(SerRawSend, WritesTheBytesAsTheyStandAndLeavesTheVariable) {
+    const std::string cases[] = {"A<13>", "\0\0<0>"s, "", std::string(5000, 'x')};
+    for (const std::string& text : cases) {
+        OpenPort port;
+        BSTR variable = Bytes(text);
+        const BSTR before = variable;
+        SER_RAWSEND(&variable);
+        EXPECT_EQ(Writes(port.fake), std::vector<std::string>{text});
+        EXPECT_EQ(variable, before);
+        EXPECT_EQ(Text(variable), text);
+        SysFreeString(variable);
+    }
+    OpenPort port;
+    BSTR null = nullptr;
+    SER_RAWSEND(&null);
+    EXPECT_EQ(Writes(port.fake), std::vector<std::string>{""}) << "null: a write of nothing";
+    EXPECT_EQ(null, nullptr);
+}
+
+TEST(SerSendByValue, TranslatesOrNotAndWritesOnce) {
+    const struct {
+        std::string text;
+        std::string translated;
+    } cases[] = {
+        {"A<13>", "A\r"},
+        {"<60>12>", "\x0C"},
+        {"a<>b", "a<>b"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        {
+            OpenPort port;
+            SER_SEND_BV(Bytes(c.text));
+            EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.translated});
+        }
+        {
+            OpenPort port;
+            SER_RAWSEND_BV(Bytes(c.text));
+            EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.text});
+        }
+    }
+    OpenPort port;
+    SER_SEND_BV(nullptr);
+    SER_RAWSEND_BV(nullptr);
+    EXPECT_EQ(Writes(port.fake), (std::vector<std::string>{"", ""}));
+}
+
+TEST(Send, NoPortInTheSlotWritesNothingButStillTranslates) {
+    FakeDevice fake;
+    const struct {
+        const char* what;
+        void (*before)();
+    } cases[] = {
+        {"after a close",
+         [] {
+             SER_OPEN(1, 9600);
+             SER_CLOSE();
+         }},
+        {"after a refused open", [] { SER_OPEN(0, 9600); }},
+        {"after a failed open",
+         [] {
+             FakeDevice::Active().Driver().faults = {
+                 {CallKind::CreateFile, 2, ERROR_FILE_NOT_FOUND, FALSE}};
+             SER_OPEN(1, 9600);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        fake.ForgetCalls();
+        BSTR variable = Bytes("A<13>");
+        SER_SEND(&variable);
+        EXPECT_EQ(Text(variable), "A\r");
+        SER_RAWSEND(&variable);
+        SER_SEND_BV(Bytes("x<13>"));
+        SER_RAWSEND_BV(Bytes("x"));
+        EXPECT_TRUE(fake.Calls().empty());
+        SysFreeString(variable);
+    }
+}
+
+TEST(Send, NullVariableAddressDoesNothing) {
+    OpenPort port;
+    SER_SEND(nullptr);
+    SER_RAWSEND(nullptr);
+    EXPECT_TRUE(port.fake.Calls().empty());
+}
+
+TEST(Send, FailedOrShortWriteIsNotRetried) {
+    const struct {
+        const char* what;
+        FakeDriver driver;
+    } cases[] = {
+        {"failed", {.faults = {{CallKind::WriteFile, 1, ERROR_GEN_FAILURE, FALSE}}}},
+        {"short", {.writeLimit = 2}},
+        {"nothing taken", {.writeLimit = 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpenPort port(c.driver);
+        BSTR variable = Bytes("Hello");
+        SER_RAWSEND(&variable);
+        EXPECT_EQ(Writes(port.fake), std::vector<std::string>{"Hello"});
+        SysFreeString(variable);
+    }
+}
+
+// A string whose count says more than memory can hold: the scratch copy
+// cannot be had, so the caller's variable stays as it is and nothing goes
+// out. The count is all that is read.
+TEST(SerSend, OutOfMemoryLeavesTheVariableAndWritesNothing) {
+    OpenPort port;
+    alignas(4) unsigned char storage[16] = {};
+    const std::uint32_t count = 0xFFFFFFF0u;
+    std::memcpy(storage, &count, sizeof count);
+    std::memcpy(storage + 4, "A<13>", 5);
+    BSTR huge = reinterpret_cast<BSTR>(storage + 4);
+    BSTR variable = huge;
+    SER_SEND(&variable);
+    EXPECT_EQ(variable, huge);
+    EXPECT_EQ(std::memcmp(storage + 4, "A<13>", 5), 0);
+    EXPECT_TRUE(port.fake.Calls().empty());
+}
+
+TEST(SerVersinfo, ReturnsTheVersionTextAsANewByteString) {
+    BSTR first = SER_VERSINFO();
+    BSTR second = SER_VERSINFO();
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(first, second) << "each caller owns its own string";
+    EXPECT_EQ(Text(first), "v1.3, 22 Oct 2012, "s + kMakerAddress);
+    EXPECT_EQ(Text(second), Text(first));
+    SysFreeString(first);
+    SysFreeString(second);
+}
+
+} // namespace

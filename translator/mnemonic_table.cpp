@@ -197,9 +197,36 @@ constexpr bool NamesAreUnique() {
     return true;
 }
 
-static_assert(CountNames() == 116);
+constexpr std::size_t kNameCount = 116;
+static_assert(CountNames() == kNameCount);
 static_assert(RowsAreSound());
 static_assert(NamesAreUnique());
+
+// Every name as row * 2 + position in the row, grouped by length and in
+// search order within each length, built by the compiler. Only names of the
+// right length are compared; since names are unique, the one found is the one
+// the ordered search over the whole table would find.
+struct NamesByLength {
+    unsigned char names[kNameCount];
+    unsigned char first[kLongestMnemonic + 2]; // names of length n: [first[n], first[n + 1])
+};
+
+constexpr NamesByLength IndexByLength() {
+    NamesByLength index{};
+    std::size_t at = 0;
+    for (std::size_t length = 0; length <= kLongestMnemonic; ++length) {
+        index.first[length] = static_cast<unsigned char>(at);
+        for (std::size_t i = 0; i < kMnemonicRowCount * 2; ++i) {
+            if (MnemonicTable[i / 2].names[i % 2].size() == length && length != 0) {
+                index.names[at++] = static_cast<unsigned char>(i);
+            }
+        }
+    }
+    index.first[kLongestMnemonic + 1] = static_cast<unsigned char>(at);
+    return index;
+}
+
+constexpr NamesByLength kByLength = IndexByLength();
 
 } // namespace
 
@@ -207,8 +234,9 @@ const MnemonicRow* FindMnemonic(std::string_view name) noexcept {
     if (name.empty() || name.size() > kLongestMnemonic) {
         return nullptr;
     }
-    for (const MnemonicRow& row : MnemonicTable) {
-        if (row.names[0] == name || row.names[1] == name) {
+    for (std::size_t i = kByLength.first[name.size()]; i < kByLength.first[name.size() + 1]; ++i) {
+        const MnemonicRow& row = MnemonicTable[kByLength.names[i] / 2];
+        if (row.names[kByLength.names[i] % 2] == name) {
             return &row;
         }
     }

@@ -19,6 +19,24 @@ void Keep(char* text, std::size_t& done, std::size_t from, std::size_t to) noexc
     done += to - from;
 }
 
+// The next "<" at or after `from`, or `length`. Between tokens the distance
+// is mostly short, where a loop beats a call; longer text goes to memchr.
+std::size_t FindOpen(const char* text, std::size_t from, std::size_t length) noexcept {
+    constexpr std::size_t kNear = 16;
+    for (const std::size_t near = length - from < kNear ? length : from + kNear; from < near;
+         ++from) {
+        if (text[from] == '<') {
+            return from;
+        }
+    }
+    if (from == length) {
+        return length;
+    }
+    const void* found = std::memchr(text + from, '<', length - from);
+    return found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text)
+                            : length;
+}
+
 } // namespace
 
 // One pass over one buffer. text[0, done) is finished and is never looked at
@@ -34,10 +52,7 @@ std::size_t TranslateText(char* text, std::size_t length) noexcept {
     std::size_t done = 0;
     std::size_t next = 0;
     while (next < length) {
-        const void* found = std::memchr(text + next, '<', length - next);
-        const std::size_t open =
-            found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text)
-                             : length;
+        const std::size_t open = FindOpen(text, next, length);
         Keep(text, done, next, open);
         if (open == length) {
             break;
@@ -54,8 +69,15 @@ std::size_t TranslateText(char* text, std::size_t length) noexcept {
             continue;
         }
         const std::size_t size = EvaluateToken(text + open + 1, close - open - 1, text + open);
-        next = close + 1 - size;
-        std::memmove(text + next, text + open, size);
+        if (FindOpen(text, open, open + size) == open + size) {
+            // A replacement without "<" starts no token when it is scanned
+            // again: it is finished as it stands.
+            Keep(text, done, open, open + size);
+            next = close + 1;
+        } else {
+            next = close + 1 - size;
+            std::memmove(text + next, text + open, size);
+        }
     }
     return done;
 }

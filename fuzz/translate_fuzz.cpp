@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(buffer.get(), data, size);
     }
     const std::size_t translated = TranslateText(buffer.get(), size);
-    const std::string expected = naive::Translate(std::string(reinterpret_cast<const char*>(data), size));
+    const std::string expected =
+        naive::Translate(std::string(reinterpret_cast<const char*>(data), size));
     if (translated > size || std::string(buffer.get(), translated) != expected) {
         std::abort();
     }

@@ -90,4 +90,27 @@ TEST(Differential, InPlaceScanMatchesTheLiteralRebuildLoop) {
     EXPECT_GT(with_tokens, 2500);
 }
 
+// A token whose bytes are the text of another token, k levels deep: every
+// level is a replacement that is scanned again where it stands.
+std::string Nest(const std::string& text) {
+    std::string token = "<";
+    for (unsigned char c : text) {
+        token += std::to_string(c) + ",";
+    }
+    token.back() = '>';
+    return token;
+}
+
+TEST(Differential, NestedTokensUnfoldLevelByLevel) {
+    std::string message = "a<\\payload\\,0x3C>b";
+    const std::string innermost = Translate(message);
+    ASSERT_EQ(innermost, "aPAYLOAD<b");
+    for (int depth = 1; depth <= 5; ++depth) {
+        message = Nest(message);
+        EXPECT_EQ(Translate(message), innermost) << "depth " << depth;
+        EXPECT_EQ(naive::Translate(message), innermost) << "depth " << depth;
+        EXPECT_EQ(Translate("<" + message), "<" + innermost) << "depth " << depth;
+    }
+}
+
 } // namespace

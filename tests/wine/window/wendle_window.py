@@ -1,0 +1,134 @@
+"""Runs Wendlev14.EXE under Wine and works its window from outside through
+the probe program; shared by the window test scripts."""
+
+import json
+import os
+import re
+import unittest
+
+import winelab
+
+WENDLE = winelab.build_path("app", "Wendlev14.EXE")
+PROBE = winelab.build_path("tests", "wine", "window", "wendle_window_probe.exe")
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))))
+
+WM_CLOSE = 0x0010
+WM_SYSCOMMAND = 0x0112
+SC_CLOSE = 0xF060
+
+SEND = 1
+PORT_NUMBER = 1012
+PORT_UPDOWN = 1013
+MESSAGE = 175
+CLEAR_AFTER_SEND = 180
+# Baud-rate choice identifiers by rate.
+BAUD_CHOICES = {38400: 135, 19200: 140, 9600: 115, 4800: 120, 2400: 125, 1200: 130}
+
+
+def maker_address():
+    with open(os.path.join(SOURCE_DIR, "serial", "version.h"), encoding="utf-8") as header:
+        return re.search(r'kMakerAddress\[\]\s*=\s*"([^"]*)"', header.read()).group(1)
+
+
+class Wendle:
+    """One Wine prefix, and in it at most one running Wendle at a time."""
+
+    def __init__(self, name="window", windows_version=None):
+        self.display = winelab.ensure_display()
+        self.prefix = winelab.WinePrefix(winelab.build_path("wine", name, "prefix"),
+                                         windows_version=windows_version)
+        self.process = None
+
+    def probe(self, *commands):
+        """Runs probe commands (tuples) in one probe process; one dict each."""
+        argv = []
+        for command in commands:
+            argv += [str(part) for part in command] + [";"]
+        _, text = self.prefix.run(PROBE, *argv, timeout=60)
+        results = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
+        if len(results) != len(commands):
+            raise AssertionError(f"probe {commands!r} answered {text!r}")
+        return results
+
+    def ask(self, *command):
+        return self.probe(command)[0]
+
+    def start(self, *args):
+        self.process = self.prefix.start(WENDLE, *args)
+        found = self.ask("find", 20000)
+        if not found["found"]:
+            raise AssertionError("the Wendle window did not appear")
+        return found
+
+    def state(self):
+        return self.ask("state")
+
+    def set_text(self, control, text):
+        self.ask("settext", control, text)
+
+    def wait_exit(self, timeout=20):
+        return self.process.wait(timeout=timeout)
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def close(self):
+        """Ends a running Wendle through its close command; the exit code."""
+        if not self.running():
+            return None
+        self.ask("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
+        return self.wait_exit()
+
+    def shutdown(self):
+        if self.running():
+            try:
+                self.close()
+            except Exception:
+                self.process.kill()
+        self.prefix.stop()
+        if self.display is not None:
+            self.display.kill()
+            self.display.wait()
+
+
+class WendleTestCase(unittest.TestCase):
+    """Starts one Wendle for the whole class with serial lines on COM1-COM3."""
+
+    args = ()
+    wendle = None
+    lines = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wendle = Wendle()
+        cls.lines = {}
+        for number in (1, 2, 3):
+            cls.lines[number] = winelab.PtyLine()
+            cls.wendle.prefix.link_com(number, cls.lines[number].device)
+        cls.wendle.start(*cls.args)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wendle.shutdown()
+        for line in cls.lines.values():
+            line.close()
+
+    def setUp(self):
+        for line in self.lines.values():
+            line.drain()
+
+    def received(self, number=1, expect=None):
+        return self.lines[number].read(idle=0.3, limit=5.0, expect=expect)
+
+    def assert_silent_lines(self):
+        # A click is sent, not posted: any write is over when the probe returns.
+        for number, line in self.lines.items():
+            self.assertEqual(line.read(idle=0.15, limit=1.0), b"", f"COM{number} got bytes")
+
+    def reset_window(self, port="1", rate=9600, message="", clear_after_send=False):
+        """Sets the controls that the Send command reads; the window's state."""
+        return self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
+                                 ("click", BAUD_CHOICES[rate]),
+                                 ("setcheck", CLEAR_AFTER_SEND, int(clear_after_send)),
+                                 ("state",))[-1]

@@ -2,13 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace {
-
-std::string Token(const std::string& inside) {
-    return "<" + inside + ">";
-}
 
 TEST(DecimalItems, WrapModulo256) {
     constexpr MessageCase kCases[] = {
@@ -18,9 +12,7 @@ TEST(DecimalItems, WrapModulo256) {
         {"65535", "FF"}, {"4294967296", "00"},
         {"00000", "00"}, {"0000000000000000000000000000013", "0D"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(Token(std::string(c.text))), c.hex) << c.text;
-    }
+    ExpectTranslations(kCases, "<", ">");
 }
 
 // A value whose low 32 bits are all ones gives no byte, whatever lies above
@@ -36,9 +28,7 @@ TEST(DecimalItems, LowThirtyTwoBitsAllOnesGiveNothing) {
         {"0004294967295", ""},
         {"4294967295,65", "41"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(Token(std::string(c.text))), c.hex) << c.text;
-    }
+    ExpectTranslations(kCases, "<", ">");
 }
 
 // Eighteen significant digits are exact; every further digit counts as a
@@ -60,18 +50,14 @@ TEST(DecimalItems, EighteenSignificantDigits) {
         {"0000000000000000000000001", "01"},
         {"18446744073709551615", "00"}, // 2^64 - 1: past 2^63
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(Token(std::string(c.text))), c.hex) << c.text;
-    }
+    ExpectTranslations(kCases, "<", ">");
 }
 
 TEST(DecimalItems, EmptyItemsGiveZero) {
     constexpr MessageCase kCases[] = {
         {",", "00 00"}, {",,", "00 00 00"}, {"7,", "07 00"}, {",7", "00 07"}, {"1,,2", "01 00 02"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(Token(std::string(c.text))), c.hex) << c.text;
-    }
+    ExpectTranslations(kCases, "<", ">");
 }
 
 // The underscore form applies the same rule to 64 + N.
@@ -96,9 +82,7 @@ TEST(UnderscoreForm, SixtyFourPlusN) {
         {"_5A", ""},
         {"_5,65", "45 41"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(Token(std::string(c.text))), c.hex) << c.text;
-    }
+    ExpectTranslations(kCases, "<", ">");
 }
 
 TEST(HexadecimalForm, LastTwoCharactersInAnyCase) {
@@ -108,9 +92,7 @@ TEST(HexadecimalForm, LastTwoCharactersInAnyCase) {
         {"0XX7", "07"},  {"0x1234", "34"}, {"0xG1", "00"},     {"0x1G", "01"},
         {"0x100", "00"}, {"0x1X", "01"},   {"0xABCDEF", "EF"}, {"0x3C", "3C"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(Token(std::string(c.text))), c.hex) << c.text;
-    }
+    ExpectTranslations(kCases, "<", ">");
 }
 
 } // namespace

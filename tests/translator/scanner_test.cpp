@@ -6,9 +6,7 @@
 namespace {
 
 TEST(Scanner, DocumentedMessages) {
-    for (const MessageCase& c : kScannerCases) {
-        EXPECT_EQ(TranslateHex(c.text), c.hex) << "message: " << Hex(c.text);
-    }
+    ExpectTranslations(kScannerCases);
 }
 
 // "<1" + b + ">" is a token exactly when b is a token character; a token of
@@ -65,9 +63,7 @@ TEST(Scanner, ReplacementsAreRescannedFromTheirFirstByte) {
         // replacement could have closed them.
         {"<60>A<62>", "3C 41 3E"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(c.text), c.hex) << "message: " << c.text;
-    }
+    ExpectTranslations(kCases);
 }
 
 TEST(Scanner, WorksInTheCallersBuffer) {

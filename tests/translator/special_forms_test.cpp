@@ -11,9 +11,7 @@
 namespace {
 
 TEST(TokenEvaluation, DocumentedTokens) {
-    for (const MessageCase& c : kTokenCases) {
-        EXPECT_EQ(TranslateHex(c.text), c.hex) << "token: " << c.text;
-    }
+    ExpectTranslations(kTokenCases);
 }
 
 // A single character from "@" to "_" gives its code minus 64; the letters in
@@ -43,9 +41,7 @@ TEST(BackslashForm, LiteralUpperCasedText) {
         {"<\\CLS>", "43 4C 53"},
         {"<\\65,\\66>", "36 35 36 36"},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(c.text), c.hex) << "token: " << c.text;
-    }
+    ExpectTranslations(kCases);
 }
 
 // Where forms overlap, the first in the order control letter, underscore,
@@ -61,9 +57,7 @@ TEST(FormOrder, FirstMatchingFormWins) {
         {"<`>", ""}, // one character outside "@" to "_"
         {"<``>", ""},
     };
-    for (const MessageCase& c : kCases) {
-        EXPECT_EQ(TranslateHex(c.text), c.hex) << "token: " << c.text;
-    }
+    ExpectTranslations(kCases);
 }
 
 // The scanner hands EvaluateToken an output that overlaps the inside; the

@@ -3,6 +3,9 @@
 
 #include "translator/translator.h"
 
+#include <gtest/gtest.h>
+
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,4 +40,13 @@ inline std::string Translate(std::string_view text) {
 
 inline std::string TranslateHex(std::string_view text) {
     return Hex(Translate(text));
+}
+
+// Checks the bytes of every case, its text put between `before` and `after`.
+inline void ExpectTranslations(std::span<const MessageCase> cases, std::string_view before = {},
+                               std::string_view after = {}) {
+    for (const MessageCase& c : cases) {
+        const std::string text = std::string(before) + std::string(c.text) + std::string(after);
+        EXPECT_EQ(TranslateHex(text), c.hex) << "message: " << text << " (" << Hex(text) << ")";
+    }
 }

@@ -1,0 +1,45 @@
+/* A program of the kind that drives Wendlev14.EXE from outside: it loads the
+ * EXE with LoadLibrary, finds the seven exports with GetProcAddress and calls
+ * them as a C, VBA or VB6 caller would. It is built from the Win32 headers
+ * alone, without the project's headers or libraries. */
+#ifndef CALLER_WIN_H
+#define CALLER_WIN_H
+
+#include <windows.h>
+
+#include <oleauto.h>
+
+typedef struct {
+    LONG(WINAPI* close)(void);
+    LONG(WINAPI* open)(LONG port, LONG baud);
+    void(WINAPI* rawSend)(BSTR* text);
+    void(WINAPI* rawSendByValue)(BSTR text);
+    void(WINAPI* send)(BSTR* text);
+    void(WINAPI* sendByValue)(BSTR text);
+    BSTR(WINAPI* version)(void);
+} Exports;
+
+/* Step handlers: `arg` is the text after the step's name and colon. They
+ * print their results on stdout, one line each; 0 means the step could not
+ * run at all (bad arguments, a failed system call of the caller itself). */
+typedef int (*StepHandler)(const Exports* exports, const char* arg);
+
+int RunThreadedSends(const Exports* exports, const char* arg);
+int RunRace(const Exports* exports, const char* arg);
+int RunFirstCalls(const Exports* exports, const char* arg);
+int RunMemory(const Exports* exports, const char* arg);
+int RunRoundTrip(const Exports* exports, const char* arg);
+
+/* Prints a line and flushes it, so that a crash leaves what came before. */
+void Report(const char* format, ...);
+
+/* FNV-1a over the bytes, the check value the harness computes too. */
+unsigned long Fnv1a(const void* bytes, size_t count);
+
+/* The serial device name of a port: COM7, or \\.\COM12 from 10 on. */
+void DeviceName(int port, WCHAR* name, size_t capacity);
+
+/* Waits for all the threads and closes their handles. */
+void JoinThreads(HANDLE* threads, int count);
+
+#endif

@@ -1,0 +1,193 @@
+"""What the tests of the exported interface share: the prefix, the programs,
+serial lines drained while a caller runs, and the caller's report."""
+
+import fcntl
+import os
+import re
+import select
+import threading
+import time
+
+from winelab import PtyLine, WinePrefix, build_path
+
+EXE = build_path("app", "Wendlev14.EXE")
+CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
+LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))))
+
+
+_run_lock = None
+
+
+def open_prefix():
+    """The exports tests' own prefix, made once per build tree, held for
+    this process alone: the COM links in it are this process's (a second
+    test run on the same tree waits). The callers open no window, so no
+    display is needed."""
+    global _run_lock
+    path = build_path("wine-exports", "prefix")
+    if _run_lock is None:
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        _run_lock = open(path + ".run-lock", "w")
+        fcntl.flock(_run_lock, fcntl.LOCK_EX)
+    return WinePrefix(path)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def fnv1a(data):
+    value = 2166136261
+    for byte in data:
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return value
+
+
+class Lines:
+    """Serial lines linked into the prefix as COM ports and drained in the
+    background, so that a caller's writes never wait on a full pty."""
+
+    def __init__(self, prefix, ports):
+        self.prefix = prefix
+        self.lines = {port: PtyLine() for port in ports}
+        self.received = {port: bytearray() for port in ports}
+        self.last_byte = time.monotonic()
+        self._lock = threading.Lock()
+        self._stop = threading.Event()
+        for port, line in self.lines.items():
+            prefix.link_com(port, line.device)
+        self._thread = threading.Thread(target=self._drain, daemon=True)
+        self._thread.start()
+
+    def _drain(self):
+        by_fd = {line.master: port for port, line in self.lines.items()}
+        while not self._stop.is_set():
+            ready, _, _ = select.select(list(by_fd), [], [], 0.05)
+            for fd in ready:
+                try:
+                    chunk = os.read(fd, 1 << 16)
+                except OSError:
+                    chunk = b""
+                if chunk:
+                    with self._lock:
+                        self.received[by_fd[fd]] += chunk
+                        self.last_byte = time.monotonic()
+
+    def settle(self, quiet=0.3, limit=30.0):
+        """Waits until nothing is left to read and no byte has come for
+        `quiet` seconds, counted from the call at the earliest."""
+        start = time.monotonic()
+        while time.monotonic() < start + limit:
+            with self._lock:
+                idle = time.monotonic() - max(self.last_byte, start)
+            masters = [line.master for line in self.lines.values()]
+            if idle >= quiet and not select.select(masters, [], [], 0)[0]:
+                return
+            time.sleep(max(0.01, quiet - idle))
+
+    def take(self, port):
+        """What has arrived on the port's line since the last take."""
+        with self._lock:
+            data = bytes(self.received[port])
+            self.received[port].clear()
+        return data
+
+    def take_all(self):
+        return {port: self.take(port) for port in self.lines}
+
+    def termios(self, port):
+        return self.lines[port].termios()
+
+    def close(self):
+        self._stop.set()
+        self._thread.join()
+        for port, line in self.lines.items():
+            self.prefix.unlink_com(port)
+            line.close()
+
+
+class Report:
+    """The caller's exit code and lines."""
+
+    def __init__(self, code, text):
+        self.code = code
+        self.text = text
+        self.lines = text.splitlines()
+
+    def find(self, pattern):
+        """The match objects of the lines matching `pattern`, in order."""
+        return [m for m in (re.fullmatch(pattern, line) for line in self.lines) if m]
+
+    def one(self, pattern):
+        found = self.find(pattern)
+        if len(found) != 1:
+            raise AssertionError(f"expected one line {pattern!r} in:\n{self.text}")
+        return found[0]
+
+    def results(self, pattern):
+        return [m.group(1) for m in self.find(pattern)]
+
+
+def run_caller(prefix, lines, *steps, timeout=180, program=None):
+    """Runs the caller to its end while the lines drain, then waits for the
+    lines to fall quiet."""
+    argv = [windows_path(EXE), *steps] if program is None else list(steps)
+    code, text = prefix.run(program or CALLER, *argv, timeout=timeout)
+    if lines is not None:
+        lines.settle()
+    return Report(code, text)
+
+
+def run_caller_pausing(prefix, lines, steps, at_pause, timeout=180):
+    """Runs the caller and calls `at_pause(index)` while it sleeps in each of
+    its `pause` steps, which must be long enough for the look."""
+    proc = prefix.start(CALLER, windows_path(EXE), *steps)
+    seen = 0
+    try:
+        deadline = time.monotonic() + timeout
+        while proc.poll() is None and time.monotonic() < deadline:
+            with open(proc.out_path, "rb") as out:
+                pauses = out.read().splitlines().count(b"pause")
+            if pauses > seen:
+                at_pause(seen)
+                seen += 1
+            time.sleep(0.02)
+        if proc.poll() is None:
+            proc.kill()
+        code = proc.wait()
+    finally:
+        with open(proc.out_path, "rb") as out:
+            text = out.read().decode("utf-8", "replace")
+        os.unlink(proc.out_path)
+    if lines is not None:
+        lines.settle()
+    return Report(code, text), seen
+
+
+def holders(device):
+    """The processes other than this one with the device open: the Wine
+    process and the server keep a Unix descriptor for each open handle."""
+    found = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        if int(pid) == os.getpid():
+            continue
+        try:
+            fds = os.listdir(f"/proc/{pid}/fd")
+        except OSError:
+            continue
+        for fd in fds:
+            try:
+                if os.readlink(f"/proc/{pid}/fd/{fd}") == device:
+                    found.add(int(pid))
+            except OSError:
+                pass
+    return found
+
+
+def maker_address():
+    """The web address that ends the version text, from serial/version.h."""
+    with open(os.path.join(SOURCE_DIR, "serial", "version.h"), encoding="utf-8") as header:
+        return re.search(r'kMakerAddress\[\]\s*=\s*"([^"]*)"', header.read()).group(1)
+

@@ -16,10 +16,10 @@ constexpr bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The platform's ANSI upper-casing differs from ASCII folding only for bytes
-// from 80 hex up, which are never token characters and so never reach a name.
-// Folding "a" to "z" alone gives the same result on every code page and keeps
-// the translator free of locale state.
+// On token characters the platform's ANSI upper-casing folds exactly "a" to
+// "z"; bytes from 80 hex up, where code pages differ, are no token characters
+// and never reach a name. Folding "a" to "z" alone therefore gives the same
+// result on every code page and keeps the translator free of locale state.
 constexpr char Upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }

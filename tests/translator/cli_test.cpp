@@ -33,10 +33,11 @@ std::string ReadFile(const std::string& path) {
 
 // Standard input, output and error go through files, so no pipe can fill up.
 ToolRun RunTool(const std::vector<std::string>& args, std::string_view input = {}) {
-    const std::string dir = testing::TempDir();
-    const std::string in_path = dir + "wendle_translate_in";
-    const std::string out_path = dir + "wendle_translate_out";
-    const std::string err_path = dir + "wendle_translate_err";
+    // ctest may run several of these tests at once, each in its own process.
+    const std::string stem = testing::TempDir() + "wendle_translate_" + std::to_string(getpid());
+    const std::string in_path = stem + ".in";
+    const std::string out_path = stem + ".out";
+    const std::string err_path = stem + ".err";
     std::ofstream(in_path, std::ios::binary)
         .write(input.data(), static_cast<std::streamsize>(input.size()));
 
@@ -67,6 +68,9 @@ ToolRun RunTool(const std::vector<std::string>& args, std::string_view input = {
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = ReadFile(out_path);
     run.err = ReadFile(err_path);
+    for (const std::string& path : {in_path, out_path, err_path}) {
+        std::remove(path.c_str());
+    }
     return run;
 }
 

@@ -36,11 +36,21 @@ class Keyboard(WendleTestCase):
             self.assertEqual(idents, sorted(idents, key=lambda i: BAUD_ORDER.index(i)
                                             if name == TAB_CYCLE[0] else 0), seen)
 
-    def test_enter_in_port_number_sends(self):
-        self.reset_window(message="<CLS>Hi<13>")
-        self.focus_port_number()
-        self.wendle.ask("keys", "enter")
-        self.assertEqual(self.received(expect=4), b"\x0cHi\r")
+    def test_enter_sends_where_the_control_does_not_take_it(self):
+        # Each way of placing the focus, and the control that then has it.
+        cases = [
+            ([("mouse", PORT_NUMBER, 0.3, 0.5)], PORT_NUMBER),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab")], 180),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab")], SEND),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab", "tab")], BAUD_ORDER),
+        ]
+        for focusing, focused in cases:
+            with self.subTest(focused=focused):
+                self.reset_window(message="<CLS>Hi<13>")
+                focus = self.wendle.probe(*focusing, ("focus",))[-1]["focus"]
+                self.assertIn(focus, focused if isinstance(focused, list) else [focused])
+                self.wendle.ask("keys", "enter")
+                self.assertEqual(self.received(expect=4), b"\x0cHi\r")
 
     def test_enter_in_text_box_breaks_the_line(self):
         self.reset_window()

@@ -1,0 +1,99 @@
+"""Measures the running window under Wine: processor time of the idle window
+over ten seconds, and the time from a Send click to the last byte on the
+serial line. A measurement, not a test: it prints and fails on nothing.
+
+  WENDLE_WIN32_BUILD=build/win32 PYTHONPATH=tests/wine \\
+      python3 tests/wine/window/measure_window.py
+"""
+
+import os
+import statistics
+import subprocess
+import threading
+import time
+
+import winelab
+from wendle_window import MESSAGE, SEND, Wendle
+
+IDLE_SECONDS = 10
+SENDS = 30
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def wineserver_pid(prefix):
+    out = subprocess.run(["pgrep", "wineserver"], capture_output=True, text=True).stdout
+    for pid in out.split():
+        with open(f"/proc/{pid}/environ", "rb") as env:
+            if f"WINEPREFIX={prefix.path}".encode() in env.read().split(b"\0"):
+                return int(pid)
+    return None
+
+
+def measure_idle(wendle):
+    pid = wendle.process.pid
+    with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+        assert b"Wendlev14" in cmdline.read(), "the wine process is not Wendle's"
+    server = wineserver_pid(wendle.prefix)
+    time.sleep(1)
+    start = (cpu_seconds(pid), cpu_seconds(server) if server else 0.0, time.monotonic())
+    time.sleep(IDLE_SECONDS)
+    wall = time.monotonic() - start[2]
+    used = cpu_seconds(pid) - start[0]
+    served = (cpu_seconds(server) - start[1]) if server else float("nan")
+    print(f"idle {wall:.1f} s: Wendle process {used:.2f} s CPU ({100 * used / wall:.1f} %), "
+          f"wineserver {served:.2f} s CPU ({100 * served / wall:.1f} %)")
+
+
+def measure_send(wendle, line, message, expect):
+    arrivals = []
+    stop = threading.Event()
+
+    def reader():
+        import select
+        while not stop.is_set():
+            ready, _, _ = select.select([line.master], [], [], 0.05)
+            if ready:
+                data = os.read(line.master, 65536)
+                arrivals.append((time.time(), len(data)))
+
+    thread = threading.Thread(target=reader, daemon=True)
+    thread.start()
+    wendle.set_text(MESSAGE, message)
+    latencies = []
+    for _ in range(SENDS):
+        arrivals.clear()
+        clicked = wendle.ask("click", SEND)["clicked"]
+        deadline = time.time() + 5
+        while sum(n for _, n in arrivals) < expect and time.time() < deadline:
+            time.sleep(0.01)
+        time.sleep(0.05)
+        latencies.append((arrivals[-1][0] - clicked) * 1000)
+    stop.set()
+    thread.join()
+    latencies.sort()
+    print(f"Send to last byte, {expect} bytes, {SENDS} clicks: median "
+          f"{statistics.median(latencies):.1f} ms, min {latencies[0]:.1f} ms, "
+          f"max {latencies[-1]:.1f} ms")
+
+
+def main():
+    wendle = Wendle(name="measure")
+    line = winelab.PtyLine()
+    wendle.prefix.link_com(1, line.device)
+    try:
+        wendle.start()
+        measure_idle(wendle)
+        measure_send(wendle, line, "<CLS>Hello<13>", 7)
+        measure_send(wendle, line, "<65>" * 1024, 1024)
+    finally:
+        wendle.shutdown()
+        line.close()
+
+
+if __name__ == "__main__":
+    main()

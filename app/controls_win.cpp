@@ -28,7 +28,7 @@ static_assert(kSendButton == 0x50010001);
 
 } // namespace
 
-const std::array<ControlSpec, 14> kControls{{
+const std::array<ControlEntry, 14> kControls{{
     {FORM1_PORTFRAME, "BUTTON", "Comm Port", 113, 5, 95, 42, kGroupBox, WS_EX_TRANSPARENT, nullptr},
     {FORM1_BAUDFRAME, "BUTTON", "Baud Rate", 5, 5, 105, 42, kGroupBox, WS_EX_TRANSPARENT, nullptr},
     {FORM1_HELPTEXT, "STATIC",

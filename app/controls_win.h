@@ -27,7 +27,7 @@ enum ControlIdentifier : int {
 
 // Position and size in dialog units of the window's font, relative to the
 // client area. Texts are 8-bit, widened with the ANSI code page.
-struct ControlSpec {
+struct ControlEntry {
     int id;
     const char* className;
     const char* text;
@@ -38,7 +38,7 @@ struct ControlSpec {
 };
 
 // In creation order, which is also the Z order and the Tab order.
-extern const std::array<ControlSpec, 14> kControls;
+extern const std::array<ControlEntry, 14> kControls;
 
 struct BaudRateChoice {
     int id;

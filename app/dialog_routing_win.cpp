@@ -14,9 +14,9 @@ EventHandler AttachedHandler(HWND window) {
 // Window properties must be gone before the window is; the controls still
 // exist while their parent handles WM_DESTROY.
 void DetachControlHandlers(HWND window) {
-    for (const ControlSpec& spec : kControls) {
-        if (spec.handler != nullptr) {
-            RemovePropW(GetDlgItem(window, spec.id), kHandlerProperty);
+    for (const ControlEntry& entry : kControls) {
+        if (entry.handler != nullptr) {
+            RemovePropW(GetDlgItem(window, entry.id), kHandlerProperty);
         }
     }
 }

@@ -67,17 +67,17 @@ std::vector<WORD> BuildDialogTemplate() {
 void CreateControls(HWND window) {
     const auto font = static_cast<WPARAM>(SendMessageW(window, WM_GETFONT, 0, 0));
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    for (const ControlSpec& spec : kControls) {
-        RECT bounds{spec.x, spec.y, spec.x + spec.width, spec.y + spec.height};
+    for (const ControlEntry& entry : kControls) {
+        RECT bounds{entry.x, entry.y, entry.x + entry.width, entry.y + entry.height};
         MapDialogRect(window, &bounds);
         HWND control =
-            CreateWindowExW(spec.exStyle, WidenAnsi(spec.className).c_str(),
-                            WidenAnsi(spec.text).c_str(), spec.style, bounds.left, bounds.top,
+            CreateWindowExW(entry.exStyle, WidenAnsi(entry.className).c_str(),
+                            WidenAnsi(entry.text).c_str(), entry.style, bounds.left, bounds.top,
                             bounds.right - bounds.left, bounds.bottom - bounds.top, window,
-                            reinterpret_cast<HMENU>(INT_PTR{spec.id}), instance, nullptr);
+                            reinterpret_cast<HMENU>(INT_PTR{entry.id}), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, TRUE);
-        if (spec.handler != nullptr) {
-            AttachHandler(control, spec.handler);
+        if (entry.handler != nullptr) {
+            AttachHandler(control, entry.handler);
         }
     }
 }

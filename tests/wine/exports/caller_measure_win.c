@@ -135,14 +135,25 @@ static int DirectRoundTrip(const WCHAR* device) {
     return written == sizeof kPayload - 1;
 }
 
-static int ExportsRoundTrip(const Exports* x, int port) {
+/* The three calls, each timed; `parts` may be NULL. */
+static int ExportsRoundTrip(const Exports* x, int port, LARGE_INTEGER frequency, double* parts) {
     BSTR text = SysAllocStringByteLen(kPayload, sizeof kPayload - 1);
+    LARGE_INTEGER t[4];
+    QueryPerformanceCounter(&t[0]);
     LONG opened = x->open(port, 9600);
+    QueryPerformanceCounter(&t[1]);
     x->send(&text);
+    QueryPerformanceCounter(&t[2]);
     x->close();
+    QueryPerformanceCounter(&t[3]);
     SysFreeString(text);
+    for (int i = 0; parts && i < 3; ++i) {
+        parts[i] = Microseconds(t[i], t[i + 1], frequency);
+    }
     return opened == 1;
 }
+
+enum { kWhole, kDirect, kOpen, kSend, kClose, kSeries };
 
 int RunRoundTrip(const Exports* exports, const char* arg) {
     int port = 0, rounds = 0;
@@ -151,37 +162,52 @@ int RunRoundTrip(const Exports* exports, const char* arg) {
     }
     WCHAR device[32];
     DeviceName(port, device, 32);
-    double* viaExports = malloc(sizeof(double) * (size_t)rounds);
-    double* direct = malloc(sizeof(double) * (size_t)rounds);
-    if (!viaExports || !direct) {
-        return 0;
+    double* times[kSeries];
+    for (int k = 0; k < kSeries; ++k) {
+        times[k] = malloc(sizeof(double) * (size_t)rounds);
+        if (!times[k]) {
+            return 0;
+        }
     }
     LARGE_INTEGER frequency, t0, t1;
     QueryPerformanceFrequency(&frequency);
     /* The first call prepares the module (and the system its libraries):
-     * once per process, not part of a round trip. */
-    int failures = !ExportsRoundTrip(exports, port) + !DirectRoundTrip(device);
+     * once per process, reported apart from the round trips. */
+    QueryPerformanceCounter(&t0);
+    int failures = !ExportsRoundTrip(exports, port, frequency, NULL);
+    QueryPerformanceCounter(&t1);
+    const double first = Microseconds(t0, t1, frequency);
+    failures += !DirectRoundTrip(device);
     /* Alternating, so that both see the same state of the machine. */
     for (int i = 0; i < rounds; ++i) {
+        double parts[3];
         QueryPerformanceCounter(&t0);
-        failures += !ExportsRoundTrip(exports, port);
+        failures += !ExportsRoundTrip(exports, port, frequency, parts);
         QueryPerformanceCounter(&t1);
-        viaExports[i] = Microseconds(t0, t1, frequency);
+        times[kWhole][i] = Microseconds(t0, t1, frequency);
+        times[kOpen][i] = parts[0];
+        times[kSend][i] = parts[1];
+        times[kClose][i] = parts[2];
         QueryPerformanceCounter(&t0);
         failures += !DirectRoundTrip(device);
         QueryPerformanceCounter(&t1);
-        direct[i] = Microseconds(t0, t1, frequency);
+        times[kDirect][i] = Microseconds(t0, t1, frequency);
     }
-    double exportsMedian, exportsMean, directMedian, directMean;
-    Summarise(viaExports, rounds, &exportsMedian, &exportsMean);
-    Summarise(direct, rounds, &directMedian, &directMean);
+    double median[kSeries], mean[kSeries];
+    for (int k = 0; k < kSeries; ++k) {
+        Summarise(times[k], rounds, &median[k], &mean[k]);
+    }
     Report("roundtrip rounds=%d failures=%d payload=%u", rounds, failures,
            (unsigned)(sizeof kPayload - 1));
-    Report("roundtrip exports median_us=%.1f mean_us=%.1f", exportsMedian, exportsMean);
-    Report("roundtrip direct median_us=%.1f mean_us=%.1f", directMedian, directMean);
-    Report("roundtrip ratio median=%.2f mean=%.2f", exportsMedian / directMedian,
-           exportsMean / directMean);
-    free(viaExports);
-    free(direct);
+    Report("roundtrip first_call_us=%.1f", first);
+    Report("roundtrip exports median_us=%.1f mean_us=%.1f", median[kWhole], mean[kWhole]);
+    Report("roundtrip direct median_us=%.1f mean_us=%.1f", median[kDirect], mean[kDirect]);
+    Report("roundtrip ratio median=%.2f mean=%.2f", median[kWhole] / median[kDirect],
+           mean[kWhole] / mean[kDirect]);
+    Report("roundtrip parts median_us open=%.1f send=%.1f close=%.1f", median[kOpen], median[kSend],
+           median[kClose]);
+    for (int k = 0; k < kSeries; ++k) {
+        free(times[k]);
+    }
     return 1;
 }

@@ -1,6 +1,9 @@
 // The exported functions. Each first lets the module make itself ready (it
 // may have been loaded as a library by another process), then does its work;
-// none lets an exception out or shows anything.
+// none lets an exception out or shows anything. Should the module not become
+// ready, each returns what it returns when nothing could be done: a string
+// handed over is then left unreleased, since even the call that would release
+// it is out of reach.
 #include "serial/wendle.h"
 
 #include "serial/module_init.h"
@@ -10,38 +13,39 @@
 extern "C" {
 
 LONG WINAPI SER_CLOSE() noexcept {
-    EnsureModuleReady();
-    return ClosePort();
+    return EnsureModuleReady() ? ClosePort() : 1;
 }
 
 LONG WINAPI SER_OPEN(LONG port, LONG baud) noexcept {
-    EnsureModuleReady();
-    return OpenPort(port, baud);
+    return EnsureModuleReady() ? OpenPort(port, baud) : 0;
 }
 
 void WINAPI SER_RAWSEND(BSTR* text) noexcept {
-    EnsureModuleReady();
-    SendRaw(text);
+    if (EnsureModuleReady()) {
+        SendRaw(text);
+    }
 }
 
 void WINAPI SER_RAWSEND_BV(BSTR text) noexcept {
-    EnsureModuleReady();
-    SendRawByValue(text);
+    if (EnsureModuleReady()) {
+        SendRawByValue(text);
+    }
 }
 
 void WINAPI SER_SEND(BSTR* text) noexcept {
-    EnsureModuleReady();
-    SendTranslated(text);
+    if (EnsureModuleReady()) {
+        SendTranslated(text);
+    }
 }
 
 void WINAPI SER_SEND_BV(BSTR text) noexcept {
-    EnsureModuleReady();
-    SendTranslatedByValue(text);
+    if (EnsureModuleReady()) {
+        SendTranslatedByValue(text);
+    }
 }
 
 BSTR WINAPI SER_VERSINFO() noexcept {
-    EnsureModuleReady();
-    return VersionText();
+    return EnsureModuleReady() ? VersionText() : nullptr;
 }
 
 } // extern "C"

@@ -4,4 +4,6 @@
 // this has run no global, string literal or import may be touched.
 #pragma once
 
-void EnsureModuleReady() noexcept;
+// False when the module could not be made ready (a system library missing in
+// the host process): the caller must then touch nothing, not even an import.
+bool EnsureModuleReady() noexcept;

@@ -389,17 +389,17 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
 
 } // namespace
 
-void EnsureModuleReady() noexcept {
+bool EnsureModuleReady() noexcept {
     const ImageView image = LocateImage();
     LONG* phase = &image.record->phase;
     LONG seen = __atomic_load_n(phase, __ATOMIC_ACQUIRE);
-    if (seen >= kReady) {
-        return;
-    }
     if (seen == kUntouched && __atomic_compare_exchange_n(phase, &seen, kRunning, false,
                                                           __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
-        __atomic_store_n(phase, Initialise(image), __ATOMIC_RELEASE);
-        return;
+        seen = Initialise(image);
+        __atomic_store_n(phase, seen, __ATOMIC_RELEASE);
+    } else if (seen == kRunning) {
+        AwaitInitialisation(phase);
+        seen = __atomic_load_n(phase, __ATOMIC_ACQUIRE);
     }
-    AwaitInitialisation(phase);
+    return seen == kReady;
 }

@@ -6,6 +6,7 @@ prefix as dosdevices/comN, the test reads what the program writes from the
 master end.
 """
 
+import atexit
 import fcntl
 import os
 import pty
@@ -37,6 +38,7 @@ def ensure_display():
         for _ in range(100):
             if os.path.exists(f"/tmp/.X11-unix/X{number}"):
                 os.environ["DISPLAY"] = f":{number}"
+                atexit.register(proc.kill)
                 return proc
             time.sleep(0.05)
         proc.kill()

@@ -21,6 +21,18 @@ typedef struct {
     LONG failures;
 } ThreadJob;
 
+/* One job per thread, each of `count` rounds; the rest of each job is zero. */
+static void PrepareJobs(ThreadJob* jobs, int threads, const Exports* exports, int count) {
+    for (int i = 0; i < threads; ++i) {
+        const ThreadJob job = {.exports = exports, .thread = i, .count = count};
+        jobs[i] = job;
+    }
+}
+
+static int IsVersionText(BSTR text) {
+    return SysStringByteLen(text) >= 19 && memcmp(text, "v1.3, 22 Oct 2012, ", 19) == 0;
+}
+
 /* Starts `count` threads on `jobs`, lets them go together, waits for them. */
 static int RunTogether(LPTHREAD_START_ROUTINE routine, ThreadJob* jobs, int count) {
     HANDLE start = CreateEventW(NULL, TRUE, FALSE, NULL);
@@ -83,12 +95,7 @@ int RunThreadedSends(const Exports* exports, const char* arg) {
         return 0;
     }
     ThreadJob jobs[64];
-    memset(jobs, 0, sizeof jobs);
-    for (int i = 0; i < threads; ++i) {
-        jobs[i].exports = exports;
-        jobs[i].thread = i;
-        jobs[i].count = messages;
-    }
+    PrepareJobs(jobs, threads, exports, messages);
     Report("threads open = %ld", exports->open(port, 38400));
     if (!RunTogether(SendRecords, jobs, threads)) {
         return 0;
@@ -117,7 +124,7 @@ static DWORD WINAPI Race(LPVOID parameter) {
                 InterlockedIncrement(&job->failures);
             }
             BSTR version = x->version();
-            if (SysStringByteLen(version) < 19 || memcmp(version, "v1.3, 22 Oct 2012, ", 19)) {
+            if (!IsVersionText(version)) {
                 InterlockedIncrement(&job->failures);
             }
             SysFreeString(version);
@@ -146,11 +153,8 @@ int RunRace(const Exports* exports, const char* arg) {
         return 0;
     }
     ThreadJob jobs[64];
-    memset(jobs, 0, sizeof jobs);
+    PrepareJobs(jobs, threads, exports, rounds);
     for (int i = 0; i < threads; ++i) {
-        jobs[i].exports = exports;
-        jobs[i].thread = i;
-        jobs[i].count = rounds;
         jobs[i].ports = ports;
         jobs[i].portCount = portCount;
     }
@@ -174,9 +178,7 @@ static DWORD WINAPI FirstCall(LPVOID parameter) {
     switch (job->thread % 3) {
     case 0: {
         BSTR version = x->version();
-        if (SysStringByteLen(version) < 19 || memcmp(version, "v1.3, 22 Oct 2012, ", 19)) {
-            job->failures = 1;
-        }
+        job->failures = !IsVersionText(version);
         SysFreeString(version);
         break;
     }
@@ -200,11 +202,7 @@ int RunFirstCalls(const Exports* exports, const char* arg) {
         return 0;
     }
     ThreadJob jobs[64];
-    memset(jobs, 0, sizeof jobs);
-    for (int i = 0; i < threads; ++i) {
-        jobs[i].exports = exports;
-        jobs[i].thread = i;
-    }
+    PrepareJobs(jobs, threads, exports, 0);
     if (!RunTogether(FirstCall, jobs, threads)) {
         return 0;
     }

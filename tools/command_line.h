@@ -1,0 +1,31 @@
+// The command-line manners every Wendle tool shares: --help that explains
+// each option and ends with examples, --version, and usage errors that say
+// what was wrong before the usage line and exit with status 2.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+
+inline constexpr int kUsageError = 2;
+
+// A tool's parser: its name, what it does, its usage line (without the
+// leading "usage: ") and the examples --help ends with. --version prints
+// the tool's name and Wendle's version.
+struct CommandLine {
+    CLI::App app;
+    std::string usage;
+
+    CommandLine(const std::string& name, const std::string& description, std::string usage_line,
+                const std::string& examples);
+
+    // Parses the arguments. Returns the status to exit with when the program
+    // should end now (0 after --help or --version, kUsageError after an error,
+    // both already printed), or nothing when it should go on.
+    std::optional<int> Parse(int argc, char** argv);
+
+    // A usage error found after parsing (two options that exclude each other,
+    // say): prints "<name>: <what>" and the usage line; returns kUsageError.
+    int Fail(const std::string& what) const;
+};

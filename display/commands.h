@@ -6,6 +6,8 @@
 
 // The byte that makes the next byte an instruction for the controller.
 inline constexpr unsigned char kPrefixByte = 254;
+// The command whose next byte is a position (64 + the cell).
+inline constexpr unsigned char kPositionCommand = 16;
 // On a command module, bytes below this are commands, never characters.
 inline constexpr unsigned char kFirstCharacter = 32;
 

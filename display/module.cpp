@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr unsigned char kPositionCommand = 16;
 constexpr unsigned kPositionBase = 64; // the position byte is 64 + the cell
 constexpr unsigned kTabStop = 4;
 constexpr unsigned char kSpace = 0x20;

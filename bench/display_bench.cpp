@@ -1,11 +1,11 @@
 // Module model throughput on long streams of text and commands, 1 MiB and
 // 16 MiB, beside the translator on the message that gives the mixed stream.
+#include "bench/bench_support.h"
 #include "display/module.h"
 #include "translator/translator.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,15 +22,6 @@ constexpr std::string_view kMixedMessage =
     "<ESC>Z<KTA_UL_CURSOR><RETURN>";
 
 constexpr std::string_view kPlainText = "The quick brown fox jumps over the lazy dog, 0123456789. ";
-
-std::string Repeat(std::string_view piece, std::size_t size) {
-    std::string text;
-    text.reserve(size + piece.size());
-    while (text.size() < size) {
-        text += piece;
-    }
-    return text;
-}
 
 std::string Translated(std::string_view message) {
     std::vector<char> buffer(message.begin(), message.end());
@@ -56,16 +47,7 @@ void BM_FeedModule(benchmark::State& state, Stream stream, Profile profile, std:
 
 // The translator on the mixed message itself, repeated to the same size.
 void BM_TranslateMixed(benchmark::State& state, std::size_t size) {
-    const std::string message = Repeat(kMixedMessage, size);
-    std::vector<char> buffer(message.size());
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(buffer.data(), message.data(), message.size());
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(TranslateText(buffer.data(), buffer.size()));
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+    TimeTranslation(state, Repeat(kMixedMessage, size));
 }
 
 constexpr std::size_t kMiB = 1024 * 1024;

@@ -5,19 +5,8 @@ namespace {
 constexpr unsigned kLineTwo = 0x40;
 constexpr unsigned kTwoLineLength = 40;
 constexpr unsigned kOneLineLength = 80;
-constexpr unsigned char kSpace = 0x20;
 
 static_assert(2 * kTwoLineLength == kDdramSize && kOneLineLength == kDdramSize);
-
-// Instruction groups: the highest set bit of an instruction selects it.
-constexpr unsigned char kClear = 0x01;
-constexpr unsigned char kHome = 0x02;
-constexpr unsigned char kEntryMode = 0x04;
-constexpr unsigned char kDisplayControl = 0x08;
-constexpr unsigned char kShift = 0x10;
-constexpr unsigned char kFunctionSet = 0x20;
-constexpr unsigned char kSetCgram = 0x40;
-constexpr unsigned char kSetDdram = 0x80;
 
 bool IsDdramAddress(const Controller& c, unsigned address) {
     if (!c.two_line) {
@@ -70,7 +59,7 @@ void ShiftDisplay(Controller& c, bool left) {
 
 void ClearDisplay(Controller& c) {
     for (unsigned char& cell : c.ddram) {
-        cell = kSpace;
+        cell = kBlankCode;
     }
     c.address = 0;
     c.cgram_selected = false;
@@ -113,18 +102,18 @@ Controller PowerOnController(bool two_line) noexcept {
 }
 
 unsigned ControllerInstruction(Controller& c, unsigned char instruction) noexcept {
-    if (instruction & kSetDdram) {
+    if (instruction & kSetDdramAddress) {
         const unsigned wanted = instruction & 0x7F;
         c.cgram_selected = false;
         c.address = FoldDdramAddress(c, wanted);
         return c.address == wanted ? kNoteNone : kNoteAddressFolded;
     }
-    if (instruction & kSetCgram) {
+    if (instruction & kSetCgramAddress) {
         c.cgram_selected = true;
         c.address = instruction & (kCgramSize - 1);
     } else if (instruction & kFunctionSet) {
         return FunctionSet(c, instruction);
-    } else if (instruction & kShift) {
+    } else if (instruction & kCursorShift) {
         const bool right = (instruction & 0x04) != 0;
         if (instruction & 0x08) {
             ShiftDisplay(c, !right); // the counter stays
@@ -132,17 +121,17 @@ unsigned ControllerInstruction(Controller& c, unsigned char instruction) noexcep
             StepCounter(c, right);
         }
     } else if (instruction & kDisplayControl) {
-        c.display_on = (instruction & 0x04) != 0;
-        c.cursor_on = (instruction & 0x02) != 0;
-        c.blink_on = (instruction & 0x01) != 0;
-    } else if (instruction & kEntryMode) {
+        c.display_on = (instruction & kDisplayOnBit) != 0;
+        c.cursor_on = (instruction & kCursorOnBit) != 0;
+        c.blink_on = (instruction & kBlinkOnBit) != 0;
+    } else if (instruction & kEntryModeSet) {
         c.increment = (instruction & 0x02) != 0;
         c.shift_on_write = (instruction & 0x01) != 0;
-    } else if (instruction & kHome) {
+    } else if (instruction & kReturnHome) {
         c.address = 0;
         c.cgram_selected = false;
         c.shift = 0;
-    } else if (instruction & kClear) {
+    } else if (instruction & kClearDisplay) {
         ClearDisplay(c);
     }
     // Instruction 0 does nothing.

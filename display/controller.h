@@ -8,6 +8,22 @@
 inline constexpr std::size_t kDdramSize = 80;
 inline constexpr std::size_t kCgramSize = 64; // 8 characters of 8 rows
 
+// Instruction kinds: the highest set bit of an instruction byte selects one.
+inline constexpr unsigned char kClearDisplay = 0x01;
+inline constexpr unsigned char kReturnHome = 0x02;
+inline constexpr unsigned char kEntryModeSet = 0x04;   // | I/D 0x02 | S 0x01
+inline constexpr unsigned char kDisplayControl = 0x08; // | the three bits below
+inline constexpr unsigned char kCursorShift = 0x10;    // | S/C 0x08 | R/L 0x04
+inline constexpr unsigned char kFunctionSet = 0x20;    // | DL 0x10 | N 0x08 | F 0x04
+inline constexpr unsigned char kSetCgramAddress = 0x40;
+inline constexpr unsigned char kSetDdramAddress = 0x80;
+inline constexpr unsigned char kDisplayOnBit = 0x04;
+inline constexpr unsigned char kCursorOnBit = 0x02;
+inline constexpr unsigned char kBlinkOnBit = 0x01;
+
+// The code a cleared cell holds.
+inline constexpr unsigned char kBlankCode = 0x20;
+
 struct Controller {
     // Display memory in the order of the two-line addresses 0x00-0x27 then
     // 0x40-0x67; in one-line mode address a is cell a.

@@ -7,16 +7,6 @@ namespace {
 
 constexpr unsigned kPositionBase = 64; // the position byte is 64 + the cell
 constexpr unsigned kTabStop = 4;
-constexpr unsigned char kSpace = 0x20;
-
-// Controller instructions the command layer sends.
-constexpr unsigned char kClearDisplay = 0x01;
-constexpr unsigned char kReturnHome = 0x02;
-constexpr unsigned char kDisplayControl = 0x08;
-constexpr unsigned char kDisplayOnBit = 0x04;
-constexpr unsigned char kUnderlineBit = 0x02;
-constexpr unsigned char kBlinkBit = 0x01;
-constexpr unsigned char kSetDdram = 0x80;
 
 constexpr std::string_view kProfileNames[] = {"command", "prefix-only"};
 
@@ -53,7 +43,7 @@ Place CounterPlace(const Module& m) {
 // or one back from where the counter is.
 void MoveTo(Module& m, unsigned row, unsigned column) {
     const unsigned address = m.geometry->row_start[row] + column;
-    ControllerInstruction(m.controller, static_cast<unsigned char>(kSetDdram | address));
+    ControllerInstruction(m.controller, static_cast<unsigned char>(kSetDdramAddress | address));
 }
 
 // Same column on another row, or that row's last cell when the counter was
@@ -75,7 +65,7 @@ void Backspace(Module& m) {
     } else {
         MoveTo(m, place.row, place.column - 1);
     }
-    PutDdram(m.controller, m.controller.address, kSpace);
+    PutDdram(m.controller, m.controller.address, kBlankCode);
 }
 
 void Tab(Module& m) {
@@ -132,10 +122,10 @@ void Command(Module& m, unsigned char byte, std::uint64_t offset) {
         SetCursorLook(m, 0);
         break;
     case Action::kUnderlineCursor:
-        SetCursorLook(m, kUnderlineBit);
+        SetCursorLook(m, kCursorOnBit);
         break;
     case Action::kBlockCursor:
-        SetCursorLook(m, kBlinkBit);
+        SetCursorLook(m, kBlinkOnBit);
         break;
     case Action::kBell:
         ++m.bells;

@@ -1,11 +1,11 @@
 // Translator throughput on messages of five shapes at 1 MiB and 16 MiB, and
 // the literal rebuild loop beside the real scanner at 64 KiB.
+#include "bench/bench_support.h"
 #include "tests/translator/naive_translate.h"
 #include "translator/translator.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,15 +13,6 @@
 namespace {
 
 enum class Shape { kPlain, kDecimalTokens, kNames, kUnclosedRun, kRescanChain };
-
-std::string Repeat(std::string_view piece, std::size_t size) {
-    std::string text;
-    text.reserve(size + piece.size());
-    while (text.size() < size) {
-        text += piece;
-    }
-    return text;
-}
 
 std::string Message(Shape shape, std::size_t size) {
     switch (shape) {
@@ -45,16 +36,7 @@ std::string Message(Shape shape, std::size_t size) {
 }
 
 void BM_Translate(benchmark::State& state, Shape shape, std::size_t size) {
-    const std::string message = Message(shape, size);
-    std::vector<char> buffer(message.size());
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::memcpy(buffer.data(), message.data(), message.size());
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(TranslateText(buffer.data(), buffer.size()));
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+    TimeTranslation(state, Message(shape, size));
 }
 
 void BM_Naive(benchmark::State& state, Shape shape, std::size_t size) {

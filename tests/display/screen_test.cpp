@@ -1,0 +1,116 @@
+// What the glass shows: dot patterns, custom characters, text mode, the
+// dump, and looking up sizes and profiles by name.
+#include "tests/display/screen_cases.h"
+
+namespace {
+
+TEST(Screen, RomGlyphsAreTheControllersPatterns) {
+    struct GlyphCase {
+        unsigned char code;
+        Glyph dots;
+    };
+    constexpr GlyphCase kCases[] = {
+        {'A', {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x00}},
+        {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E, 0x00}},
+        {'7', {0x1F, 0x11, 0x01, 0x02, 0x04, 0x04, 0x04, 0x00}},
+        {'g', {0x00, 0x0F, 0x11, 0x11, 0x0F, 0x01, 0x0E, 0x00}},
+        {0x5C, {0x11, 0x0A, 0x1F, 0x04, 0x1F, 0x04, 0x04, 0x00}}, // yen
+        {0x7E, {0x00, 0x04, 0x02, 0x1F, 0x02, 0x04, 0x00, 0x00}}, // right arrow
+        {0xA1, {0x00, 0x00, 0x00, 0x00, 0x1C, 0x14, 0x1C, 0x00}}, // katakana full stop
+        {0xB1, {0x1F, 0x01, 0x05, 0x06, 0x04, 0x04, 0x08, 0x00}}, // katakana a
+        {0xDF, {0x1C, 0x14, 0x1C, 0x00, 0x00, 0x00, 0x00, 0x00}}, // semi-voiced mark
+        {0xE0, {0x00, 0x00, 0x09, 0x15, 0x12, 0x12, 0x0D, 0x00}}, // alpha
+        {0xE7, {0x00, 0x00, 0x0F, 0x11, 0x11, 0x11, 0x0F, 0x01}}, // tall g, cut at row 8
+        {0xFF, {0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F}},
+        {0x10, {}},
+        {0x90, {}},
+        {0xA0, {}},
+        {0xFE, {}},
+    };
+    for (const GlyphCase& c : kCases) {
+        EXPECT_EQ(RomGlyph(c.code), c.dots) << "code " << int(c.code);
+    }
+}
+
+// Two custom characters defined behind the prefix; codes 8-15 show 0-7.
+TEST(Screen, CgramGlyphsAfterDefinition) {
+    constexpr Glyph kBox{0x1F, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1F, 0x00};
+    constexpr Glyph kBar{0x1F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1F};
+    const Module module =
+        RunMessage("16x2", "<254,64><31,17,17,17,17,17,31,0><255,0,0,0,0,0,0,159><KTA_LINE1><9,0>",
+                   Profile::kPrefixOnly);
+    EXPECT_EQ(CodeGlyph(module, 0), kBox);
+    EXPECT_EQ(CodeGlyph(module, 8), kBox);
+    EXPECT_EQ(CodeGlyph(module, 1), kBar); // the upper three bits are not drawn
+    EXPECT_EQ(CodeGlyph(module, 9), kBar);
+    EXPECT_EQ(CodeGlyph(module, 2), Glyph{});
+    EXPECT_EQ(CellGlyph(module, 0, 0), kBar);
+    EXPECT_EQ(CellGlyph(module, 0, 1), kBox);
+    EXPECT_EQ(CellGlyph(module, 0, 2), RomGlyph(' '));
+    EXPECT_EQ(RowText(module, 0).substr(0, 6), "②①");
+}
+
+TEST(Screen, DarkCells) {
+    const Module off = RunMessage("16x2", "Hi<KTA_BLANK>");
+    EXPECT_EQ(CellCode(off, 0, 0), std::nullopt);
+    EXPECT_EQ(CellGlyph(off, 0, 0), Glyph{});
+    const Module one_line = RunMessage("16x2", "Hi<KTA_LINE2>Ho<254,48>");
+    EXPECT_EQ(CellCode(one_line, 0, 1), 'i');
+    EXPECT_EQ(CellCode(one_line, 1, 1), std::nullopt);
+    EXPECT_EQ(CellCode(one_line, 2, 0), std::nullopt);  // no such row
+    EXPECT_EQ(CellCode(one_line, 0, 16), std::nullopt); // no such column
+}
+
+TEST(Screen, TextModeCharacters) {
+    struct TextCase {
+        unsigned char code;
+        std::string_view text;
+        unsigned columns;
+    };
+    constexpr TextCase kCases[] = {
+        {'A', "A", 1},  {'}', "}", 1},  {0x5C, "¥", 1},  {0x7E, "→", 1},  {0x7F, "←", 1},
+        {0xA1, "｡", 1}, {0xB1, "ｱ", 1}, {0xDF, "ﾟ", 1},  {0xE0, "α", 1},  {0xE9, "⁻¹", 2},
+        {0xEB, "ˣ", 1}, {0xF8, "x̄", 1}, {0xFA, "千", 2}, {0xFC, "円", 2}, {0xFD, "÷", 1},
+        {0xFE, " ", 1}, {0xFF, "█", 1}, {0x00, "①", 1},  {0x07, "⑧", 1},  {0x08, "①", 1},
+        {0x0F, "⑧", 1}, {0x10, " ", 1}, {0x1F, " ", 1},  {0x80, " ", 1},  {0xA0, " ", 1},
+    };
+    for (const TextCase& c : kCases) {
+        EXPECT_EQ(CharacterText(c.code), c.text) << "code " << int(c.code);
+        EXPECT_EQ(CharacterColumns(c.code), c.columns) << "code " << int(c.code);
+    }
+}
+
+TEST(Screen, DumpFormat) {
+    struct DumpCase {
+        std::string_view geometry;
+        std::string_view message;
+        std::string_view dump;
+    };
+    constexpr DumpCase kCases[] = {
+        {"8x1", "Hi", "Hi      \ncursor 1 3\n"},
+        {"8x1", "Hi<254,220>", "Hi      \ncursor 1 1\n"}, // 0x5C: no memory, taken as 0
+        {"16x2", "<KTA_BLANK>a<KTA_LINE2>", "                \n                \ncursor 2 1\n"},
+        {"20x4", "<KTA_LINE4>\xB1\\<254,64>",
+         "                    \n                    \n                    \nｱ¥                  \n"
+         "cursor -\n"},
+    };
+    for (const DumpCase& c : kCases) {
+        EXPECT_EQ(DumpText(RunMessage(c.geometry, c.message)), c.dump) << c.message;
+    }
+}
+
+TEST(Screen, SizesAndProfilesByName) {
+    ASSERT_NE(FindGeometry("20X4"), nullptr);
+    EXPECT_EQ(FindGeometry("20X4")->name, "20x4");
+    EXPECT_EQ(FindGeometry("16x4")->row_start[2], 0x10);
+    EXPECT_EQ(FindGeometry("20x5"), nullptr);
+    EXPECT_EQ(FindGeometry("40x4"), nullptr);
+    EXPECT_EQ(FindGeometry(""), nullptr);
+    EXPECT_EQ(DefaultGeometry().name, "16x2");
+    EXPECT_EQ(FindProfile("command"), Profile::kCommand);
+    EXPECT_EQ(FindProfile("prefix-only"), Profile::kPrefixOnly);
+    EXPECT_EQ(FindProfile("Command"), std::nullopt);
+    EXPECT_EQ(ProfileName(Profile::kPrefixOnly), "prefix-only");
+}
+
+} // namespace

@@ -25,23 +25,25 @@ OBJDUMP = "i686-w64-mingw32-objdump"
 
 FILES = ["README.txt", "Wendlev14.EXE", "include/wendle.h", "lib/libwendle.a",
          "lib/wendle.def", "vba/Wendle.bas", "examples/hello.c"]
-TEXT_FILES = ["README.txt", "include/wendle.h", "lib/wendle.def", "vba/Wendle.bas",
-              "examples/hello.c"]
+TEXT_FILES = [name for name in FILES if not name.endswith((".EXE", ".a"))]
 
 # Each export's ordinal and the bytes of its arguments, as the .def must say.
 EXPORTS = {"SER_CLOSE": (1, 0), "SER_OPEN": (2, 8), "SER_RAWSEND": (3, 4),
            "SER_RAWSEND_BV": (4, 4), "SER_SEND": (5, 4), "SER_SEND_BV": (6, 4),
            "SER_VERSINFO": (7, 0)}
-# What VB must declare: Sub or Function, (passing, type) of each argument,
-# the result type. The _BV forms free a string that VB frees itself too, so
-# the module must not declare them.
-VB_DECLARES = {
-    "SER_CLOSE": ("Function", [], "Long"),
-    "SER_OPEN": ("Function", [("ByVal", "Long"), ("ByVal", "Long")], "Long"),
-    "SER_RAWSEND": ("Sub", [("ByRef", "String")], None),
-    "SER_SEND": ("Sub", [("ByRef", "String")], None),
-    "SER_VERSINFO": ("Function", [], "String"),
-}
+# The module's Declare lines, in name order: name, Sub or Function, library,
+# (passing, type) of each argument, result. The _BV forms free a string that
+# VB frees itself too: the module must not declare them.
+VB_DECLARES = [
+    ("SER_CLOSE", "Function", "Wendlev14.EXE", [], "Long"),
+    ("SER_OPEN", "Function", "Wendlev14.EXE", [("ByVal", "Long"), ("ByVal", "Long")], "Long"),
+    ("SER_RAWSEND", "Sub", "Wendlev14.EXE", [("ByRef", "String")], None),
+    ("SER_SEND", "Sub", "Wendlev14.EXE", [("ByRef", "String")], None),
+    ("SER_VERSINFO", "Function", "Wendlev14.EXE", [], "String"),
+]
+DECLARE = re.compile(r'(?:Public |Private )?Declare (Function|Sub) (\w+) Lib "([^"]*)" '
+                     r'\(([^)]*)\)(?: As (\w+))?')
+ARGUMENT = re.compile(r"(?:(ByVal|ByRef) )?\w+ As (\w+)")
 
 GREETING = b"\x0cHello from Wendle\r\n"
 WM_SYSCOMMAND, SC_CLOSE = 0x0112, 0xF060
@@ -72,28 +74,18 @@ def exe_exports(exe):
 
 
 def vb_declares(module):
-    """{name: (kind, [(passing, type)], result, lib)} of the Declare lines;
-    an argument without ByVal or ByRef is ByRef, as in VB."""
-    declares = {}
-    pattern = re.compile(r'^(?:Public |Private )?Declare (Function|Sub) (\w+) Lib "([^"]*)"'
-                         r'(?: Alias "[^"]*")? \(([^)]*)\)(?: As (\w+))?$', re.I)
+    """The Declare lines as VB_DECLARES lists them; an argument without ByVal
+    or ByRef goes by reference, as in VB."""
+    declares = []
     for line in module.replace(" _\r\n", " ").splitlines():
-        if not re.match(r"^(Public |Private )?Declare ", line, re.I):
-            continue
-        found = pattern.match(line)
-        if not found:
-            raise AssertionError(f"unreadable declaration: {line}")
-        kind, name, lib, args, result = found.groups()
-        passing = []
-        for arg in filter(None, (a.strip() for a in args.split(","))):
-            parts = re.match(r"^(?:(ByVal|ByRef) )?\w+ As (\w+)$", arg, re.I)
-            if not parts:
-                raise AssertionError(f"unreadable argument of {name}: {arg}")
-            passing.append((parts.group(1) or "ByRef", parts.group(2)))
-        if name in declares:
-            raise AssertionError(f"{name} is declared twice")
-        declares[name] = (kind, passing, result, lib)
-    return declares
+        if re.match(r"(Public |Private )?Declare ", line):
+            found = DECLARE.fullmatch(line)
+            assert found, f"unreadable declaration: {line}"
+            kind, name, lib, args, result = found.groups()
+            passing = [ARGUMENT.fullmatch(arg.strip()) for arg in args.split(",") if arg.strip()]
+            assert all(passing), f"unreadable arguments: {line}"
+            declares.append((name, kind, lib, [(p[1] or "ByRef", p[2]) for p in passing], result))
+    return sorted(declares)
 
 
 class ReleaseArchive(unittest.TestCase):
@@ -148,10 +140,9 @@ class ReleaseArchive(unittest.TestCase):
     def test_texts_are_ascii_with_windows_line_ends(self):
         for name in TEXT_FILES:
             data = self.read(name)
-            self.assertTrue(data.isascii(), name)
-            self.assertGreater(data.count(b"\r\n"), 0, name)
-            self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), name)
-            self.assertEqual(data.count(b"\r"), data.count(b"\r\n"), name)
+            bare = data.replace(b"\r\n", b"")
+            self.assertTrue(data.isascii() and b"\r\n" in data, name)
+            self.assertFalse(b"\n" in bare or b"\r" in bare, name)
         readme = self.read("README.txt").decode()
         for text in ("Wendle 1.4 for Windows", "lib /def:lib\\wendle.def /machine:x86",
                      "ByRef s As String", "Call SER_CLOSE before calling SER_OPEN again"):
@@ -161,10 +152,7 @@ class ReleaseArchive(unittest.TestCase):
         exports, module = exe_exports(self.path("Wendlev14.EXE"))
         self.assertEqual(module, "Wendlev14.EXE")
         self.assertEqual(exports, {name: ordinal for name, (ordinal, _) in EXPORTS.items()})
-        declares = vb_declares(self.read("vba/Wendle.bas").decode())
-        self.assertEqual({name: declare[:3] for name, declare in declares.items()}, VB_DECLARES)
-        for name, declare in declares.items():
-            self.assertEqual(declare[3], "Wendlev14.EXE", name)
+        self.assertEqual(vb_declares(self.read("vba/Wendle.bas").decode()), VB_DECLARES)
 
     def test_def_names_the_decorated_exports_and_makes_the_import_library(self):
         lines = self.read("lib/wendle.def").decode().splitlines()

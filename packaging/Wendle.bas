@@ -18,12 +18,12 @@ Public Declare Function SER_OPEN Lib "Wendlev14.EXE" (ByVal PortNumber As Long, 
 ' Closes the port of the last SER_OPEN. Always 1.
 Public Declare Function SER_CLOSE Lib "Wendlev14.EXE" () As Long
 
-' Translates the tokens in Text (<13>, <254,1>, <CLS>) into their bytes and
-' writes them; Text afterwards holds the translation.
-Public Declare Sub SER_SEND Lib "Wendlev14.EXE" (ByRef Text As String)
+' Translates the tokens in Message (<13>, <254,1>, <CLS>) into their bytes
+' and writes them; Message afterwards holds the translation.
+Public Declare Sub SER_SEND Lib "Wendlev14.EXE" (ByRef Message As String)
 
-' Writes Text as it is; Text is not changed.
-Public Declare Sub SER_RAWSEND Lib "Wendlev14.EXE" (ByRef Text As String)
+' Writes Message as it is; Message is not changed.
+Public Declare Sub SER_RAWSEND Lib "Wendlev14.EXE" (ByRef Message As String)
 
 ' The version text: "v1.3, 22 Oct 2012, " and the maker's web address.
 Public Declare Function SER_VERSINFO Lib "Wendlev14.EXE" () As String
@@ -32,14 +32,14 @@ Public Declare Function SER_VERSINFO Lib "Wendlev14.EXE" () As String
 ' with F5 or from the list of macros; change PortNumber to your port.
 Public Sub WendleHello()
     Const PortNumber As Long = 1
-    Dim Text As String
+    Dim Message As String
 
     If SER_OPEN(PortNumber, 9600) <> 1 Then
         MsgBox "COM" & PortNumber & " could not be opened at 9600 baud: is the port " & _
                "there, and not in use by another program?", vbExclamation, "Wendle"
         Exit Sub
     End If
-    Text = "<CLS>Hello from Wendle<13><10>"
-    SER_SEND Text
+    Message = "<CLS>Hello from Wendle<13><10>"
+    SER_SEND Message
     SER_CLOSE
 End Sub

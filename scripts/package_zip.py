@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Assembles the Windows release archive from a win32 build and the texts in
+packaging/. The same inputs give the same bytes: the entries are stored in
+a fixed order, with fixed permissions and one date, the date of the commit
+built (or SOURCE_DATE_EPOCH when set)."""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+# (name in the archive, "source" or "build" tree, path there, text?) in the
+# order stored. Text files get Windows line ends.
+CONTENTS = (
+    ("README.txt", "source", "packaging/README.txt", True),
+    ("Wendlev14.EXE", "build", "app/Wendlev14.EXE", False),
+    ("include/wendle.h", "source", "serial/wendle.h", True),
+    ("lib/libwendle.a", "build", "serial/libwendle.a", False),
+    ("lib/wendle.def", "build", "serial/wendle-exports.def", True),
+    ("vba/Wendle.bas", "source", "packaging/Wendle.bas", True),
+    ("examples/hello.c", "source", "packaging/hello.c", True),
+)
+
+EARLIEST_ZIP_TIME = 315532800  # 1980-01-01, where zip dates begin
+
+
+def archive_epoch(source_dir):
+    """SOURCE_DATE_EPOCH, else the time of the commit checked out, else the
+    earliest date a zip can hold: never the clock, so a rebuild compares."""
+    if os.environ.get("SOURCE_DATE_EPOCH"):
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    try:
+        out = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
+                             capture_output=True, text=True, check=True).stdout
+        return int(out.strip())
+    except (OSError, subprocess.CalledProcessError, ValueError):
+        return EARLIEST_ZIP_TIME
+
+
+def entry_bytes(path, text, version):
+    with open(path, "rb") as f:
+        data = f.read()
+    if not text:
+        return data
+    if b"\r" in data:
+        raise ValueError(f"{path}: carriage return in a text kept with Unix line ends")
+    data = data.replace(b"@VERSION@", version.encode("ascii"))
+    return data.replace(b"\n", b"\r\n")
+
+
+def write_archive(output, source_dir, build_dir, version, epoch):
+    stamp = time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
+    folder = os.path.dirname(os.path.abspath(output))
+    os.makedirs(folder, exist_ok=True)
+    # Written beside the target and renamed into place: a failed run leaves
+    # no half-written archive under the release's name.
+    handle, partial = tempfile.mkstemp(prefix=".partial-", suffix=".zip", dir=folder)
+    os.close(handle)
+    try:
+        with zipfile.ZipFile(partial, "w") as archive:
+            for name, tree, path, text in CONTENTS:
+                root = source_dir if tree == "source" else build_dir
+                data = entry_bytes(os.path.join(root, path), text, version)
+                info = zipfile.ZipInfo(name, date_time=stamp)
+                info.create_system = 3  # Unix, so that the permissions below count
+                mode = 0o755 if name.endswith(".EXE") else 0o644
+                info.external_attr = (0o100000 | mode) << 16
+                info.compress_type = zipfile.ZIP_DEFLATED
+                archive.writestr(info, data, compresslevel=9)
+                print(f"  {name:18} {len(data):8} bytes")
+        os.replace(partial, output)
+    finally:
+        if os.path.exists(partial):
+            os.unlink(partial)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--source", required=True, help="the repository's top folder")
+    parser.add_argument("--build", required=True, help="the win32 build folder")
+    parser.add_argument("--version", required=True, help="the release number, e.g. 1.4")
+    parser.add_argument("--output", required=True, help="the archive to write")
+    args = parser.parse_args()
+    try:
+        write_archive(args.output, args.source, args.build, args.version,
+                      archive_epoch(args.source))
+    except (OSError, ValueError) as error:
+        print(f"package: {error}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -5,7 +5,7 @@
 // 0.1.1 cannot open a pseudo-terminal (its port lookup wants the kernel's
 // records of serial hardware, which ptys do not have), so a program built on
 // it could not be tried out, nor tested, without a real adapter.
-#include "serial/serial_line.h"
+#include "serial/serial_line_posix.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -342,11 +342,8 @@ LineStatus OpenPseudoTerminal(PseudoTerminal& pty) {
     return {};
 }
 
-LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings) {
-    termios line{};
-    if (tcgetattr(fd.get(), &line) != 0) {
-        return Failure(OpenErrorKind(errno), "cannot read the line settings", errno);
-    }
+LineSettings LineSettingsOf(const termios& line) {
+    LineSettings settings;
     settings.baud = BaudOf(cfgetospeed(&line));
     switch (line.c_cflag & CSIZE) {
     case CS5:
@@ -376,6 +373,15 @@ LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings) {
     settings.xon_xoff_input = (line.c_iflag & IXOFF) != 0;
     settings.output_processing = (line.c_oflag & OPOST) != 0;
     settings.canonical_input = (line.c_lflag & ICANON) != 0;
+    return settings;
+}
+
+LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings) {
+    termios line{};
+    if (tcgetattr(fd.get(), &line) != 0) {
+        return Failure(OpenErrorKind(errno), "cannot read the line settings", errno);
+    }
+    settings = LineSettingsOf(line);
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include "translator/mnemonic_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -141,15 +142,28 @@ static_assert(NameOf({0x1B, 0x59, 0x43}) == "LAYERS_BOTH_OFF");
 static_assert(NameOf({0xFE, 0xC0}) == "KTA_LINE2");
 static_assert(NameOf({0x1B}).empty());
 
-void AppendDecimal(unsigned char value, std::string& out) {
-    if (value >= 100) {
-        out += static_cast<char>('0' + value / 100);
+// The decimal digits of every byte value, built by the compiler.
+struct Decimal {
+    char digits[3];
+    unsigned char size;
+};
+
+constexpr std::array<Decimal, 256> BuildDecimals() {
+    std::array<Decimal, 256> decimals{};
+    for (unsigned value = 0; value < 256; ++value) {
+        Decimal& decimal = decimals[value];
+        if (value >= 100) {
+            decimal.digits[decimal.size++] = static_cast<char>('0' + value / 100);
+        }
+        if (value >= 10) {
+            decimal.digits[decimal.size++] = static_cast<char>('0' + value / 10 % 10);
+        }
+        decimal.digits[decimal.size++] = static_cast<char>('0' + value % 10);
     }
-    if (value >= 10) {
-        out += static_cast<char>('0' + value / 10 % 10);
-    }
-    out += static_cast<char>('0' + value % 10);
+    return decimals;
 }
+
+constexpr std::array<Decimal, 256> kDecimals = BuildDecimals();
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -194,7 +208,7 @@ void AppendDecoded(std::string_view text, bool with_names, std::string& out) {
                 out += named->name;
                 i += named->size;
             } else {
-                AppendDecimal(bytes[i], out);
+                out.append(kDecimals[bytes[i]].digits, kDecimals[bytes[i]].size);
                 ++i;
             }
         }
@@ -204,7 +218,8 @@ void AppendDecoded(std::string_view text, bool with_names, std::string& out) {
 
 std::string DecodeBytes(std::string_view bytes, bool with_names) {
     std::string out;
-    out.reserve(bytes.size() + bytes.size() / 2);
+    // Room for random bytes, about three characters each, in one go.
+    out.reserve(bytes.size() * 3 + 16);
     AppendDecoded(bytes, with_names, out);
     return out;
 }

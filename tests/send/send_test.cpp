@@ -123,7 +123,11 @@ TEST(Send, EachFailureHasItsStatusAndOneLine) {
         {{"-p", port.path(), "-b", "0", "x"}, 7, "wendle-send: 0 baud is not supported"},
         {{"x"}, 2, "wendle-send: no port given: name one with -p PORT"},
         {{"-p", port.path(), "-b", "fast", "x"}, 2, "wendle-send: Could not convert: --baud"},
-        {{"-p", port.path(), "--timeout", "-1", "x"}, 2, "wendle-send: --timeout: Value -1"},
+        {{"-p", port.path(), "--timeout", "-1", "x"},
+         2,
+         "wendle-send: --timeout: give a number of seconds above 0 and up to 1000000, such as "
+         "0.5, not -1"},
+        {{"-p", port.path(), "--timeout", "1e300", "x"}, 2, "wendle-send: --timeout: give a"},
         {{"--list", "-p", port.path()}, 2, "wendle-send: --list takes no port and no message"},
         {{"-p", port.path(), "a", "b"}, 2, "wendle-send: a second MESSAGE: b"},
     };

@@ -1,5 +1,7 @@
 #include "tools/command_line.h"
 
+#include <exception>
+
 namespace {
 
 constexpr char kWendleVersion[] = "1.4";
@@ -61,6 +63,15 @@ int CommandLine::Fail(const std::string& what) const {
     std::fprintf(stderr, "%s: %s\nusage: %s (see --help)\n", app.get_name().c_str(), what.c_str(),
                  usage.c_str());
     return kUsageError;
+}
+
+int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
 }
 
 bool ReadAll(std::FILE* in, std::string& data) {

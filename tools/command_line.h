@@ -34,6 +34,10 @@ struct CommandLine {
     int Fail(const std::string& what) const;
 };
 
+// Runs a tool's `run`, turning an exception that escapes it (out of memory,
+// say) into "<name>: <what>" and status 1.
+int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv);
+
 // Reads all of `in` (binary-safe); false when reading failed.
 bool ReadAll(std::FILE* in, std::string& data);
 

@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <string>
 
 namespace {
@@ -199,10 +198,5 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", kName, e.what());
-        return 1;
-    }
+    return RunGuarded(kName, Run, argc, argv);
 }

@@ -10,7 +10,6 @@
 #include "translator/translator.h"
 
 #include <cstdio>
-#include <exception>
 #include <string>
 
 namespace {
@@ -104,10 +103,5 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", kName, e.what());
-        return 1;
-    }
+    return RunGuarded(kName, Run, argc, argv);
 }

@@ -99,7 +99,7 @@ LineStatus OpenPseudoTerminal(PseudoTerminal& pty);
 
 // A line's settings as a writer left them.
 struct LineSettings {
-    int baud = 0;                   // 0: a rate outside kLineRates
+    int baud = 0;                   // 0: a rate the system has no number for
     int data_bits = 8;              // 5 to 8
     char parity = 'N';              // 'N' none, 'E' even, 'O' odd, 'M' mark, 'S' space
     int stop_bits = 1;              // 1 or 2
@@ -117,8 +117,8 @@ LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings);
 // "9600 8N1, no flow control, raw" and the like, for a person to read.
 std::string DescribeLineSettings(const LineSettings& settings);
 
-// Waits up to `wait` for bytes on `fd` and appends all that are there then,
-// up to `limit`. Appends nothing when none came in time. Reading the master
+// Waits up to `wait` for bytes on `fd` and appends what one read gives then,
+// up to `limit` and at most 64 KiB. Appends nothing when none came in time. Reading the master
 // of a pseudo-terminal whose slave nobody holds is an error (kOther).
 LineStatus ReadFromLine(const UniqueFd& fd, std::string& out, std::chrono::milliseconds wait,
                         std::size_t limit = 65536);

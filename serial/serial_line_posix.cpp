@@ -17,6 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -395,11 +396,13 @@ LineStatus ReadFromLine(const UniqueFd& fd, std::string& out, std::chrono::milli
     if (waited == 0) {
         return {};
     }
-    const std::size_t had = out.size();
-    out.resize(had + limit);
-    const ssize_t count = Retry([&] { return read(fd.get(), out.data() + had, limit); });
+    char chunk[65536];
+    const ssize_t count =
+        Retry([&] { return read(fd.get(), chunk, std::min(limit, sizeof chunk)); });
     const int error = errno;
-    out.resize(had + (count > 0 ? static_cast<std::size_t>(count) : 0));
+    if (count > 0) {
+        out.append(chunk, static_cast<std::size_t>(count));
+    }
     if (count < 0) {
         // EIO on a master: no one holds the slave end open.
         return Failure(LineError::kOther, "cannot read the line", error);

@@ -8,6 +8,14 @@ bool IsLineRate(int baud) {
     return std::find(std::begin(kLineRates), std::end(kLineRates), baud) != std::end(kLineRates);
 }
 
+LineStatus CheckLineRate(int baud) {
+    if (IsLineRate(baud)) {
+        return {};
+    }
+    return {LineError::kBadRate,
+            std::to_string(baud) + " baud is not supported: use " + LineRatesText()};
+}
+
 std::string LineRatesText() {
     std::string text;
     for (std::size_t i = 0; i < std::size(kLineRates); ++i) {

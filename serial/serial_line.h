@@ -36,6 +36,9 @@ inline constexpr int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
 
 bool IsLineRate(int baud);
 
+// kNone for a rate of kLineRates, else kBadRate with a message that lists them.
+LineStatus CheckLineRate(int baud);
+
 // "1200, 2400, 4800, 9600, 19200 or 38400", for messages and help texts.
 std::string LineRatesText();
 

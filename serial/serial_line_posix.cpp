@@ -234,11 +234,8 @@ UniqueFd::~UniqueFd() {
 
 LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
     line = UniqueFd();
-    if (!IsLineRate(baud)) {
-        return {LineError::kBadRate, std::to_string(baud) +
-                                         " baud is not a rate Wendle sends at: "
-                                         "use " +
-                                         LineRatesText()};
+    if (LineStatus status = CheckLineRate(baud); !status.ok()) {
+        return status;
     }
     // Non-blocking, so that opening does not wait for a carrier on DCD.
     UniqueFd port(

@@ -104,9 +104,9 @@ WriteProgress ProgressLines(std::size_t size) {
 }
 
 int Send(const Options& options) {
-    if (!IsLineRate(options.baud)) {
-        return Report({LineError::kBadRate, std::to_string(options.baud) +
-                                                " baud is not supported: use " + LineRatesText()});
+    // Before standard input is read: a wrong rate needs no message.
+    if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
+        return Report(status);
     }
     std::string message = options.message;
     if (options.from_standard_input && !ReadAll(stdin, message)) {

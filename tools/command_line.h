@@ -5,8 +5,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 inline constexpr int kUsageError = 2;
 
@@ -22,10 +24,22 @@ struct CommandLine {
 
     // Parses the arguments. Returns the status to exit with when the program
     // should end now (0 after --help or --version, kUsageError after an error,
-    // both already printed), or nothing when it should go on.
+    // both already printed), or nothing when it should go on. An argument
+    // left over is an unknown option when it starts with "-" and comes
+    // before "--", else a second value for the last positional argument.
     std::optional<int> Parse(int argc, char** argv);
 
     // A usage error found after parsing (two options that exclude each other,
     // say): prints "<name>: <what>" and the usage line; returns kUsageError.
     int Fail(const std::string& what) const;
 };
+
+// Runs a tool's `run`, turning an exception that escapes it (out of memory,
+// say) into "<name>: <what>" and status 1.
+int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv);
+
+// Reads all of `in` (binary-safe); false when reading failed.
+bool ReadAll(std::FILE* in, std::string& data);
+
+// Writes all of `data` to standard output and flushes it; false on failure.
+bool WriteAll(std::string_view data);

@@ -1,59 +1,41 @@
-// wendle-translate [--hex] [--] [TEXT]
+// wendle-translate [--hex] [--decode [--names]] [--] [TEXT]
 //
 // Translates TEXT, or all of standard input when no TEXT is given, and writes
-// the resulting bytes to standard output exactly as they are. With --hex it
-// writes them instead as upper-case hex pairs separated by single spaces,
-// followed by a newline. "--" ends the options, for a TEXT that begins with
-// "-". Exit status: 0 done, 1 input or output failed, 2 bad usage.
+// the resulting bytes to standard output exactly as they are (--hex: as hex
+// pairs). --decode goes the other way: bytes in, a message out that
+// translates back to exactly those bytes. Exit status: 0 done, 1 input or
+// output failed, 2 bad usage.
+#include "tools/command_line.h"
+#include "translator/decode.h"
 #include "translator/translator.h"
 
 #include <cstdio>
-#include <cstring>
-#include <exception>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace {
 
-constexpr int kUsageError = 2;
+constexpr char kName[] = "wendle-translate";
+
+constexpr char kExamples[] =
+    "  wendle-translate --hex '<CLS>Hi<13>'          prints 0C 48 69 0D\n"
+    "  wendle-translate '<CLS>Hello' > message.bin     the bytes, for a file or a port\n"
+    "  printf '\\014Hi\\376\\300' | wendle-translate --decode          prints <12>Hi<254,192>\n"
+    "  printf '\\014Hi\\376\\300' | wendle-translate --decode --names  prints <CLS>Hi<KTA_LINE2>\n"
+    "  wendle-translate --hex -- '-<65>'               a TEXT that starts with -\n"
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage.\n";
 
 struct Options {
     bool hex = false;
-    const char* text = nullptr;
+    bool decode = false;
+    bool names = false;
+    std::string text;
 };
 
-bool ParseOptions(int argc, char** argv, Options& options) {
-    bool options_ended = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (!options_ended && arg == "--") {
-            options_ended = true;
-        } else if (!options_ended && arg == "--hex") {
-            options.hex = true;
-        } else if ((!options_ended && arg.starts_with('-')) || options.text != nullptr) {
-            return false;
-        } else {
-            options.text = argv[i];
-        }
-    }
-    return true;
-}
-
-bool ReadAll(std::FILE* in, std::vector<char>& data) {
-    char chunk[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        data.insert(data.end(), chunk, chunk + got);
-    }
-    return std::ferror(in) == 0;
-}
-
-std::string HexPairs(const char* bytes, std::size_t size) {
+std::string HexPairs(const std::string& bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string hex;
-    hex.reserve(size * 3 + 1);
-    for (std::size_t i = 0; i < size; ++i) {
+    hex.reserve(bytes.size() * 3 + 1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (i != 0) {
             hex += ' ';
@@ -65,32 +47,53 @@ std::string HexPairs(const char* bytes, std::size_t size) {
     return hex;
 }
 
-bool WriteAll(const char* data, std::size_t size) {
-    return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
-}
-
 int Run(int argc, char** argv) {
+    CommandLine command_line(kName,
+                             "Translates a Wendle message into the bytes it stands for, or "
+                             "(--decode) bytes into a message.",
+                             "wendle-translate [--hex] [--decode [--names]] [--] [TEXT]",
+                             kExamples);
+    CLI::App& app = command_line.app;
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fputs("usage: wendle-translate [--hex] [--] [TEXT]\n", stderr);
-        return kUsageError;
+    app.add_flag("--hex", options.hex,
+                 "Write the bytes as upper-case hex pairs separated by spaces and a newline, "
+                 "e.g. --hex '<254,1>' prints FE 01");
+    CLI::Option* decode = app.add_flag(
+        "--decode", options.decode,
+        "Read bytes and write a message that translates back to exactly them: printable "
+        "ASCII as it is, other bytes as decimal tokens, e.g. <254,192>; nothing is added "
+        "after it, not even a newline");
+    app.add_flag("--names", options.names,
+                 "With --decode: write display commands by name, e.g. <KTA_LINE2> for FE C0 "
+                 "and <CLS> for 0C")
+        ->needs(decode);
+    CLI::Option* text = app.add_option(
+        "TEXT", options.text,
+        "The message (with --decode: the bytes); without it, all of standard input is read. "
+        "Put -- before a TEXT that starts with -");
+    if (const std::optional<int> status = command_line.Parse(argc, argv)) {
+        return *status;
     }
-    std::vector<char> message;
-    if (options.text != nullptr) {
-        message.assign(options.text, options.text + std::strlen(options.text));
-    } else if (!ReadAll(stdin, message)) {
+    if (options.hex && options.decode) {
+        return command_line.Fail("--hex and --decode exclude each other (to decode a hex dump, "
+                                 "turn it into bytes first: xxd -r -p)");
+    }
+
+    std::string input;
+    if (text->count() != 0) {
+        input = options.text;
+    } else if (!ReadAll(stdin, input)) {
         std::perror("wendle-translate: reading standard input");
         return 1;
     }
-    const std::size_t size = TranslateText(message.data(), message.size());
-    bool written;
-    if (options.hex) {
-        const std::string hex = HexPairs(message.data(), size);
-        written = WriteAll(hex.data(), hex.size());
+    std::string output;
+    if (options.decode) {
+        output = DecodeBytes(input, options.names);
     } else {
-        written = WriteAll(message.data(), size);
+        input.resize(TranslateText(input.data(), input.size()));
+        output = options.hex ? HexPairs(input) : std::move(input);
     }
-    if (!written) {
+    if (!WriteAll(output)) {
         std::perror("wendle-translate: writing standard output");
         return 1;
     }
@@ -100,10 +103,5 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "wendle-translate: %s\n", e.what());
-        return 1;
-    }
+    return RunGuarded(kName, Run, argc, argv);
 }

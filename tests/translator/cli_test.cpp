@@ -2,76 +2,18 @@
 #include "tests/translator/message_cases.h"
 #include "tests/translator/test_support.h"
 
+#include "tests/support/tool_run.h"
+
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-struct ToolRun {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-// Standard input, output and error go through files, so no pipe can fill up.
-ToolRun RunTool(const std::vector<std::string>& args, std::string_view input = {}) {
-    // ctest may run several of these tests at once, each in its own process.
-    const std::string stem = testing::TempDir() + "wendle_translate_" + std::to_string(getpid());
-    const std::string in_path = stem + ".in";
-    const std::string out_path = stem + ".out";
-    const std::string err_path = stem + ".err";
-    std::ofstream(in_path, std::ios::binary)
-        .write(input.data(), static_cast<std::streamsize>(input.size()));
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    std::vector<char*> argv{const_cast<char*>(WENDLE_TRANSLATE_TOOL)};
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    ToolRun run;
-    pid_t pid;
-    const int spawned =
-        posix_spawn(&pid, WENDLE_TRANSLATE_TOOL, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << WENDLE_TRANSLATE_TOOL;
-        return run;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFile(out_path);
-    run.err = ReadFile(err_path);
-    for (const std::string& path : {in_path, out_path, err_path}) {
-        std::remove(path.c_str());
-    }
-    return run;
+ToolRun RunTranslate(const std::vector<std::string>& args, std::string_view input = {}) {
+    return RunTool(WENDLE_TRANSLATE_TOOL, args, input);
 }
 
 TEST(Cli, HexOfEveryDocumentedMessage) {
@@ -81,7 +23,7 @@ TEST(Cli, HexOfEveryDocumentedMessage) {
             const std::string text(c.text);
             const bool fits_an_argument = text.find('\0') == std::string::npos;
             const ToolRun run =
-                fits_an_argument ? RunTool({"--hex", text}) : RunTool({"--hex"}, text);
+                fits_an_argument ? RunTranslate({"--hex", text}) : RunTranslate({"--hex"}, text);
             EXPECT_EQ(run.exit_code, 0) << Hex(text);
             EXPECT_EQ(run.out, std::string(c.hex) + "\n") << "message: " << Hex(text);
             EXPECT_EQ(run.err, "");
@@ -93,34 +35,77 @@ TEST(Cli, StandardOutputCarriesEveryByte) {
     using namespace std::literals;
     const std::string_view input = "A\0<66>\xFF<0>\r\n<NUL>"sv;
     const std::string expected = "A\0B\xFF\0\r\n\0"s;
-    EXPECT_EQ(RunTool({}, input).out, expected);
-    EXPECT_EQ(RunTool({"--"}, input).out, expected);
-    EXPECT_EQ(RunTool({"--hex"}, input).out, "41 00 42 FF 00 0D 0A 00\n");
-    EXPECT_EQ(RunTool({"--hex"}, "").out, "\n");
-    EXPECT_EQ(RunTool({}, "").out, "");
+    EXPECT_EQ(RunTranslate({}, input).out, expected);
+    EXPECT_EQ(RunTranslate({"--"}, input).out, expected);
+    EXPECT_EQ(RunTranslate({"--hex"}, input).out, "41 00 42 FF 00 0D 0A 00\n");
+    EXPECT_EQ(RunTranslate({"--hex"}, "").out, "\n");
+    EXPECT_EQ(RunTranslate({}, "").out, "");
 }
 
 TEST(Cli, TextArgument) {
-    EXPECT_EQ(RunTool({"<CLS>Hi<13>"}).out, "\x0CHi\x0D");
-    EXPECT_EQ(RunTool({"--", "-<65>"}).out, "-A");
-    EXPECT_EQ(RunTool({"--hex", "--", "--hex"}).out, "2D 2D 68 65 78\n");
-    EXPECT_EQ(RunTool({"--", "--hex"}).out, "--hex");
+    EXPECT_EQ(RunTranslate({"<CLS>Hi<13>"}).out, "\x0CHi\x0D");
+    EXPECT_EQ(RunTranslate({"--", "-<65>"}).out, "-A");
+    EXPECT_EQ(RunTranslate({"--hex", "--", "--hex"}).out, "2D 2D 68 65 78\n");
+    EXPECT_EQ(RunTranslate({"--", "--hex"}).out, "--hex");
     // The argument wins over standard input.
-    EXPECT_EQ(RunTool({"<66>"}, "<65>").out, "B");
+    EXPECT_EQ(RunTranslate({"<66>"}, "<65>").out, "B");
 }
 
-TEST(Cli, BadUsageExitsWithTwoAndOneLine) {
-    const std::vector<std::string> bad[] = {
-        {"-x"},    {"--help"}, {"--hexx"},          {"-"},
-        {"-<65>"}, {"a", "b"}, {"--hex", "a", "b"}, {"--", "a", "b"},
+// What was wrong comes first, then the usage line; status 2, nothing on
+// standard output.
+TEST(Cli, BadUsageNamesTheProblemThenTheUsage) {
+    const struct {
+        std::vector<std::string> args;
+        std::string_view what;
+    } bad[] = {
+        {{"-x"}, "unknown option -x"},
+        {{"--hexx"}, "unknown option --hexx"},
+        {{"-<65>"}, "unknown option -<65>"},
+        {{"a", "b"}, "a second TEXT: b"},
+        {{"--hex", "a", "b"}, "a second TEXT: b"},
+        {{"--", "a", "-b"}, "a second TEXT: -b"},
+        {{"--names"}, "--names requires --decode"},
+        {{"--hex", "--decode"}, "--hex and --decode exclude each other"},
     };
-    for (const std::vector<std::string>& args : bad) {
-        const ToolRun run = RunTool(args, "<65>");
-        EXPECT_EQ(run.exit_code, 2) << args[0];
-        EXPECT_EQ(run.out, "") << args[0];
-        ASSERT_FALSE(run.err.empty()) << args[0];
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
-        EXPECT_EQ(run.err.rfind("usage: wendle-translate", 0), 0u) << run.err;
+    for (const auto& c : bad) {
+        const ToolRun run = RunTranslate(c.args, "<65>");
+        EXPECT_EQ(run.exit_code, 2) << c.args[0];
+        EXPECT_EQ(run.out, "") << c.args[0];
+        const std::string first_line = "wendle-translate: " + std::string(c.what);
+        EXPECT_EQ(run.err.substr(0, first_line.size()), first_line) << run.err;
+        const std::size_t usage = run.err.find("\nusage: wendle-translate [--hex] [--decode");
+        EXPECT_NE(usage, std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n', usage + 1), run.err.size() - 1) << run.err;
+    }
+}
+
+TEST(Cli, HelpAndVersion) {
+    const ToolRun help = RunTranslate({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    for (const char* part : {"--hex", "--decode", "--names", "--version", "TEXT",
+                             "Examples:", "wendle-translate --hex '<CLS>Hi<13>'"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+    const ToolRun version = RunTranslate({"--version"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, "wendle-translate (Wendle 1.4)\n");
+}
+
+TEST(Cli, DecodeWritesTheMessageAndNothingElse) {
+    using namespace std::literals;
+    const std::string bytes = "\x0CHi\xFE\xC0<1>\0"s;
+    EXPECT_EQ(RunTranslate({"--decode"}, bytes).out, "<12>Hi<254,192><1<62,0>");
+    EXPECT_EQ(RunTranslate({"--decode", "--names"}, bytes).out, "<CLS>Hi<KTA_LINE2><1<62,NULL>");
+    EXPECT_EQ(RunTranslate({"--decode", "--", "-<1>"}).out, "-<1<62>");
+    // Through both directions of the tool, every byte value comes back.
+    std::string every_byte;
+    for (int i = 0; i < 256; ++i) {
+        every_byte += static_cast<char>(i);
+    }
+    for (const std::vector<std::string>& decode :
+         {std::vector<std::string>{"--decode"}, {"--decode", "--names"}}) {
+        EXPECT_EQ(RunTranslate({}, RunTranslate(decode, every_byte + every_byte).out).out,
+                  every_byte + every_byte);
     }
 }
 

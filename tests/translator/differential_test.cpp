@@ -1,4 +1,5 @@
 #include "tests/translator/naive_translate.h"
+#include "tests/translator/random_messages.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
@@ -7,75 +8,6 @@
 #include <string>
 
 namespace {
-
-using namespace std::string_view_literals;
-
-// Pieces that make tokens, half-tokens and the bytes around them likely:
-// brackets, commas, numbers that give "<", ">" and ",", names, the special
-// forms, and bytes that are no token characters.
-constexpr std::string_view kPieces[] = {
-    "<",
-    "<",
-    "<",
-    ">",
-    ">",
-    ">",
-    ",",
-    ",",
-    "60",
-    "62",
-    "44",
-    "65",
-    "0",
-    "12",
-    "256",
-    "4294967295",
-    "99999999999999999999",
-    "A",
-    "a",
-    "z",
-    "G",
-    "_",
-    "__5",
-    "\\",
-    "\\a",
-    "0x",
-    "0x3c",
-    "0X3E",
-    "x",
-    "CLS",
-    "cls",
-    "KTA_LINE2",
-    "NUL",
-    "XYZZY",
-    "`",
-    "[",
-    "@",
-    "{",
-    " ",
-    "-",
-    "\0"sv,
-    "\x80",
-    "\xFF",
-    "\x7F",
-    "<60>",
-    "<62>",
-    "<44>",
-    "<60,",
-};
-
-std::string RandomMessage(std::mt19937& random) {
-    std::string message;
-    const unsigned pieces = random() % 40;
-    for (unsigned i = 0; i < pieces; ++i) {
-        if (random() % 16 == 0) {
-            message += static_cast<char>(random() % 256);
-        } else {
-            message += kPieces[random() % std::size(kPieces)];
-        }
-    }
-    return message;
-}
 
 TEST(Differential, InPlaceScanMatchesTheLiteralRebuildLoop) {
     std::mt19937 random(20240601);

@@ -1,0 +1,201 @@
+// wendle-send as a user runs it, on pseudo-terminals.
+#include "tests/send/pty_port.h"
+#include "tests/translator/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(Send, TheBytesThatArrive) {
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        std::string_view hex;
+    } cases[] = {
+        {{"<CLS>Hello"}, "", "0C 48 65 6C 6C 6F"},
+        {{"-b", "19200", "<KTA_LINE2>world<13>"}, "", "FE C0 77 6F 72 6C 64 0D"},
+        // Raw output: a line feed stays one byte.
+        {{"--raw", "<CLS>a\nb"}, "", "3C 43 4C 53 3E 61 0A 62"},
+        {{}, "<1>\n<255>", "01 0A FF"},
+        {{"--raw"}, "a\0\xFF\n"s, "61 00 FF 0A"},
+        {{"--", "-<65>"}, "", "2D 41"},
+        // An empty MESSAGE is a message: standard input is not read.
+        {{""}, "<65>", ""},
+        {{}, "", ""},
+    };
+    for (const auto& c : cases) {
+        PtyPort port;
+        const Delivery delivery = SendThrough(port, c.args, c.input);
+        EXPECT_EQ(delivery.run.exit_code, 0) << delivery.run.err;
+        EXPECT_EQ(delivery.run.err, "");
+        EXPECT_EQ(Hex(delivery.arrived), c.hex) << Hex(c.input);
+    }
+}
+
+TEST(Send, OneMebibyteFromStandardInputArrivesWhole) {
+    std::mt19937 random(7);
+    std::string message(1 << 20, '\0');
+    for (char& byte : message) {
+        byte = static_cast<char>(random());
+    }
+    PtyPort port;
+    const Delivery delivery = SendThrough(port, {"--raw"}, message);
+    EXPECT_EQ(delivery.run.exit_code, 0) << delivery.run.err;
+    EXPECT_EQ(delivery.arrived.size(), message.size());
+    EXPECT_TRUE(delivery.arrived == message);
+}
+
+// Read back from the slave after the program has gone: the settings of a
+// pseudo-terminal stay while the test holds it open.
+TEST(Send, TheLineItLeaves) {
+    const struct {
+        std::vector<std::string> rate_args;
+        speed_t speed;
+    } rates[] = {
+        {{}, B9600},
+        {{"-b", "1200"}, B1200},
+        {{"-b", "2400"}, B2400},
+        {{"-b", "4800"}, B4800},
+        {{"--baud", "9600"}, B9600},
+        {{"-b", "19200"}, B19200},
+        {{"-b", "38400"}, B38400},
+    };
+    for (const auto& rate : rates) {
+        PtyPort port;
+        termios line{};
+        ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
+        ASSERT_NE(line.c_oflag & OPOST, 0u) << "the test needs a cooked line to begin with";
+        // What another program may have left: two stop bits, flow control.
+        line.c_cflag |= CSTOPB | CRTSCTS;
+        line.c_iflag |= IXON | IXOFF | IXANY;
+        ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
+        std::vector<std::string> args = rate.rate_args;
+        args.push_back("x");
+        EXPECT_EQ(SendThrough(port, args).run.exit_code, 0);
+
+        ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
+        EXPECT_EQ(cfgetospeed(&line), rate.speed);
+        EXPECT_EQ(cfgetispeed(&line), rate.speed);
+        EXPECT_EQ(line.c_cflag & CSIZE, tcflag_t{CS8});
+        EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+        EXPECT_NE(line.c_cflag & CLOCAL, 0u);
+        EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u);
+        EXPECT_EQ(line.c_oflag & OPOST, 0u);
+        EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    }
+}
+
+TEST(Send, EachFailureHasItsStatusAndOneLine) {
+    const std::string file = testing::TempDir() + "wendle_send_not_a_port";
+    std::ofstream(file) << "text";
+    PtyPort port;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string first_line;
+    } cases[] = {
+        {{"-p", "/nonexistent/ttyUSB9", "x"},
+         3,
+         "wendle-send: /nonexistent/ttyUSB9: no such port (No such file or directory); "
+         "wendle-send --list shows the ports of this machine"},
+        {{"-p", file, "x"},
+         6,
+         "wendle-send: " + file +
+             ": not a serial port (Inappropriate ioctl for device); give a port such as "
+             "/dev/ttyUSB0 (wendle-send --list shows them)"},
+        {{"-p", "/", "x"}, 6, "wendle-send: /: not a serial port (Is a directory); give a port"},
+        {{"-p", port.path(), "-b", "9601", "x"},
+         7,
+         "wendle-send: 9601 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400"},
+        {{"-p", port.path(), "-b", "0", "x"}, 7, "wendle-send: 0 baud is not supported"},
+        {{"x"}, 2, "wendle-send: no port given: name one with -p PORT"},
+        {{"-p", port.path(), "-b", "fast", "x"}, 2, "wendle-send: Could not convert: --baud"},
+        {{"-p", port.path(), "--timeout", "-1", "x"},
+         2,
+         "wendle-send: --timeout: give a number of seconds above 0 and up to 1000000, such as "
+         "0.5, not -1"},
+        {{"-p", port.path(), "--timeout", "1e300", "x"}, 2, "wendle-send: --timeout: give a"},
+        {{"--list", "-p", port.path()}, 2, "wendle-send: --list takes no port and no message"},
+        {{"-p", port.path(), "a", "b"}, 2, "wendle-send: a second MESSAGE: b"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool(WENDLE_SEND_TOOL, c.args);
+        EXPECT_EQ(run.exit_code, c.status) << run.err;
+        EXPECT_EQ(run.err.substr(0, c.first_line.size()), c.first_line);
+        const std::size_t lines = c.status == 2 ? 2 : 1;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), lines) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(port.Drain(), "");
+    std::remove(file.c_str());
+}
+
+TEST(Send, APortLockedByAnotherProcessIsBusy) {
+    PtyPort port;
+    {
+        UniqueFd other(open(port.path().c_str(), O_RDWR | O_NOCTTY));
+        ASSERT_EQ(flock(other.get(), LOCK_EX | LOCK_NB), 0);
+        const Delivery delivery = SendThrough(port, {"<CLS>Hello"});
+        EXPECT_EQ(delivery.run.exit_code, 5);
+        EXPECT_EQ(delivery.run.err, "wendle-send: " + port.path() +
+                                        ": port busy: another process has locked it; close the "
+                                        "program that uses it and try again\n");
+        EXPECT_EQ(delivery.arrived, "");
+    }
+    EXPECT_EQ(SendThrough(port, {"<CLS>Hello"}).run.exit_code, 0);
+}
+
+// A reader that never reads: the program holds the port locked while it
+// waits, then gives up with status 8 and says how far it got.
+TEST(Send, APortThatTakesNothingTimesOut) {
+    PtyPort port;
+    RunningTool tool(WENDLE_SEND_TOOL, {"-p", port.path(), "--timeout", "1", "--raw"},
+                     std::string(1 << 20, 'x'));
+    // Once bytes arrive, the program has the port open and locked.
+    pollfd arrival{port.pty.master.get(), POLLIN, 0};
+    ASSERT_EQ(poll(&arrival, 1, 5000), 1);
+    UniqueFd other(open(port.path().c_str(), O_RDWR | O_NOCTTY));
+    const bool seen_locked = flock(other.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    EXPECT_TRUE(seen_locked);
+    const ToolRun run = tool.Finish();
+    EXPECT_EQ(run.exit_code, 8);
+    const std::string first = "wendle-send: " + port.path() + ": write timed out after 1 s: ";
+    EXPECT_EQ(run.err.substr(0, first.size()), first) << run.err;
+    EXPECT_NE(run.err.find(" of 1048576 bytes written, the rest discarded"), std::string::npos);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+}
+
+// The group that may use a port comes from the system: here dialout, as on a
+// USB adapter, with the program run as an ordinary user.
+TEST(Send, PermissionDeniedNamesTheGroup) {
+    const group* dialout = getgrnam("dialout");
+    if (getuid() != 0 || dialout == nullptr || access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs root, the group dialout and setpriv";
+    }
+    PtyPort port;
+    ASSERT_EQ(chown(port.path().c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(chmod(port.path().c_str(), 0660), 0);
+    const ToolRun run =
+        RunTool("/usr/bin/setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                     WENDLE_SEND_TOOL, "-p", port.path(), "x"});
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_EQ(run.err, "wendle-send: " + port.path() +
+                           ": permission denied (Permission denied); members of the group "
+                           "dialout may use it: add yourself with `sudo usermod -aG dialout "
+                           "$USER` and log in again\n");
+}
+
+} // namespace

@@ -1,0 +1,45 @@
+// Runs a built program the way a user or a script does: arguments, standard
+// input from a buffer, standard output and error caught, the exit status.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ToolRun {
+    int exit_code = -1; // -1 when it did not exit by itself
+    std::string out;
+    std::string err;
+};
+
+// A program started in the background, for tests that work its other side
+// (a pseudo-terminal's master) while it runs. Standard input, output and
+// error go through files, so that no pipe can fill up.
+class RunningTool {
+  public:
+    // `environment` entries ("NAME=value") are added to this process's.
+    RunningTool(const std::string& program, const std::vector<std::string>& args,
+                std::string_view input = {}, const std::vector<std::string>& environment = {});
+    RunningTool(const RunningTool&) = delete;
+    RunningTool& operator=(const RunningTool&) = delete;
+    ~RunningTool();
+
+    // Whether it has ended; does not wait.
+    bool Ended();
+    // Waits for the end and collects what it wrote. Called once.
+    ToolRun Finish();
+
+  private:
+    std::string stem_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool reaped_ = false;
+};
+
+inline ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
+                       std::string_view input = {},
+                       const std::vector<std::string>& environment = {}) {
+    return RunningTool(program, args, input, environment).Finish();
+}

@@ -13,8 +13,6 @@ from winelab import PtyLine, WinePrefix, build_path
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
 LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))))
 
 
 _run_lock = None
@@ -148,8 +146,7 @@ def run_caller_pausing(prefix, lines, steps, at_pause, timeout=180):
     try:
         deadline = time.monotonic() + timeout
         while proc.poll() is None and time.monotonic() < deadline:
-            with open(proc.out_path, "rb") as out:
-                pauses = out.read().splitlines().count(b"pause")
+            pauses = prefix.output(proc, keep=True).splitlines().count("pause")
             if pauses > seen:
                 at_pause(seen)
                 seen += 1
@@ -158,9 +155,7 @@ def run_caller_pausing(prefix, lines, steps, at_pause, timeout=180):
             proc.kill()
         code = proc.wait()
     finally:
-        with open(proc.out_path, "rb") as out:
-            text = out.read().decode("utf-8", "replace")
-        os.unlink(proc.out_path)
+        text = prefix.output(proc)
     if lines is not None:
         lines.settle()
     return Report(code, text), seen
@@ -184,10 +179,4 @@ def holders(device):
             except OSError:
                 pass
     return found
-
-
-def maker_address():
-    """The web address that ends the version text, from serial/version.h."""
-    with open(os.path.join(SOURCE_DIR, "serial", "version.h"), encoding="utf-8") as header:
-        return re.search(r'kMakerAddress\[\]\s*=\s*"([^"]*)"', header.read()).group(1)
 

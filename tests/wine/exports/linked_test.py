@@ -6,7 +6,7 @@ import os
 import shutil
 import unittest
 
-from exportlab import EXE, LINKED_CALLER, Lines, maker_address, open_prefix, run_caller
+from exportlab import EXE, LINKED_CALLER, Lines, open_prefix, run_caller
 from winelab import build_path
 
 
@@ -25,7 +25,7 @@ class LinkedCaller(unittest.TestCase):
             self.assertEqual(report.code, 0, report.text)
             self.assertEqual(report.lines, [
                 "open=1 sent=15:linked LINKed",
-                f"version=v1.3, 22 Oct 2012, {maker_address()}",
+                "version=v1.3, 22 Oct 2012, https://wendle.example.org",
                 "close=1",
             ])
             self.assertEqual(lines.take(81), b"linked LINKed\r\n")

@@ -13,7 +13,8 @@ import threading
 import time
 
 import winelab
-from wendle_window import MESSAGE, SEND, Wendle
+from wendle_window import Wendle
+from winelab import MESSAGE, SEND
 
 IDLE_SECONDS = 10
 SENDS = 30

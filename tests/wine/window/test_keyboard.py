@@ -4,7 +4,8 @@ Alt+F4."""
 
 import unittest
 
-from wendle_window import (MESSAGE, PORT_NUMBER, PORT_UPDOWN, SEND, WM_CLOSE, WendleTestCase)
+from wendle_window import WendleTestCase
+from winelab import MESSAGE, PORT_NUMBER, PORT_UPDOWN, SEND, WM_CLOSE
 
 BAUD_ORDER = [135, 140, 115, 120, 125, 130]
 TAB_CYCLE = ["baud rate", MESSAGE, 180, SEND]

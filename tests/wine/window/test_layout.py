@@ -3,8 +3,9 @@ style, the initial state, and that command-line arguments change nothing."""
 
 import unittest
 
-from wendle_window import (BAUD_CHOICES, CLEAR_AFTER_SEND, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE,
-                           WM_SYSCOMMAND, Wendle, maker_address)
+from wendle_window import Wendle
+from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE,
+                     WM_SYSCOMMAND)
 
 WS_POPUP, WS_VISIBLE, WS_CLIPSIBLINGS = 0x80000000, 0x10000000, 0x04000000
 WS_CAPTION, WS_SYSMENU, WS_THICKFRAME = 0x00C00000, 0x00080000, 0x00040000
@@ -66,7 +67,7 @@ class Layout(unittest.TestCase):
                                  f"{what}: {self.to_units(rect)} DU, expected {expected}")
 
     def test_caption_and_window_style(self):
-        self.assertEqual(self.layout["caption"], "Wendle 1.4  " + maker_address())
+        self.assertEqual(self.layout["caption"], "Wendle 1.4  https://wendle.example.org")
         self.assertEqual(self.layout["class"], "#32770")
         style = self.layout["style"] & ~WS_CLIPSIBLINGS
         self.assertEqual(hex(style), hex(WINDOW_STYLE))

@@ -1,34 +1,10 @@
 """Runs Wendlev14.EXE under Wine and works its window from outside through
 the probe program; shared by the window test scripts."""
 
-import json
-import os
-import re
 import unittest
 
 import winelab
-
-WENDLE = winelab.build_path("app", "Wendlev14.EXE")
-PROBE = winelab.build_path("tests", "wine", "window", "wendle_window_probe.exe")
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))))
-
-WM_CLOSE = 0x0010
-WM_SYSCOMMAND = 0x0112
-SC_CLOSE = 0xF060
-
-SEND = 1
-PORT_NUMBER = 1012
-PORT_UPDOWN = 1013
-MESSAGE = 175
-CLEAR_AFTER_SEND = 180
-# Baud-rate choice identifiers by rate.
-BAUD_CHOICES = {38400: 135, 19200: 140, 9600: 115, 4800: 120, 2400: 125, 1200: 130}
-
-
-def maker_address():
-    with open(os.path.join(SOURCE_DIR, "serial", "version.h"), encoding="utf-8") as header:
-        return re.search(r'kMakerAddress\[\]\s*=\s*"([^"]*)"', header.read()).group(1)
+from winelab import BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, SC_CLOSE, WM_SYSCOMMAND
 
 
 class Wendle:
@@ -42,20 +18,13 @@ class Wendle:
 
     def probe(self, *commands):
         """Runs probe commands (tuples) in one probe process; one dict each."""
-        argv = []
-        for command in commands:
-            argv += [str(part) for part in command] + [";"]
-        _, text = self.prefix.run(PROBE, *argv, timeout=60)
-        results = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
-        if len(results) != len(commands):
-            raise AssertionError(f"probe {commands!r} answered {text!r}")
-        return results
+        return winelab.probe(self.prefix, *commands)
 
     def ask(self, *command):
         return self.probe(command)[0]
 
     def start(self, *args):
-        self.process = self.prefix.start(WENDLE, *args)
+        self.process = self.prefix.start(winelab.WENDLE, *args)
         found = self.ask("find", 20000)
         if not found["found"]:
             raise AssertionError("the Wendle window did not appear")
@@ -87,9 +56,6 @@ class Wendle:
             except Exception:
                 self.process.kill()
         self.prefix.stop()
-        if self.display is not None:
-            self.display.kill()
-            self.display.wait()
 
 
 class WendleTestCase(unittest.TestCase):

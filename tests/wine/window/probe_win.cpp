@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -64,6 +65,12 @@ HWND WaitFor(const std::function<HWND()>& find, int milliseconds) {
         }
         Sleep(20);
     }
+}
+
+// Input reaches the window through its own message loop, some time after
+// SendInput returns: a look after keys or a click waits for their effect.
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+    return WaitFor([&] { return done() ? GetDesktopWindow() : nullptr; }, milliseconds) != nullptr;
 }
 
 // Backslash escapes \r \n \t \\ and \uXXXX, so any UTF-16 text can be given.
@@ -225,7 +232,14 @@ double UnixNow() {
     return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
 }
 
-int Run(const std::wstring& name, const Args& a, HWND& main) {
+// What a run of commands carries from one to the next.
+struct Session {
+    HWND main = nullptr;
+    int focus_before_input = 0;
+};
+
+int Run(const std::wstring& name, const Args& a, Session& session) {
+    HWND& main = session.main;
     const auto arg = [&a](std::size_t i) { return i < a.size() ? a[i] : std::wstring(); };
     const auto number = [&](std::size_t i) { return std::wcstol(arg(i).c_str(), nullptr, 0); };
     if (name == L"find") {
@@ -243,9 +257,7 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
         return 0;
     }
     if (name == L"gone") {
-        const bool gone = WaitFor([] { return FindWendle() ? nullptr : GetDesktopWindow(); },
-                                  number(0)) != nullptr;
-        JsonLine().Bool("gone", gone);
+        JsonLine().Bool("gone", WaitUntil([] { return FindWendle() == nullptr; }, number(0)));
         return 0;
     }
     if (main == nullptr && (main = FindWendle()) == nullptr) {
@@ -259,7 +271,27 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
     } else if (name == L"windows") {
         ProcessWindows(main);
     } else if (name == L"focus") {
+        // Given a time, waits for the focus to move on from where the last
+        // input found it or, given identifiers too, to reach one of them.
+        std::vector<int> wanted;
+        for (std::size_t i = 1; i < a.size(); ++i) {
+            wanted.push_back(number(i));
+        }
+        WaitUntil(
+            [&] {
+                const int focus = Focused(main);
+                return wanted.empty()
+                           ? focus != session.focus_before_input
+                           : std::find(wanted.begin(), wanted.end(), focus) != wanted.end();
+            },
+            number(0));
         JsonLine().Number("focus", Focused(main));
+    } else if (name == L"text") {
+        // Waits up to the given time for the control's text to become the one given.
+        HWND control = GetDlgItem(main, number(0));
+        const std::wstring wanted = Unescape(arg(1));
+        WaitUntil([&] { return TextOf(control) == wanted; }, number(2));
+        JsonLine().Text("text", TextOf(control));
     } else if (name == L"settext") {
         const std::wstring text = Unescape(arg(1));
         Ask(main, number(0), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -276,12 +308,14 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
         HWND target = number(0) == 0 ? main : GetDlgItem(main, number(0));
         JsonLine().Bool("posted", PostMessageW(target, number(1), number(2), number(3)));
     } else if (name == L"keys") {
+        session.focus_before_input = Focused(main);
         bool ok = MakeForeground(main);
         for (const std::wstring& key : a) {
             ok = PressKey(std::string(key.begin(), key.end())) && ok;
         }
         JsonLine().Bool("pressed", ok);
     } else if (name == L"mouse") {
+        session.focus_before_input = Focused(main);
         MakeForeground(main);
         ClickAt(GetDlgItem(main, number(0)), std::wcstod(arg(1).c_str(), nullptr),
                 std::wcstod(arg(2).c_str(), nullptr));
@@ -296,7 +330,7 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    HWND main = nullptr;
+    Session session;
     int status = 0;
     for (int i = 1; i < argc;) {
         const std::wstring name = argv[i++];
@@ -305,7 +339,7 @@ int wmain(int argc, wchar_t** argv) {
             args.emplace_back(argv[i++]);
         }
         ++i;
-        status |= Run(name, args, main);
+        status |= Run(name, args, session);
     }
     return status;
 }

@@ -12,6 +12,10 @@
  *   pause:<ms>                prints "pause" and sleeps, for the harness to
  *                             look at the process from outside
  *   unload                    FreeLibrary on the EXE (the process then exits)
+ *   ordinals                  looks each export up by its ordinal, 1 to 7 in
+ *                             the order of the Exports record, prints whether
+ *                             that is the function of its name, and calls
+ *                             through the ordinals from then on
  *   threads:, race:, firstcall:, memory:, roundtrip:   see their files
  * A payload is `null`, `hex:<bytes in hex>` or `fill:<chunk in hex>:<size>`
  * (the chunk repeated to `size` bytes). */
@@ -260,6 +264,19 @@ static int RunStep(const Exports* exports, const char* step) {
     return 0;
 }
 
+/* The documented ordinals are the positions in the Exports record, from 1. */
+static void BindByOrdinal(HMODULE module, Exports* exports, const char* const* names) {
+    FARPROC* slots = (FARPROC*)exports;
+    for (int i = 0; i < 7; ++i) {
+        FARPROC by_ordinal = GetProcAddress(module, MAKEINTRESOURCEA(i + 1));
+        Report("ordinal %d %s %s", i + 1, names[i],
+               !by_ordinal              ? "missing"
+               : by_ordinal == slots[i] ? "same"
+                                        : "other");
+        slots[i] = by_ordinal;
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         Report("usage: export_caller <Wendlev14.EXE> <step>...");
@@ -286,6 +303,10 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "unload") == 0) {
             Report("unload = %d", FreeLibrary(module));
+            continue;
+        }
+        if (strcmp(argv[i], "ordinals") == 0) {
+            BindByOrdinal(module, &exports, kNames);
             continue;
         }
         if (!RunStep(&exports, argv[i])) {

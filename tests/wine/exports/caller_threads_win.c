@@ -30,7 +30,9 @@ static void PrepareJobs(ThreadJob* jobs, int threads, const Exports* exports, in
 }
 
 static int IsVersionText(BSTR text) {
-    return SysStringByteLen(text) >= 19 && memcmp(text, "v1.3, 22 Oct 2012, ", 19) == 0;
+    static const char kVersion[] = "v1.3, 22 Oct 2012, https://wendle.example.org";
+    return SysStringByteLen(text) == sizeof kVersion - 1 &&
+           memcmp(text, kVersion, sizeof kVersion - 1) == 0;
 }
 
 /* Starts `count` threads on `jobs`, lets them go together, waits for them. */

@@ -180,6 +180,20 @@ class WinePrefix:
                 os.unlink(path)
         self._outputs.clear()
 
+    def server_pid(self):
+        """The process id of the prefix's wineserver, or None."""
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as env:
+                    variables = env.read().split(b"\0")
+                with open(f"/proc/{pid}/comm", "rb") as comm:
+                    name = comm.read()
+            except OSError:
+                continue
+            if name.startswith(b"wineserver") and f"WINEPREFIX={self.path}".encode() in variables:
+                return int(pid)
+        return None
+
     def stop(self):
         """Ends the prefix's server and every program still running in it."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,

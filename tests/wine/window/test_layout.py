@@ -1,6 +1,9 @@
 """The main window as built: every control, the window's size, place and
-style, the initial state, and that command-line arguments change nothing."""
+style, the initial state, that command-line arguments change nothing, and
+that the idle window sleeps."""
 
+import os
+import time
 import unittest
 
 from wendle_window import Wendle
@@ -36,6 +39,19 @@ CONTROLS = [
     (180, "Button", "Clear text box after sending data.", (11, 103, 131, 12), 0x50010003, 0),
     (1, "Button", "Send", (152, 113, 53, 15), 0x50010001, 0),
 ]
+
+
+IDLE_SECONDS = 3
+
+
+def cpu_seconds(*pids):
+    """Processor time the processes have used so far (user and system)."""
+    ticks = 0
+    for pid in pids:
+        with open(f"/proc/{pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        ticks += int(fields[11]) + int(fields[12])
+    return ticks / os.sysconf("SC_CLK_TCK")
 
 
 class Layout(unittest.TestCase):
@@ -116,6 +132,19 @@ class Layout(unittest.TestCase):
         self.assertEqual(checks[str(CLEAR_AFTER_SEND)], 0)
         # Maximum 99 in the low word, minimum 1 in the high word.
         self.assertEqual(self.state["range"], 0x00010063)
+
+    def test_idle_window_sleeps(self):
+        # The loop sleeps on every turn and uses a few percent of a core; one
+        # that never slept would keep a core busy, shared between the process
+        # and the wineserver that answers each look at its message queue.
+        pids = (self.wendle.process.pid, self.wendle.prefix.server_pid())
+        with open(f"/proc/{pids[0]}/cmdline", "rb") as cmdline:
+            self.assertIn(b"Wendlev14", cmdline.read())
+        self.assertIsNotNone(pids[1])
+        used, began = cpu_seconds(*pids), time.monotonic()
+        time.sleep(IDLE_SECONDS)
+        share = (cpu_seconds(*pids) - used) / (time.monotonic() - began)
+        self.assertLess(share, 1 / 3, "the idle window keeps the processor busy")
 
     def test_zz_arguments_change_nothing_and_close_command_ends(self):
         self.assertEqual(self.wendle.close(), 0)

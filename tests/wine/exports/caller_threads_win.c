@@ -18,6 +18,7 @@ typedef struct {
     int count;
     const int* ports;
     int portCount;
+    LONG opens;
     LONG failures;
 } ThreadJob;
 
@@ -116,7 +117,7 @@ static DWORD WINAPI Race(LPVOID parameter) {
     WaitForSingleObject(job->start, INFINITE);
     for (int n = 0; n < job->count; ++n) {
         int port = job->ports[(n + job->thread) % job->portCount];
-        x->open(port, kBauds[(n + job->thread) % 6]);
+        job->opens += x->open(port, kBauds[(n + job->thread) % 6]) == 1;
         x->sendByValue(SysAllocStringByteLen("x<13>", 5));
         BSTR raw = SysAllocStringByteLen("yy\r", 3);
         x->rawSend(&raw);
@@ -163,11 +164,12 @@ int RunRace(const Exports* exports, const char* arg) {
     if (!RunTogether(Race, jobs, threads)) {
         return 0;
     }
-    LONG failures = 0;
+    LONG opens = 0, failures = 0;
     for (int i = 0; i < threads; ++i) {
+        opens += jobs[i].opens;
         failures += jobs[i].failures;
     }
-    Report("race done failures=%ld", failures);
+    Report("race done opens=%ld of %d failures=%ld", opens, threads * rounds, failures);
     return 1;
 }
 

@@ -93,8 +93,9 @@ class WendleTestCase(unittest.TestCase):
             self.assertEqual(line.read(idle=0.15, limit=1.0), b"", f"COM{number} got bytes")
 
     def reset_window(self, port="1", rate=9600, message="", clear_after_send=False):
-        """Sets the controls that the Send command reads; the window's state."""
+        """Sets the controls that the Send command reads, the check box ticked
+        by a click as a user would; the window's state."""
+        tick = [("click", CLEAR_AFTER_SEND)] if clear_after_send else []
         return self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
-                                 ("click", BAUD_CHOICES[rate]),
-                                 ("setcheck", CLEAR_AFTER_SEND, int(clear_after_send)),
-                                 ("state",))[-1]
+                                 ("click", BAUD_CHOICES[rate]), ("setcheck", CLEAR_AFTER_SEND, 0),
+                                 *tick, ("state",))[-1]

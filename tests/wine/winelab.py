@@ -58,22 +58,36 @@ def _end(proc):
             proc.wait()
 
 
+def _display_owner(number):
+    """The process id in the display's lock file; None when there is none."""
+    try:
+        with open(f"/tmp/.X{number}-lock") as lock:
+            return int(lock.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
 def ensure_display():
     """Use the caller's X display, or start a private Xvfb that ends with
     this process. Returns the Xvfb process, or None for the caller's display."""
     if os.environ.get("DISPLAY"):
         return None
     for number in range(90, 140):
-        if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock"):
+        owner = _display_owner(number)
+        # A lock left by a server that is gone is Xvfb's to take over.
+        if owner is not None and os.path.exists(f"/proc/{owner}"):
             continue
         proc = subprocess.Popen(
             ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            if (_display_owner(number) == proc.pid
+                    and os.path.exists(f"/tmp/.X11-unix/X{number}")):
                 os.environ["DISPLAY"] = f":{number}"
                 atexit.register(_end, proc)
                 return proc
+            if proc.poll() is not None:
+                break
             time.sleep(0.05)
         _end(proc)
     raise RuntimeError("no X display could be started (is Xvfb installed? scripts/setup)")

@@ -16,7 +16,7 @@
  *                             the order of the Exports record, prints whether
  *                             that is the function of its name, and calls
  *                             through the ordinals from then on
- *   threads:, race:, firstcall:, memory:, roundtrip:   see their files
+ *   threads:, race:, firstcall:, memory:   see their files
  * A payload is `null`, `hex:<bytes in hex>` or `fill:<chunk in hex>:<size>`
  * (the chunk repeated to `size` bytes). */
 #include "caller_win.h"
@@ -251,8 +251,7 @@ static int RunStep(const Exports* exports, const char* step) {
                   {"threads", RunThreadedSends},
                   {"race", RunRace},
                   {"firstcall", RunFirstCalls},
-                  {"memory", RunMemory},
-                  {"roundtrip", RunRoundTrip}};
+                  {"memory", RunMemory}};
     const char* colon = strchr(step, ':');
     size_t nameLength = colon ? (size_t)(colon - step) : strlen(step);
     for (size_t i = 0; i < sizeof kSteps / sizeof kSteps[0]; ++i) {

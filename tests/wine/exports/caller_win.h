@@ -28,7 +28,6 @@ int RunThreadedSends(const Exports* exports, const char* arg);
 int RunRace(const Exports* exports, const char* arg);
 int RunFirstCalls(const Exports* exports, const char* arg);
 int RunMemory(const Exports* exports, const char* arg);
-int RunRoundTrip(const Exports* exports, const char* arg);
 
 /* Prints a line and flushes it, so that a crash leaves what came before. */
 void Report(const char* format, ...);

@@ -64,7 +64,8 @@ static void MemoryRound(const Exports* x, BSTR* kept) {
     }
 }
 
-int RunMemory(const Exports* exports, const char* arg) {
+int RunMemory(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int port = 0, rounds = 0;
     char mode[8] = "";
     if (sscanf(arg, "%d:%d:%7s", &port, &rounds, mode) < 2 || rounds < 1) {

@@ -48,7 +48,12 @@ static int RunTogether(LPTHREAD_START_ROUTINE routine, ThreadJob* jobs, int coun
         threads[i] = CreateThread(NULL, 0, routine, &jobs[i], 0, NULL);
     }
     SetEvent(start);
-    JoinThreads(threads, count);
+    for (int i = 0; i < count; ++i) {
+        if (threads[i]) {
+            WaitForSingleObject(threads[i], INFINITE);
+            CloseHandle(threads[i]);
+        }
+    }
     CloseHandle(start);
     return 1;
 }
@@ -92,7 +97,8 @@ static DWORD WINAPI SendRecords(LPVOID parameter) {
     return 0;
 }
 
-int RunThreadedSends(const Exports* exports, const char* arg) {
+int RunThreadedSends(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int port, threads, messages;
     if (sscanf(arg, "%d:%d:%d", &port, &threads, &messages) != 3 || threads > 64) {
         return 0;
@@ -139,7 +145,8 @@ static DWORD WINAPI Race(LPVOID parameter) {
     return 0;
 }
 
-int RunRace(const Exports* exports, const char* arg) {
+int RunRace(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int ports[8];
     int portCount = 0;
     const char* p = arg;
@@ -200,7 +207,8 @@ static DWORD WINAPI FirstCall(LPVOID parameter) {
     return 0;
 }
 
-int RunFirstCalls(const Exports* exports, const char* arg) {
+int RunFirstCalls(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int threads = atoi(arg);
     if (threads < 1 || threads > 64) {
         return 0;

@@ -28,9 +28,9 @@ void RunMessageLoop() {
         } else {
             Sleep(1);
         }
-        const int openWindows = gOpenWindowCount;
+        const int open_windows = gOpenWindowCount;
         Sleep(1);
-        if (openWindows == 0) {
+        if (open_windows == 0) {
             return;
         }
     }

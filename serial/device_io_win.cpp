@@ -11,11 +11,11 @@ namespace {
 // does so would otherwise have a state read that never happened written back).
 template <typename Call> bool CallDevice(Call&& call) noexcept {
     SpinGuard guard(DeviceCallLock);
-    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const UINT previous_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     SetLastError(0);
     const bool reported = call(Device());
     const DWORD error = GetLastError();
-    SetErrorMode(previousMode);
+    SetErrorMode(previous_mode);
     return reported && error == 0;
 }
 
@@ -62,9 +62,9 @@ bool ReadDeviceProperties(HANDLE device, COMMPROP& properties) noexcept {
     });
 }
 
-void SetDeviceQueues(HANDLE device, DWORD inputSize, DWORD outputSize) noexcept {
+void SetDeviceQueues(HANDLE device, DWORD input_size, DWORD output_size) noexcept {
     CallDevice([&](const DeviceCalls& calls) {
-        return calls.setupComm(device, inputSize, outputSize) != FALSE;
+        return calls.setupComm(device, input_size, output_size) != FALSE;
     });
 }
 

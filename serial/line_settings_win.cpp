@@ -11,7 +11,7 @@ enum class SettingKind { LineState, InputQueue, OutputQueue };
 struct LineSetting {
     SettingKind kind;
     // For a LineState setting: the members it changes.
-    void (*change)(DCB& state, DWORD baudRate);
+    void (*change)(DCB& state, DWORD baud_rate);
 };
 
 constexpr LineSetting State(void (*change)(DCB&, DWORD)) {
@@ -19,7 +19,7 @@ constexpr LineSetting State(void (*change)(DCB&, DWORD)) {
 }
 
 constinit const LineSetting kLineSettings[] = {
-    State([](DCB& s, DWORD baudRate) { s.BaudRate = baudRate; }),
+    State([](DCB& s, DWORD baud_rate) { s.BaudRate = baud_rate; }),
     State([](DCB& s, DWORD) {
         s.ByteSize = 8;
         s.StopBits = ONESTOPBIT;
@@ -51,11 +51,11 @@ constinit const LineSetting kLineSettings[] = {
 };
 static_assert(std::size(kLineSettings) == 17);
 
-void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baudRate) noexcept {
+void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baud_rate) noexcept {
     if (setting.kind == SettingKind::LineState) {
         DCB state;
         if (ReadLineState(device, state)) {
-            setting.change(state, baudRate);
+            setting.change(state, baud_rate);
             WriteLineState(device, state);
         }
         return;
@@ -74,8 +74,8 @@ void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baudRate)
 
 } // namespace
 
-void ApplyLineSettings(HANDLE device, DWORD baudRate) noexcept {
+void ApplyLineSettings(HANDLE device, DWORD baud_rate) noexcept {
     for (const LineSetting& setting : kLineSettings) {
-        ApplyLineSetting(device, setting, baudRate);
+        ApplyLineSetting(device, setting, baud_rate);
     }
 }

@@ -41,7 +41,7 @@ const Fault* Enter(const DeviceCall& call) {
 
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                             HANDLE templateFile) {
+                             HANDLE template_file) {
     DeviceCall call = Begin(CallKind::CreateFile, nullptr);
     call.name = name;
     call.access = access;
@@ -52,7 +52,7 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
     }
     call.disposition = disposition;
     call.flags = flags;
-    call.templateFile = templateFile;
+    call.templateFile = template_file;
     // A fault with a non-zero result: a handle that comes with a last error.
     if (const Fault* fault = Enter(call); fault && !fault->result) {
         return INVALID_HANDLE_VALUE;
@@ -107,17 +107,17 @@ BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
     return TRUE;
 }
 
-BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD inputSize, DWORD outputSize) {
+BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
     DeviceCall call = Begin(CallKind::SetupComm, handle);
-    call.inputSize = inputSize;
-    call.outputSize = outputSize;
+    call.inputSize = input_size;
+    call.outputSize = output_size;
     if (const Fault* fault = Enter(call)) {
         return fault->result;
     }
     FakeDriver& driver = FakeDevice::Active().Driver();
     if (driver.keepsState) {
-        driver.inputQueue = inputSize;
-        driver.outputQueue = outputSize;
+        driver.inputQueue = input_size;
+        driver.outputQueue = output_size;
     }
     return TRUE;
 }

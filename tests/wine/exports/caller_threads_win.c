@@ -17,7 +17,7 @@ typedef struct {
     int thread;
     int count;
     const int* ports;
-    int portCount;
+    int port_count;
     LONG opens;
     LONG failures;
 } ThreadJob;
@@ -122,7 +122,7 @@ static DWORD WINAPI Race(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
     WaitForSingleObject(job->start, INFINITE);
     for (int n = 0; n < job->count; ++n) {
-        int port = job->ports[(n + job->thread) % job->portCount];
+        int port = job->ports[(n + job->thread) % job->port_count];
         job->opens += x->open(port, kBauds[(n + job->thread) % 6]) == 1;
         x->sendByValue(SysAllocStringByteLen("x<13>", 5));
         BSTR raw = SysAllocStringByteLen("yy\r", 3);
@@ -148,10 +148,10 @@ static DWORD WINAPI Race(LPVOID parameter) {
 int RunRace(const Exports* exports, const char* arg, int op) {
     (void)op;
     int ports[8];
-    int portCount = 0;
+    int port_count = 0;
     const char* p = arg;
-    while (portCount < 8) {
-        ports[portCount++] = atoi(p);
+    while (port_count < 8) {
+        ports[port_count++] = atoi(p);
         p += strspn(p, "0123456789");
         if (*p != ',') {
             break;
@@ -166,7 +166,7 @@ int RunRace(const Exports* exports, const char* arg, int op) {
     PrepareJobs(jobs, threads, exports, rounds);
     for (int i = 0; i < threads; ++i) {
         jobs[i].ports = ports;
-        jobs[i].portCount = portCount;
+        jobs[i].port_count = port_count;
     }
     if (!RunTogether(Race, jobs, threads)) {
         return 0;

@@ -162,9 +162,9 @@ void Layout(HWND main) {
         .Raw("controls", controls.append("]"));
 }
 
-LRESULT Ask(HWND main, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+LRESULT Ask(HWND main, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(GetDlgItem(main, id), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
+    SendMessageTimeoutW(GetDlgItem(main, id), message, wparam, lparam, SMTO_ABORTIFHUNG, 5000,
                         &result);
     return static_cast<LRESULT>(result);
 }
@@ -254,10 +254,6 @@ int Run(const std::wstring& name, const Args& a, Session& session) {
         if (box != nullptr && arg(2) == L"ok") {
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         }
-        return 0;
-    }
-    if (name == L"gone") {
-        JsonLine().Bool("gone", WaitUntil([] { return FindWendle() == nullptr; }, number(0)));
         return 0;
     }
     if (main == nullptr && (main = FindWendle()) == nullptr) {

@@ -29,6 +29,8 @@ void RunMessageLoop() {
             Sleep(1);
         }
         const int open_windows = gOpenWindowCount;
+        // Deliberately a second sleep on every turn, also after a message: at
+        // most one message a millisecond, so the window never takes a core.
         Sleep(1);
         if (open_windows == 0) {
             return;

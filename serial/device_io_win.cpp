@@ -6,9 +6,11 @@
 namespace {
 
 // The one way of calling the device: `call` gets the table in use and
-// returns what the function reported. The call failed when it left a
-// last-error code, or when it reported failure without one (a driver that
-// does so would otherwise have a state read that never happened written back).
+// returns what the function reported. Deliberately judged by the last-error
+// code: a call that leaves one failed even when it reported success, as every
+// device call of Wendle always has been; one that reports failure without a
+// code failed too (a state read that never happened would otherwise be
+// written back).
 template <typename Call> bool CallDevice(Call&& call) noexcept {
     SpinGuard guard(DeviceCallLock);
     const UINT previous_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -18,6 +18,9 @@ constexpr LineSetting State(void (*change)(DCB&, DWORD)) {
     return {SettingKind::LineState, change};
 }
 
+// Deliberately in this order and with repeats (parity checking, parity and stop
+// bits after step 2, DTR twice, fTXContinueOnXoff in both XON/XOFF steps): each
+// step stands alone, so a driver that refuses one still gets the others' values.
 constinit const LineSetting kLineSettings[] = {
     State([](DCB& s, DWORD baud_rate) { s.BaudRate = baud_rate; }),
     State([](DCB& s, DWORD) {

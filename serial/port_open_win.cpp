@@ -56,6 +56,8 @@ HANDLE OpenIntoTable(std::int32_t number, std::int32_t port, std::int32_t baud_r
 
 } // namespace
 
+// Deliberately closes nothing: a port already in the slot stays open, out of
+// reach, until the process ends; callers close before they open again.
 std::int32_t OpenPort(std::int32_t port, std::int32_t baud_rate) noexcept {
     const std::int32_t number = DrawPortNumber();
     PortSlot.store(number);

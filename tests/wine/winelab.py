@@ -273,7 +273,3 @@ class PtyLine:
                 os.close(fd)
             except OSError:
                 pass
-
-
-def have_wine():
-    return shutil.which("wine") is not None

@@ -55,55 +55,17 @@ HWND FindWendle() {
     return nullptr;
 }
 
-HWND WaitFor(const std::function<HWND()>& find, int milliseconds) {
-    for (int waited = 0;; waited += 20) {
-        if (HWND window = find()) {
-            return window;
-        }
+// Looks until `done` or the time is up. Input reaches the window through its
+// own message loop, some time after SendInput returns: a look after keys or a
+// click waits for their effect.
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+    for (int waited = 0; !done(); waited += 20) {
         if (waited >= milliseconds) {
-            return nullptr;
+            return false;
         }
         Sleep(20);
     }
-}
-
-// Input reaches the window through its own message loop, some time after
-// SendInput returns: a look after keys or a click waits for their effect.
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
-    return WaitFor([&] { return done() ? GetDesktopWindow() : nullptr; }, milliseconds) != nullptr;
-}
-
-// Backslash escapes \r \n \t \\ and \uXXXX, so any UTF-16 text can be given.
-std::wstring Unescape(const std::wstring& text) {
-    std::wstring out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != L'\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const wchar_t code = text[++i];
-        if (code == L'u' && i + 4 < text.size()) {
-            out += static_cast<wchar_t>(std::wcstoul(text.substr(i + 1, 4).c_str(), nullptr, 16));
-            i += 4;
-        } else {
-            out += code == L'r' ? L'\r' : code == L'n' ? L'\n' : code == L't' ? L'\t' : code;
-        }
-    }
-    return out;
-}
-
-std::string RectJson(const RECT& r) {
-    char text[64];
-    std::snprintf(text, sizeof text, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
-    return text;
-}
-
-// Appends a member to a JSON array or object text that starts with its bracket.
-void AddItem(std::string& list, const std::string& item) {
-    if (list.size() > 1) {
-        list += ',';
-    }
-    list += item;
+    return true;
 }
 
 // Pixels per 4 horizontal and 8 vertical dialog units of Arial 9, from a
@@ -243,13 +205,14 @@ int Run(const std::wstring& name, const Args& a, Session& session) {
     const auto arg = [&a](std::size_t i) { return i < a.size() ? a[i] : std::wstring(); };
     const auto number = [&](std::size_t i) { return std::wcstol(arg(i).c_str(), nullptr, 0); };
     if (name == L"find") {
-        main = WaitFor(FindWendle, number(0));
+        WaitUntil([&] { return (main = FindWendle()) != nullptr; }, number(0));
         JsonLine().Bool("found", main != nullptr).Text("caption", main ? TextOf(main) : L"");
         return 0;
     }
     if (name == L"msgbox") {
         const std::wstring text = Unescape(arg(0));
-        HWND box = WaitFor([&] { return FindMessageBox(text); }, number(1));
+        HWND box = nullptr;
+        WaitUntil([&] { return (box = FindMessageBox(text)) != nullptr; }, number(1));
         JsonLine().Bool("found", box != nullptr).Text("caption", box ? TextOf(box) : L"");
         if (box != nullptr && arg(2) == L"ok") {
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

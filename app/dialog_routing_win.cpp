@@ -22,39 +22,39 @@ void DetachControlHandlers(HWND window) {
 }
 
 // The control whose handler is offered a notification before the window's.
-HWND NotifyingControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+HWND NotifyingControl(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_COMMAND:
-        return GetDlgItem(window, LOWORD(wParam)) != nullptr ? reinterpret_cast<HWND>(lParam)
+        return GetDlgItem(window, LOWORD(wparam)) != nullptr ? reinterpret_cast<HWND>(lparam)
                                                              : nullptr;
     case WM_NOTIFY:
-        return lParam != 0 ? reinterpret_cast<const NMHDR*>(lParam)->hwndFrom : nullptr;
+        return lparam != 0 ? reinterpret_cast<const NMHDR*>(lparam)->hwndFrom : nullptr;
     case WM_HSCROLL:
     case WM_VSCROLL:
-        return reinterpret_cast<HWND>(lParam);
+        return reinterpret_cast<HWND>(lparam);
     default:
         return nullptr;
     }
 }
 
-INT_PTR RouteToHandlers(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (HWND control = NotifyingControl(window, message, wParam, lParam)) {
+INT_PTR RouteToHandlers(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (HWND control = NotifyingControl(window, message, wparam, lparam)) {
         if (EventHandler handler = AttachedHandler(control)) {
-            if (INT_PTR result = handler(window, message, wParam, lParam)) {
+            if (INT_PTR result = handler(window, message, wparam, lparam)) {
                 return result;
             }
         }
     }
     if (EventHandler handler = AttachedHandler(window)) {
-        return handler(window, message, wParam, lParam);
+        return handler(window, message, wparam, lparam);
     }
     return 0;
 }
 
 // The dialog manager would turn the close command into WM_CLOSE and that into
 // IDCANCEL, which destroys nothing: the window ends itself instead.
-INT_PTR CloseOnCloseCommand(HWND window, UINT message, WPARAM wParam) {
-    if (message != WM_SYSCOMMAND || (wParam & 0xFFF0) != SC_CLOSE) {
+INT_PTR CloseOnCloseCommand(HWND window, UINT message, WPARAM wparam) {
+    if (message != WM_SYSCOMMAND || (wparam & 0xFFF0) != SC_CLOSE) {
         return FALSE;
     }
     SendMessageW(window, WM_CLOSE, 0, 0);
@@ -68,29 +68,29 @@ void AttachHandler(HWND window, EventHandler handler) {
     SetPropW(window, kHandlerProperty, reinterpret_cast<HANDLE>(handler));
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_INITDIALOG:
         ++gOpenWindowCount;
         return TRUE;
     case WM_ACTIVATE:
-        gActiveWindow = LOWORD(wParam) == WA_INACTIVE ? nullptr : window;
+        gActiveWindow = LOWORD(wparam) == WA_INACTIVE ? nullptr : window;
         return FALSE;
     case WM_DESTROY: {
         --gOpenWindowCount;
-        const INT_PTR result = RouteToHandlers(window, message, wParam, lParam);
+        const INT_PTR result = RouteToHandlers(window, message, wparam, lparam);
         DetachControlHandlers(window);
         return result;
     }
     case WM_NCDESTROY: {
-        const INT_PTR result = RouteToHandlers(window, message, wParam, lParam);
+        const INT_PTR result = RouteToHandlers(window, message, wparam, lparam);
         RemovePropW(window, kHandlerProperty);
         return result;
     }
     default:
-        if (INT_PTR result = RouteToHandlers(window, message, wParam, lParam)) {
+        if (INT_PTR result = RouteToHandlers(window, message, wparam, lparam)) {
             return result;
         }
-        return CloseOnCloseCommand(window, message, wParam);
+        return CloseOnCloseCommand(window, message, wparam);
     }
 }

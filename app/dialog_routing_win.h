@@ -6,6 +6,6 @@
 
 #include <windows.h>
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 void AttachHandler(HWND window, EventHandler handler);

@@ -10,10 +10,10 @@
 
 using EventHandler = DLGPROC;
 
-INT_PTR CALLBACK WindowHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK MessageTextHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK ClearAfterSendHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK SendCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK WindowHandler(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK MessageTextHandler(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK ClearAfterSendHandler(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK SendCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // The rate of the checked baud-rate choice, 0 when none is checked.
 std::int32_t SelectedBaudRate();

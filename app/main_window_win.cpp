@@ -36,19 +36,19 @@ constexpr char kFirstPort[] = "1";
 std::vector<WORD> BuildDialogTemplate() {
     std::vector<WORD> words;
     const auto add = [&words](WORD value) { words.push_back(value); };
-    const auto addLong = [&](DWORD value) {
+    const auto add_long = [&](DWORD value) {
         add(LOWORD(value));
         add(HIWORD(value));
     };
-    const auto addText = [&](const std::wstring& text) {
+    const auto add_text = [&](const std::wstring& text) {
         words.insert(words.end(), text.begin(), text.end());
         add(0);
     };
     add(1);      // dlgVer
     add(0xFFFF); // signature of the extended template
-    addLong(0);  // helpID
-    addLong(0);  // exStyle
-    addLong(kTemplateStyle);
+    add_long(0); // helpID
+    add_long(0); // exStyle
+    add_long(kTemplateStyle);
     add(0); // no items
     add(0); // x, y: DS_CENTER places the window
     add(0);
@@ -56,11 +56,11 @@ std::vector<WORD> BuildDialogTemplate() {
     add(kClientHeight);
     add(0); // no menu
     add(0); // the system dialog class
-    addText(WidenAnsi(kTemplateTitle));
+    add_text(WidenAnsi(kTemplateTitle));
     add(kFontPoints);
     add(kFontWeight);
     add(MAKEWORD(FALSE, ANSI_CHARSET)); // italic, charset
-    addText(WidenAnsi(kFontFace));
+    add_text(WidenAnsi(kFontFace));
     return words;
 }
 
@@ -98,10 +98,10 @@ void ShowWithHandler(HWND window) {
 } // namespace
 
 void CreateMainWindow(HWND parent) {
-    const std::vector<WORD> dialogTemplate = BuildDialogTemplate();
+    const std::vector<WORD> dialog_template = BuildDialogTemplate();
     HWND window = CreateDialogIndirectParamW(
-        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()), parent,
-        MainDialogProc, 0);
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialog_template.data()),
+        parent, MainDialogProc, 0);
     SetWindowTextW(window, WidenAnsi(std::string(kCaption) + kCaptionGap + kMakerAddress).c_str());
     gMainWindow = window;
     CreateControls(window);

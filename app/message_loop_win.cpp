@@ -28,9 +28,11 @@ void RunMessageLoop() {
         } else {
             Sleep(1);
         }
-        const int openWindows = gOpenWindowCount;
+        const int open_windows = gOpenWindowCount;
+        // Deliberately a second sleep on every turn, also after a message: at
+        // most one message a millisecond, so the window never takes a core.
         Sleep(1);
-        if (openWindows == 0) {
+        if (open_windows == 0) {
             return;
         }
     }

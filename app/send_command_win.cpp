@@ -83,8 +83,8 @@ std::int32_t SelectedBaudRate() {
 }
 
 // Returns 0 in every case: the click goes on to the window's handler.
-INT_PTR CALLBACK SendCommand(HWND window, UINT message, WPARAM wParam, LPARAM) {
-    if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) {
+INT_PTR CALLBACK SendCommand(HWND window, UINT message, WPARAM wparam, LPARAM) {
+    if (message != WM_COMMAND || HIWORD(wparam) != BN_CLICKED) {
         return 0;
     }
     ByteString text(NarrowAnsi(WindowText(GetDlgItem(window, FORM1_MESSAGE))));

@@ -3,7 +3,6 @@ line whose bytes are shown as they arrive, or on a real device; without a
 display, a demo under Xvfb that ends with a screenshot."""
 
 import argparse
-import json
 import os
 import select
 import signal
@@ -14,12 +13,9 @@ import threading
 import time
 
 import winelab
+from winelab import MESSAGE, SC_CLOSE, SEND, WENDLE, WM_SYSCOMMAND, probe
 
-WENDLE = winelab.build_path("app", "Wendlev14.EXE")
-PROBE = winelab.build_path("tests", "wine", "window", "wendle_window_probe.exe")
 DEMO_MESSAGE = "<CLS>Hello<13>"
-WM_SYSCOMMAND, SC_CLOSE = 0x0112, 0xF060
-SEND, MESSAGE = 1, 175
 
 
 def show(data):
@@ -37,14 +33,6 @@ def watch(line, stop):
             except OSError:
                 return
             show(data)
-
-
-def probe(prefix, *commands):
-    argv = []
-    for command in commands:
-        argv += [str(part) for part in command] + [";"]
-    _, text = prefix.run(PROBE, *argv, timeout=60)
-    return [json.loads(l) for l in text.splitlines() if l.startswith("{")]
 
 
 def set_decorated(prefix, decorated):
@@ -87,7 +75,7 @@ def main():
     args = parser.parse_args()
 
     headless = not os.environ.get("DISPLAY")
-    display = winelab.ensure_display()
+    winelab.ensure_display()
     prefix = winelab.WinePrefix(winelab.build_path("run", "prefix"))
     set_decorated(prefix, not headless)
     line = None
@@ -117,10 +105,6 @@ def main():
             wendle.kill()
         if line:
             line.close()
-        if display is not None:
-            prefix.stop()
-            display.kill()
-            display.wait()
     sys.exit(0 if ok else 1)
 
 

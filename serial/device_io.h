@@ -11,7 +11,7 @@ DWORD DeviceFileType(HANDLE device) noexcept;
 bool ReadLineState(HANDLE device, DCB& state) noexcept;
 void WriteLineState(HANDLE device, DCB& state) noexcept;
 bool ReadDeviceProperties(HANDLE device, COMMPROP& properties) noexcept;
-void SetDeviceQueues(HANDLE device, DWORD inputSize, DWORD outputSize) noexcept;
+void SetDeviceQueues(HANDLE device, DWORD input_size, DWORD output_size) noexcept;
 // One write of the whole buffer; what it achieved is not looked at.
 void WriteDevice(HANDLE device, const char* bytes, DWORD count) noexcept;
 void CloseDevice(HANDLE device) noexcept;

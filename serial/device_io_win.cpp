@@ -6,16 +6,18 @@
 namespace {
 
 // The one way of calling the device: `call` gets the table in use and
-// returns what the function reported. The call failed when it left a
-// last-error code, or when it reported failure without one (a driver that
-// does so would otherwise have a state read that never happened written back).
+// returns what the function reported. Deliberately judged by the last-error
+// code: a call that leaves one failed even when it reported success, as every
+// device call of Wendle always has been; one that reports failure without a
+// code failed too (a state read that never happened would otherwise be
+// written back).
 template <typename Call> bool CallDevice(Call&& call) noexcept {
     SpinGuard guard(DeviceCallLock);
-    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const UINT previous_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     SetLastError(0);
     const bool reported = call(Device());
     const DWORD error = GetLastError();
-    SetErrorMode(previousMode);
+    SetErrorMode(previous_mode);
     return reported && error == 0;
 }
 
@@ -62,9 +64,9 @@ bool ReadDeviceProperties(HANDLE device, COMMPROP& properties) noexcept {
     });
 }
 
-void SetDeviceQueues(HANDLE device, DWORD inputSize, DWORD outputSize) noexcept {
+void SetDeviceQueues(HANDLE device, DWORD input_size, DWORD output_size) noexcept {
     CallDevice([&](const DeviceCalls& calls) {
-        return calls.setupComm(device, inputSize, outputSize) != FALSE;
+        return calls.setupComm(device, input_size, output_size) != FALSE;
     });
 }
 

@@ -9,4 +9,4 @@ inline constexpr DWORD kQueueSize = 1024;
 
 // Applies the seventeen settings in their order, each by itself: one the
 // driver rejects, or whose state cannot be read, is lost on its own.
-void ApplyLineSettings(HANDLE device, DWORD baudRate) noexcept;
+void ApplyLineSettings(HANDLE device, DWORD baud_rate) noexcept;

@@ -11,15 +11,18 @@ enum class SettingKind { LineState, InputQueue, OutputQueue };
 struct LineSetting {
     SettingKind kind;
     // For a LineState setting: the members it changes.
-    void (*change)(DCB& state, DWORD baudRate);
+    void (*change)(DCB& state, DWORD baud_rate);
 };
 
 constexpr LineSetting State(void (*change)(DCB&, DWORD)) {
     return {SettingKind::LineState, change};
 }
 
+// Deliberately in this order and with repeats (parity checking, parity and stop
+// bits after step 2, DTR twice, fTXContinueOnXoff in both XON/XOFF steps): each
+// step stands alone, so a driver that refuses one still gets the others' values.
 constinit const LineSetting kLineSettings[] = {
-    State([](DCB& s, DWORD baudRate) { s.BaudRate = baudRate; }),
+    State([](DCB& s, DWORD baud_rate) { s.BaudRate = baud_rate; }),
     State([](DCB& s, DWORD) {
         s.ByteSize = 8;
         s.StopBits = ONESTOPBIT;
@@ -51,11 +54,11 @@ constinit const LineSetting kLineSettings[] = {
 };
 static_assert(std::size(kLineSettings) == 17);
 
-void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baudRate) noexcept {
+void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baud_rate) noexcept {
     if (setting.kind == SettingKind::LineState) {
         DCB state;
         if (ReadLineState(device, state)) {
-            setting.change(state, baudRate);
+            setting.change(state, baud_rate);
             WriteLineState(device, state);
         }
         return;
@@ -74,8 +77,8 @@ void ApplyLineSetting(HANDLE device, const LineSetting& setting, DWORD baudRate)
 
 } // namespace
 
-void ApplyLineSettings(HANDLE device, DWORD baudRate) noexcept {
+void ApplyLineSettings(HANDLE device, DWORD baud_rate) noexcept {
     for (const LineSetting& setting : kLineSettings) {
-        ApplyLineSetting(device, setting, baudRate);
+        ApplyLineSetting(device, setting, baud_rate);
     }
 }

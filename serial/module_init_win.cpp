@@ -57,16 +57,16 @@ struct ImageView {
 // which carry no base relocation).
 [[gnu::always_inline]] inline ImageView LocateImage() noexcept {
     char* here;
-    std::uintptr_t hereOffset;
-    std::uintptr_t recordOffset;
+    std::uintptr_t here_offset;
+    std::uintptr_t record_offset;
     asm volatile("call 1f\n"
                  "1:\tpopl %0\n\t"
                  ".byte 0xba\n\t.rva 1b\n\t"  // movl $offset(1b), %edx
                  ".byte 0xb9\n\t.rva %p3\n\t" // movl $offset(record), %ecx
-                 : "=r"(here), "=d"(hereOffset), "=c"(recordOffset)
+                 : "=r"(here), "=d"(here_offset), "=c"(record_offset)
                  : "i"(&initRecord));
-    char* base = here - hereOffset;
-    return {base, reinterpret_cast<InitRecord*>(base + recordOffset)};
+    char* base = here - here_offset;
+    return {base, reinterpret_cast<InitRecord*>(base + record_offset)};
 }
 
 // The leading parts of the process environment block and of the loader's
@@ -83,7 +83,7 @@ struct LoaderEntry {
     LIST_ENTRY inInitializationOrder;
     char* dllBase;
     void* entryPoint;
-    ULONG sizeOfImage;
+    ULONG size_of_image;
     CountedName fullDllName;
     CountedName baseDllName;
 };
@@ -120,10 +120,10 @@ constexpr unsigned char FoldCase(unsigned c) noexcept {
 
 // Names are compared by hash: a name hashed here at compile time leaves no
 // string in the image. Module names compare without regard to case.
-consteval std::uint32_t NameHash(const char* name, bool foldCase = false) {
+consteval std::uint32_t NameHash(const char* name, bool fold_case = false) {
     std::uint32_t hash = kHashSeed;
     for (; *name; ++name) {
-        hash = HashStep(hash, foldCase ? FoldCase(*name) : static_cast<unsigned char>(*name));
+        hash = HashStep(hash, fold_case ? FoldCase(*name) : static_cast<unsigned char>(*name));
     }
     return hash;
 }
@@ -139,7 +139,7 @@ std::uint32_t HashOf(const char* name, char end) noexcept {
 // Finds a loaded module by the hash of its lower-cased file name. Modules
 // enter the load-order list at its tail, so a walk from the head to a module
 // loaded at process start does not race with later loads.
-char* FindLoadedModule(std::uint32_t nameHash) noexcept {
+char* FindLoadedModule(std::uint32_t name_hash) noexcept {
     LIST_ENTRY* head = &CurrentProcessBlock()->loaderData->inLoadOrder;
     for (LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) {
         const auto* entry = reinterpret_cast<const LoaderEntry*>(link);
@@ -148,7 +148,7 @@ char* FindLoadedModule(std::uint32_t nameHash) noexcept {
         for (USHORT i = 0; i < name.length / 2; ++i) {
             hash = HashStep(hash, FoldCase(name.buffer[i]));
         }
-        if (hash == nameHash) {
+        if (hash == name_hash) {
             return entry->dllBase;
         }
     }
@@ -167,7 +167,7 @@ IMAGE_DATA_DIRECTORY& Directory(char* image, int index) noexcept {
 // An export of `module` found by the hash of its name. A forwarder
 // ("MODULE.Name") is followed into the module it names when that module is
 // already loaded, as kernel32's forwarders' targets are.
-void* FindExport(char* module, std::uint32_t nameHash, int depth = 0) noexcept {
+void* FindExport(char* module, std::uint32_t name_hash, int depth = 0) noexcept {
     const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
     if (dir.Size == 0 || depth > 3) {
         return nullptr;
@@ -178,7 +178,7 @@ void* FindExport(char* module, std::uint32_t nameHash, int depth = 0) noexcept {
     const auto* ordinals = reinterpret_cast<const WORD*>(module + exports->AddressOfNameOrdinals);
     const auto* functions = reinterpret_cast<const DWORD*>(module + exports->AddressOfFunctions);
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        if (HashOf(module + names[i], '\0') != nameHash) {
+        if (HashOf(module + names[i], '\0') != name_hash) {
             continue;
         }
         DWORD rva = functions[ordinals[i]];
@@ -186,15 +186,15 @@ void* FindExport(char* module, std::uint32_t nameHash, int depth = 0) noexcept {
             return module + rva;
         }
         const char* forward = module + rva;
-        std::uint32_t moduleHash = kHashSeed;
+        std::uint32_t module_hash = kHashSeed;
         for (; *forward && *forward != '.'; ++forward) {
-            moduleHash = HashStep(moduleHash, FoldCase(static_cast<unsigned char>(*forward)));
+            module_hash = HashStep(module_hash, FoldCase(static_cast<unsigned char>(*forward)));
         }
         if (*forward != '.') {
             return nullptr;
         }
-        moduleHash = HashStep(HashStep(HashStep(HashStep(moduleHash, '.'), 'd'), 'l'), 'l');
-        char* target = FindLoadedModule(moduleHash);
+        module_hash = HashStep(HashStep(HashStep(HashStep(module_hash, '.'), 'd'), 'l'), 'l');
+        char* target = FindLoadedModule(module_hash);
         return target ? FindExport(target, HashOf(forward + 1, '\0'), depth + 1) : nullptr;
     }
     return nullptr;
@@ -251,14 +251,14 @@ bool ApplyRelocations(char* base, std::intptr_t delta, const Kernel32& k) noexce
             }
         }
         char* page = base + header->VirtualAddress;
-        DWORD oldProtect;
-        if (span != 0 && k.virtualProtect(page, span, PAGE_EXECUTE_READWRITE, &oldProtect)) {
+        DWORD old_protect;
+        if (span != 0 && k.virtualProtect(page, span, PAGE_EXECUTE_READWRITE, &old_protect)) {
             for (DWORD i = 0; i < count; ++i) {
                 if ((entries[i] >> 12) == IMAGE_REL_BASED_HIGHLOW) {
                     *reinterpret_cast<std::intptr_t*>(page + (entries[i] & 0xfffu)) += delta;
                 }
             }
-            k.virtualProtect(page, span, oldProtect, &oldProtect);
+            k.virtualProtect(page, span, old_protect, &old_protect);
         } else if (span != 0) {
             return false;
         }
@@ -269,18 +269,19 @@ bool ApplyRelocations(char* base, std::intptr_t delta, const Kernel32& k) noexce
 
 // A slot still holds its import's name (an image-relative offset) or ordinal
 // until it is bound; the lookup table beside it always does.
-bool IsUnbound(DWORD slot, DWORD name, DWORD sizeOfImage, bool haveLookupTable) noexcept {
-    if (haveLookupTable) {
+bool IsUnbound(DWORD slot, DWORD name, DWORD size_of_image, bool have_lookup_table) noexcept {
+    if (have_lookup_table) {
         return slot == name;
     }
-    return slot < sizeOfImage || ((slot & IMAGE_ORDINAL_FLAG32) != 0 && (slot & 0x7fff0000u) == 0);
+    return slot < size_of_image ||
+           ((slot & IMAGE_ORDINAL_FLAG32) != 0 && (slot & 0x7fff0000u) == 0);
 }
 
 // Loads each imported module and writes the address of each imported
 // function into its slot, as the loader does for a library.
 bool BindImports(char* base, const Kernel32& k) noexcept {
     const IMAGE_DATA_DIRECTORY& dir = Directory(base, IMAGE_DIRECTORY_ENTRY_IMPORT);
-    const DWORD sizeOfImage = NtHeaders(base)->OptionalHeader.SizeOfImage;
+    const DWORD size_of_image = NtHeaders(base)->OptionalHeader.SizeOfImage;
     bool complete = true;
     if (dir.Size == 0) {
         return true;
@@ -288,11 +289,11 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
     for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
          desc->Name != 0; ++desc) {
         auto* slots = reinterpret_cast<DWORD*>(base + desc->FirstThunk);
-        const bool haveLookupTable = desc->OriginalFirstThunk != 0;
-        const auto* names = haveLookupTable
+        const bool have_lookup_table = desc->OriginalFirstThunk != 0;
+        const auto* names = have_lookup_table
                                 ? reinterpret_cast<const DWORD*>(base + desc->OriginalFirstThunk)
                                 : slots;
-        if (names[0] == 0 || !IsUnbound(slots[0], names[0], sizeOfImage, haveLookupTable)) {
+        if (names[0] == 0 || !IsUnbound(slots[0], names[0], size_of_image, have_lookup_table)) {
             continue;
         }
         HMODULE module = k.loadLibrary(base + desc->Name);
@@ -304,8 +305,8 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
         while (names[count] != 0) {
             ++count;
         }
-        DWORD oldProtect;
-        if (!k.virtualProtect(slots, count * sizeof(DWORD), PAGE_READWRITE, &oldProtect)) {
+        DWORD old_protect;
+        if (!k.virtualProtect(slots, count * sizeof(DWORD), PAGE_READWRITE, &old_protect)) {
             complete = false;
             continue;
         }
@@ -318,7 +319,7 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
             complete = complete && proc != nullptr;
             slots[i] = reinterpret_cast<DWORD>(proc);
         }
-        k.virtualProtect(slots, count * sizeof(DWORD), oldProtect, &oldProtect);
+        k.virtualProtect(slots, count * sizeof(DWORD), old_protect, &old_protect);
     }
     return complete;
 }

@@ -37,13 +37,14 @@ DeviceName MakeDeviceName(std::int32_t port) noexcept {
 
 // The checks and the open itself, under the open lock until the new table
 // entry is complete. The entry's handle, or nullptr.
-HANDLE OpenIntoTable(std::int32_t number, std::int32_t port, std::int32_t baudRate) noexcept {
+HANDLE OpenIntoTable(std::int32_t number, std::int32_t port, std::int32_t baud_rate) noexcept {
     SpinGuard open(OpenLock);
     if (port < 1 || port > 99) {
         return nullptr;
     }
     const DeviceName name = MakeDeviceName(port);
-    if (std::find(std::begin(kBaudRates), std::end(kBaudRates), baudRate) == std::end(kBaudRates)) {
+    if (std::find(std::begin(kBaudRates), std::end(kBaudRates), baud_rate) ==
+        std::end(kBaudRates)) {
         return nullptr;
     }
     PortHandle device{OpenDevice(name.text)};
@@ -55,18 +56,20 @@ HANDLE OpenIntoTable(std::int32_t number, std::int32_t port, std::int32_t baudRa
 
 } // namespace
 
-std::int32_t OpenPort(std::int32_t port, std::int32_t baudRate) noexcept {
+// Deliberately closes nothing: a port already in the slot stays open, out of
+// reach, until the process ends; callers close before they open again.
+std::int32_t OpenPort(std::int32_t port, std::int32_t baud_rate) noexcept {
     const std::int32_t number = DrawPortNumber();
     PortSlot.store(number);
     if (number == 0) {
         return 0;
     }
-    HANDLE device = OpenIntoTable(number, port, baudRate);
+    HANDLE device = OpenIntoTable(number, port, baud_rate);
     if (device == nullptr) {
         return 0;
     }
     ClearDeviceBreak(device);
-    ApplyLineSettings(device, static_cast<DWORD>(baudRate));
+    ApplyLineSettings(device, static_cast<DWORD>(baud_rate));
     return 1;
 }
 

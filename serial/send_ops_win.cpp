@@ -35,6 +35,8 @@ constexpr std::array<char, A + B - 2> Concatenate(const char (&a)[A], const char
     return joined;
 }
 
+// Deliberately v1.3 in the 1.4 program: it names the exported interface, which
+// callers read and compare, and that has not changed since 1.3.
 constexpr auto kVersionText = Concatenate("v1.3, 22 Oct 2012, ", kMakerAddress);
 
 struct FreeDeleter {

@@ -56,7 +56,7 @@ TEST(DeviceCalls, GuardedAndGivenBackAroundEveryCall) {
         {"raw send", {}, true, [] { SER_RAWSEND_BV(Bytes("x")); }, 1},
         {"close", {}, true, [] { SER_CLOSE(); }, 1},
     };
-    ErrorModeScope callerMode;
+    ErrorModeScope caller_mode;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         FakeDevice fake(c.driver);

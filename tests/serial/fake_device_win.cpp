@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <type_traits>
 
 namespace {
 
@@ -40,7 +41,7 @@ const Fault* Enter(const DeviceCall& call) {
 
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                             HANDLE templateFile) {
+                             HANDLE template_file) {
     DeviceCall call = Begin(CallKind::CreateFile, nullptr);
     call.name = name;
     call.access = access;
@@ -51,7 +52,7 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
     }
     call.disposition = disposition;
     call.flags = flags;
-    call.templateFile = templateFile;
+    call.templateFile = template_file;
     // A fault with a non-zero result: a handle that comes with a last error.
     if (const Fault* fault = Enter(call); fault && !fault->result) {
         return INVALID_HANDLE_VALUE;
@@ -106,17 +107,17 @@ BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
     return TRUE;
 }
 
-BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD inputSize, DWORD outputSize) {
+BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
     DeviceCall call = Begin(CallKind::SetupComm, handle);
-    call.inputSize = inputSize;
-    call.outputSize = outputSize;
+    call.inputSize = input_size;
+    call.outputSize = output_size;
     if (const Fault* fault = Enter(call)) {
         return fault->result;
     }
     FakeDriver& driver = FakeDevice::Active().Driver();
     if (driver.keepsState) {
-        driver.inputQueue = inputSize;
-        driver.outputQueue = outputSize;
+        driver.inputQueue = input_size;
+        driver.outputQueue = output_size;
     }
     return TRUE;
 }
@@ -149,31 +150,30 @@ struct Member {
     unsigned (*value)(const DCB&);
 };
 
+// Every member of the line state but its length, in the order of the DCB.
+// clang-format off
+#define WENDLE_MEMBER(m) \
+    {#m, [](const DCB& s) -> unsigned { return std::make_unsigned_t<decltype(DCB::m)>(s.m); }}
 constexpr Member kMembers[] = {
-    {"BaudRate", [](const DCB& s) -> unsigned { return s.BaudRate; }},
-    {"fBinary", [](const DCB& s) -> unsigned { return s.fBinary; }},
-    {"fParity", [](const DCB& s) -> unsigned { return s.fParity; }},
-    {"fOutxCtsFlow", [](const DCB& s) -> unsigned { return s.fOutxCtsFlow; }},
-    {"fOutxDsrFlow", [](const DCB& s) -> unsigned { return s.fOutxDsrFlow; }},
-    {"fDtrControl", [](const DCB& s) -> unsigned { return s.fDtrControl; }},
-    {"fDsrSensitivity", [](const DCB& s) -> unsigned { return s.fDsrSensitivity; }},
-    {"fTXContinueOnXoff", [](const DCB& s) -> unsigned { return s.fTXContinueOnXoff; }},
-    {"fOutX", [](const DCB& s) -> unsigned { return s.fOutX; }},
-    {"fInX", [](const DCB& s) -> unsigned { return s.fInX; }},
-    {"fErrorChar", [](const DCB& s) -> unsigned { return s.fErrorChar; }},
-    {"fNull", [](const DCB& s) -> unsigned { return s.fNull; }},
-    {"fRtsControl", [](const DCB& s) -> unsigned { return s.fRtsControl; }},
-    {"fAbortOnError", [](const DCB& s) -> unsigned { return s.fAbortOnError; }},
-    {"XonLim", [](const DCB& s) -> unsigned { return s.XonLim; }},
-    {"XoffLim", [](const DCB& s) -> unsigned { return s.XoffLim; }},
-    {"ByteSize", [](const DCB& s) -> unsigned { return s.ByteSize; }},
-    {"Parity", [](const DCB& s) -> unsigned { return s.Parity; }},
-    {"StopBits", [](const DCB& s) -> unsigned { return s.StopBits; }},
-    {"XonChar", [](const DCB& s) -> unsigned { return static_cast<unsigned char>(s.XonChar); }},
-    {"XoffChar", [](const DCB& s) -> unsigned { return static_cast<unsigned char>(s.XoffChar); }},
-    {"ErrorChar", [](const DCB& s) -> unsigned { return static_cast<unsigned char>(s.ErrorChar); }},
-    {"EofChar", [](const DCB& s) -> unsigned { return static_cast<unsigned char>(s.EofChar); }},
-    {"EvtChar", [](const DCB& s) -> unsigned { return static_cast<unsigned char>(s.EvtChar); }},
+    WENDLE_MEMBER(BaudRate), WENDLE_MEMBER(fBinary), WENDLE_MEMBER(fParity),
+    WENDLE_MEMBER(fOutxCtsFlow), WENDLE_MEMBER(fOutxDsrFlow), WENDLE_MEMBER(fDtrControl),
+    WENDLE_MEMBER(fDsrSensitivity), WENDLE_MEMBER(fTXContinueOnXoff), WENDLE_MEMBER(fOutX),
+    WENDLE_MEMBER(fInX), WENDLE_MEMBER(fErrorChar), WENDLE_MEMBER(fNull), WENDLE_MEMBER(fRtsControl),
+    WENDLE_MEMBER(fAbortOnError), WENDLE_MEMBER(XonLim), WENDLE_MEMBER(XoffLim),
+    WENDLE_MEMBER(ByteSize), WENDLE_MEMBER(Parity), WENDLE_MEMBER(StopBits), WENDLE_MEMBER(XonChar),
+    WENDLE_MEMBER(XoffChar), WENDLE_MEMBER(ErrorChar), WENDLE_MEMBER(EofChar), WENDLE_MEMBER(EvtChar),
+};
+// clang-format on
+#undef WENDLE_MEMBER
+
+// Holds the fake's lock for a scope; the fakes may run on any thread.
+class Locked {
+  public:
+    explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Locked() { ReleaseSRWLockExclusive(&lock_); }
+
+  private:
+    SRWLOCK& lock_;
 };
 
 } // namespace
@@ -185,35 +185,17 @@ const char* CallName(CallKind kind) {
     return kNames[static_cast<int>(kind)];
 }
 
+// clang-format off
 DCB ForeignLineState() {
-    DCB state{};
-    state.DCBlength = sizeof(DCB);
-    state.BaudRate = 115200;
-    state.fBinary = TRUE;
-    state.fParity = TRUE;
-    state.fOutxCtsFlow = TRUE;
-    state.fOutxDsrFlow = TRUE;
-    state.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    state.fDsrSensitivity = TRUE;
-    state.fTXContinueOnXoff = TRUE;
-    state.fOutX = TRUE;
-    state.fInX = TRUE;
-    state.fErrorChar = TRUE;
-    state.fNull = TRUE;
-    state.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    state.fAbortOnError = TRUE;
-    state.XonLim = 11;
-    state.XoffLim = 22;
-    state.ByteSize = 7;
-    state.Parity = EVENPARITY;
-    state.StopBits = TWOSTOPBITS;
-    state.XonChar = 0x11;
-    state.XoffChar = 0x13;
-    state.ErrorChar = '?';
-    state.EofChar = 0x1A;
-    state.EvtChar = '\n';
-    return state;
+    return DCB{.DCBlength = sizeof(DCB), .BaudRate = 115200, .fBinary = TRUE, .fParity = TRUE,
+               .fOutxCtsFlow = TRUE, .fOutxDsrFlow = TRUE, .fDtrControl = DTR_CONTROL_HANDSHAKE,
+               .fDsrSensitivity = TRUE, .fTXContinueOnXoff = TRUE, .fOutX = TRUE, .fInX = TRUE,
+               .fErrorChar = TRUE, .fNull = TRUE, .fRtsControl = RTS_CONTROL_HANDSHAKE,
+               .fAbortOnError = TRUE, .fDummy2 = 0, .wReserved = 0, .XonLim = 11, .XoffLim = 22,
+               .ByteSize = 7, .Parity = EVENPARITY, .StopBits = TWOSTOPBITS, .XonChar = 0x11,
+               .XoffChar = 0x13, .ErrorChar = '?', .EofChar = 0x1A, .EvtChar = '\n', .wReserved1 = 0};
 }
+// clang-format on
 
 std::string LineStateChanges(const DCB& before, const DCB& after) {
     std::string changes;
@@ -251,10 +233,8 @@ FakeDevice& FakeDevice::Active() {
 }
 
 std::vector<DeviceCall> FakeDevice::Calls() const {
-    AcquireSRWLockShared(&lock_);
-    std::vector<DeviceCall> calls = calls_;
-    ReleaseSRWLockShared(&lock_);
-    return calls;
+    Locked locked(lock_);
+    return calls_;
 }
 
 std::vector<DeviceCall> FakeDevice::CallsOf(CallKind kind) const {
@@ -264,28 +244,23 @@ std::vector<DeviceCall> FakeDevice::CallsOf(CallKind kind) const {
 }
 
 void FakeDevice::ForgetCalls() {
-    AcquireSRWLockExclusive(&lock_);
+    Locked locked(lock_);
     calls_.clear();
-    ReleaseSRWLockExclusive(&lock_);
 }
 
 std::vector<HANDLE> FakeDevice::Opened() const {
-    AcquireSRWLockShared(&lock_);
-    std::vector<HANDLE> opened = opened_;
-    ReleaseSRWLockShared(&lock_);
-    return opened;
+    Locked locked(lock_);
+    return opened_;
 }
 
 void FakeDevice::Record(const DeviceCall& call) {
-    AcquireSRWLockExclusive(&lock_);
+    Locked locked(lock_);
     calls_.push_back(call);
-    ReleaseSRWLockExclusive(&lock_);
 }
 
 const Fault* FakeDevice::PlannedFault(CallKind kind) {
-    AcquireSRWLockExclusive(&lock_);
+    Locked locked(lock_);
     const int occurrence = ++counts_[static_cast<int>(kind)];
-    ReleaseSRWLockExclusive(&lock_);
     for (const Fault& fault : driver_.faults) {
         if (fault.kind == kind && fault.occurrence == occurrence) {
             return &fault;
@@ -295,10 +270,8 @@ const Fault* FakeDevice::PlannedFault(CallKind kind) {
 }
 
 HANDLE FakeDevice::NextHandle() {
-    AcquireSRWLockExclusive(&lock_);
+    Locked locked(lock_);
     // Far from any handle the process really has.
-    HANDLE handle = reinterpret_cast<HANDLE>(0x7000'0000u + 4u * (opened_.size() + 1));
-    opened_.push_back(handle);
-    ReleaseSRWLockExclusive(&lock_);
-    return handle;
+    opened_.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4u * (opened_.size() + 1)));
+    return opened_.back();
 }

@@ -159,15 +159,6 @@ TEST(LineSettings, EachStepInOrderChangesOnlyItsMembers) {
     }
 }
 
-TEST(LineSettings, EveryAcceptedRateIsApplied) {
-    for (LONG rate : {1200, 2400, 4800, 9600, 19200, 38400}) {
-        FakeDevice fake;
-        ASSERT_EQ(SER_OPEN(1, rate), 1);
-        EXPECT_EQ(fake.Driver().state.BaudRate, DWORD(rate));
-        SER_CLOSE();
-    }
-}
-
 // The configuration the line ends with; every member not named keeps the
 // driver's value.
 constexpr const char* kConfigured = "BaudRate=1200 fParity=0 fOutxCtsFlow=0 fOutxDsrFlow=0 "

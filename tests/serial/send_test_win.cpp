@@ -3,19 +3,21 @@
 #include "fake_device.h"
 
 #include "serial/port_table.h"
-#include "serial/version.h"
 #include "serial/wendle.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
 
-BSTR Bytes(const std::string& text) {
-    return SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()));
+using namespace std::string_literals;
+
+BSTR Bytes(const std::optional<std::string>& text) {
+    return text ? SysAllocStringByteLen(text->data(), static_cast<UINT>(text->size())) : nullptr;
 }
 
 std::string Text(BSTR text) {
@@ -32,8 +34,6 @@ std::vector<std::string> Writes(const FakeDevice& fake) {
     return writes;
 }
 
-using namespace std::string_literals;
-
 struct OpenPort {
     FakeDevice fake;
     OpenPort(FakeDriver driver = {}) : fake(std::move(driver)) {
@@ -42,30 +42,70 @@ struct OpenPort {
     }
 };
 
-TEST(SerSend, TranslatesIntoTheCallersVariableAndWritesOnce) {
-    const struct {
-        std::string text;
-        std::string translated;
-    } cases[] = {
-        {"A<13>", "A\r"},
-        {"<CLS>Hi<13>", "\x0C"
-                        "Hi\r"},
-        {"A\0B<66>"s, "A\0BB"s},
-        {"no tokens", "no tokens"},
-        {"", ""},
-        {"\xFF<255>\x80", "\xFF\xFF\x80"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+enum class Op { Send, RawSend, SendByValue, RawSendByValue };
+
+// A null text is a null string.
+struct SendCase {
+    Op op;
+    std::optional<std::string> text;
+    std::string written;
+};
+
+const SendCase kSendCases[] = {
+    {Op::Send, "A<13>", "A\r"},
+    {Op::Send, "<CLS>Hi<13>", "\x0CHi\r"},
+    {Op::Send, "A\0B<66>"s, "A\0BB"s},
+    {Op::Send, "no tokens", "no tokens"},
+    {Op::Send, "", ""},
+    {Op::Send, "\xFF<255>\x80", "\xFF\xFF\x80"},
+    {Op::Send, std::nullopt, ""},
+    {Op::RawSend, "A<13>", "A<13>"},
+    {Op::RawSend, "\0\0<0>"s, "\0\0<0>"s},
+    {Op::RawSend, "", ""},
+    {Op::RawSend, std::string(5000, 'x'), std::string(5000, 'x')},
+    {Op::RawSend, std::nullopt, ""},
+    {Op::SendByValue, "A<13>", "A\r"},
+    {Op::SendByValue, "<60>12>", "\x0C"},
+    {Op::SendByValue, "a<>b", "a<>b"},
+    {Op::SendByValue, "", ""},
+    {Op::SendByValue, std::nullopt, ""},
+    {Op::RawSendByValue, "A<13>", "A<13>"},
+    {Op::RawSendByValue, "<60>12>", "<60>12>"},
+    {Op::RawSendByValue, "", ""},
+    {Op::RawSendByValue, std::nullopt, ""},
+};
+
+// Each send makes one write of all its bytes. SER_SEND puts a new string, the
+// translation, into the caller's variable; SER_RAWSEND leaves it alone.
+TEST(Send, WritesOnceAndLeavesTheVariableAsDocumented) {
+    for (const SendCase& c : kSendCases) {
+        SCOPED_TRACE(::testing::Message()
+                     << "op " << static_cast<int>(c.op) << " text " << c.text.value_or("(null)"));
         OpenPort port;
         BSTR variable = Bytes(c.text);
         const BSTR before = variable;
-        SER_SEND(&variable);
-        EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.translated});
-        ASSERT_NE(variable, nullptr);
-        EXPECT_NE(variable, before) << "a new string replaces the caller's";
-        EXPECT_EQ(Text(variable), c.translated);
-        EXPECT_EQ(reinterpret_cast<const char*>(variable)[c.translated.size()], '\0');
+        switch (c.op) {
+        case Op::Send:
+            SER_SEND(&variable);
+            ASSERT_NE(variable, before) << "a new string replaces the caller's";
+            EXPECT_EQ(Text(variable), c.written);
+            EXPECT_EQ(reinterpret_cast<const char*>(variable)[c.written.size()], '\0');
+            break;
+        case Op::RawSend:
+            SER_RAWSEND(&variable);
+            EXPECT_EQ(variable, before);
+            EXPECT_EQ(Text(variable), c.text.value_or(""));
+            break;
+        case Op::SendByValue:
+            SER_SEND_BV(variable);
+            variable = nullptr;
+            break;
+        case Op::RawSendByValue:
+            SER_RAWSEND_BV(variable);
+            variable = nullptr;
+            break;
+        }
+        EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.written});
         SysFreeString(variable);
     }
 }
@@ -79,63 +119,6 @@ TEST(SerSend, SecondSendTranslatesTheTranslationAgain) {
     EXPECT_EQ(Text(variable), "\r");
     EXPECT_EQ(Writes(port.fake), (std::vector<std::string>{"<13>", "\r"}));
     SysFreeString(variable);
-}
-
-TEST(SerSend, NullStringBecomesAnEmptyStringAndWritesNothing) {
-    OpenPort port;
-    BSTR variable = nullptr;
-    SER_SEND(&variable);
-    EXPECT_EQ(Writes(port.fake), std::vector<std::string>{""});
-    EXPECT_EQ(SysStringByteLen(variable), 0u);
-    SysFreeString(variable);
-}
-
-TEST(SerRawSend, WritesTheBytesAsTheyStandAndLeavesTheVariable) {
-    const std::string cases[] = {"A<13>", "\0\0<0>"s, "", std::string(5000, 'x')};
-    for (const std::string& text : cases) {
-        OpenPort port;
-        BSTR variable = Bytes(text);
-        const BSTR before = variable;
-        SER_RAWSEND(&variable);
-        EXPECT_EQ(Writes(port.fake), std::vector<std::string>{text});
-        EXPECT_EQ(variable, before);
-        EXPECT_EQ(Text(variable), text);
-        SysFreeString(variable);
-    }
-    OpenPort port;
-    BSTR null = nullptr;
-    SER_RAWSEND(&null);
-    EXPECT_EQ(Writes(port.fake), std::vector<std::string>{""}) << "null: a write of nothing";
-    EXPECT_EQ(null, nullptr);
-}
-
-TEST(SerSendByValue, TranslatesOrNotAndWritesOnce) {
-    const struct {
-        std::string text;
-        std::string translated;
-    } cases[] = {
-        {"A<13>", "A\r"},
-        {"<60>12>", "\x0C"},
-        {"a<>b", "a<>b"},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        {
-            OpenPort port;
-            SER_SEND_BV(Bytes(c.text));
-            EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.translated});
-        }
-        {
-            OpenPort port;
-            SER_RAWSEND_BV(Bytes(c.text));
-            EXPECT_EQ(Writes(port.fake), std::vector<std::string>{c.text});
-        }
-    }
-    OpenPort port;
-    SER_SEND_BV(nullptr);
-    SER_RAWSEND_BV(nullptr);
-    EXPECT_EQ(Writes(port.fake), (std::vector<std::string>{"", ""}));
 }
 
 TEST(Send, NoPortInTheSlotWritesNothingButStillTranslates) {
@@ -220,7 +203,7 @@ TEST(SerVersinfo, ReturnsTheVersionTextAsANewByteString) {
     BSTR second = SER_VERSINFO();
     ASSERT_NE(first, nullptr);
     EXPECT_NE(first, second) << "each caller owns its own string";
-    EXPECT_EQ(Text(first), "v1.3, 22 Oct 2012, "s + kMakerAddress);
+    EXPECT_EQ(Text(first), "v1.3, 22 Oct 2012, https://wendle.example.org");
     EXPECT_EQ(Text(second), Text(first));
     SysFreeString(first);
     SysFreeString(second);

@@ -1,18 +1,23 @@
-"""Wine prefixes, virtual serial lines and a display for the tests that run
-Wendlev14.EXE and its callers under Wine with the real Win32 stacks.
+"""What the Wine tests and scripts/run share: Wine prefixes, virtual serial
+lines, an X display, and the probe program that works Wendle's window from
+outside, with the window's control identifiers.
 
 A serial line is a Linux pseudo-terminal: the slave end is linked into the
-prefix as dosdevices/comN, the test reads what the program writes from the
-master end.
+prefix as dosdevices/comN, and what the program writes is read from the master
+end. A run leaves nothing behind but one set-up log per prefix: program
+output files are removed, and the wineservers and the Xvfb started here end
+with the process.
 """
 
 import atexit
 import fcntl
+import json
 import os
 import pty
 import select
 import shutil
 import subprocess
+import sys
 import termios
 import time
 import tty
@@ -25,36 +30,84 @@ def build_path(*parts):
     return os.path.join(BUILD_DIR, *parts)
 
 
+WENDLE = build_path("app", "Wendlev14.EXE")
+PROBE = build_path("tests", "wine", "window", "wendle_window_probe.exe")
+
+# The main window's controls.
+SEND = 1
+MESSAGE = 175
+CLEAR_AFTER_SEND = 180
+PORT_NUMBER = 1012
+PORT_UPDOWN = 1013
+BAUD_CHOICES = {38400: 135, 19200: 140, 9600: 115, 4800: 120, 2400: 125, 1200: 130}
+WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0x0010, 0x0112, 0xF060
+
+# Wine draws the caption buttons with this font, which the 32-bit Wine does
+# not find where the package puts it; it does load it from the prefix.
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
+
+
+def _end(proc):
+    """Ends a process politely (Xvfb then removes its lock and socket)."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+def _display_owner(number):
+    """The process id in the display's lock file; None when there is none."""
+    try:
+        with open(f"/tmp/.X{number}-lock") as lock:
+            return int(lock.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
 def ensure_display():
-    """Use the caller's X display, or start a private Xvfb for this process."""
+    """Use the caller's X display, or start a private Xvfb that ends with
+    this process. Returns the Xvfb process, or None for the caller's display."""
     if os.environ.get("DISPLAY"):
         return None
     for number in range(90, 140):
-        if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(f"/tmp/.X{number}-lock"):
+        owner = _display_owner(number)
+        # A lock left by a server that is gone is Xvfb's to take over.
+        if owner is not None and os.path.exists(f"/proc/{owner}"):
             continue
         proc = subprocess.Popen(
             ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            if (_display_owner(number) == proc.pid
+                    and os.path.exists(f"/tmp/.X11-unix/X{number}")):
                 os.environ["DISPLAY"] = f":{number}"
-                atexit.register(proc.kill)
+                atexit.register(_end, proc)
                 return proc
+            if proc.poll() is not None:
+                break
             time.sleep(0.05)
-        proc.kill()
-    raise RuntimeError("no X display could be started")
+        _end(proc)
+    raise RuntimeError("no X display could be started (is Xvfb installed? scripts/setup)")
 
 
 class WinePrefix:
-    """A private Wine prefix with a server kept alive between program runs."""
+    """A private Wine prefix with a server kept alive between program runs
+    and ended with this process. Its set-up log, <prefix>.log, holds the
+    latest run only."""
 
     def __init__(self, path, windows_version=None):
         self.path = os.path.abspath(path)
+        self.log_path = self.path + ".log"
         self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
-        lock_path = self.path + ".lock"
+        self._outputs = set()
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
-        with open(lock_path, "w") as lock:
+        with open(self.log_path, "wb"):
+            pass
+        with open(self.path + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not os.path.exists(os.path.join(self.path, "system.reg")):
                 self._call(["wineboot", "-i"], timeout=180)
@@ -62,17 +115,32 @@ class WinePrefix:
                     self._call(["wine", "reg", "add", r"HKCU\Software\Wine", "/v", "Version",
                                 "/d", windows_version, "/f"], timeout=60)
                 self._call(["wineserver", "-w"], timeout=60)
+            self._install_marlett()
         # The device manager re-creates com1 when a server starts: start the
-        # server first, link ports afterwards.
-        self._call(["wineserver", "-p30"], timeout=30)
+        # server first, link ports afterwards. Its own output, object dumps
+        # among it, would fill the log.
+        subprocess.run(["wineserver", "-p30"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30, check=False)
+        atexit.register(self.stop)
+        atexit.register(self._remove_outputs)
         # The first window of a fresh server may come up before the desktop.
         self._call(["wine", "cmd", "/c", "echo"], timeout=60)
 
     def _call(self, argv, timeout):
-        log = os.path.join(os.path.dirname(self.path), "wine-setup.log")
-        with open(log, "ab") as out:
+        with open(self.log_path, "ab") as out:
             subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout,
                            stdin=subprocess.DEVNULL, check=False)
+
+    def _install_marlett(self):
+        fonts = os.path.join(self.path, "drive_c", "windows", "Fonts")
+        if os.path.exists(os.path.join(fonts, "marlett.ttf")):
+            return
+        if not os.path.exists(MARLETT):
+            print(f"winelab: {MARLETT} is missing (package fonts-wine): caption buttons "
+                  "will be drawn as letters", file=sys.stderr)
+            return
+        os.makedirs(fonts, exist_ok=True)
+        shutil.copy(MARLETT, fonts)
 
     def link_com(self, number, device):
         link = os.path.join(self.path, "dosdevices", f"com{number}")
@@ -86,19 +154,31 @@ class WinePrefix:
             os.unlink(link)
 
     def start(self, exe, *args, out_path=None):
-        """Starts a program; its output goes to a file, never to a pipe that
-        Wine's helper processes would inherit and hold open."""
-        out_path = out_path or os.path.join(os.path.dirname(self.path),
-                                            f"out-{os.getpid()}-{time.monotonic_ns()}.txt")
-        out = open(out_path, "wb")
-        proc = subprocess.Popen(["wine", exe, *args], env=self.env, stdout=out,
-                                stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        """Starts a program; its output goes to a file (proc.out_path), never
+        to a pipe that Wine's helper processes would inherit and hold open.
+        A file chosen here is removed by output() or at the latest when this
+        process ends."""
+        if out_path is None:
+            out_path = f"{self.path}.out-{os.getpid()}-{time.monotonic_ns()}.txt"
+            self._outputs.add(out_path)
+        with open(out_path, "wb") as out:
+            proc = subprocess.Popen(["wine", exe, *args], env=self.env, stdout=out,
+                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         proc.out_path = out_path
-        out.close()
         return proc
 
+    def output(self, proc, keep=False):
+        """The program's output so far; the file goes unless `keep`."""
+        with open(proc.out_path, "rb") as f:
+            text = f.read().decode("utf-8", "replace")
+        if not keep and proc.out_path in self._outputs:
+            self._outputs.discard(proc.out_path)
+            os.unlink(proc.out_path)
+        return text
+
     def run(self, exe, *args, timeout=120):
-        """Runs a program to its end; returns (exit code, output text)."""
+        """Runs a program to its end; returns (exit code, output text), with
+        None for a program that did not end in time and was killed."""
         proc = self.start(exe, *args)
         try:
             code = proc.wait(timeout=timeout)
@@ -106,14 +186,45 @@ class WinePrefix:
             proc.kill()
             proc.wait()
             code = None
-        with open(proc.out_path, "rb") as f:
-            text = f.read().decode("utf-8", "replace")
-        os.unlink(proc.out_path)
-        return code, text
+        return code, self.output(proc)
+
+    def _remove_outputs(self):
+        for path in self._outputs:
+            if os.path.exists(path):
+                os.unlink(path)
+        self._outputs.clear()
+
+    def server_pid(self):
+        """The process id of the prefix's wineserver, or None."""
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as env:
+                    variables = env.read().split(b"\0")
+                with open(f"/proc/{pid}/comm", "rb") as comm:
+                    name = comm.read()
+            except OSError:
+                continue
+            if name.startswith(b"wineserver") and f"WINEPREFIX={self.path}".encode() in variables:
+                return int(pid)
+        return None
 
     def stop(self):
+        """Ends the prefix's server and every program still running in it."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
+
+
+def probe(prefix, *commands, timeout=60):
+    """Runs probe commands (tuples such as ("click", SEND)) in one run of the
+    probe program; one dict per command, in order."""
+    argv = []
+    for command in commands:
+        argv += [str(part) for part in command] + [";"]
+    _, text = prefix.run(PROBE, *argv, timeout=timeout)
+    results = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
+    if len(results) != len(commands):
+        raise AssertionError(f"probe {commands!r} answered {text!r}")
+    return results
 
 
 class PtyLine:
@@ -133,10 +244,11 @@ class PtyLine:
         data = bytearray()
         deadline = time.monotonic() + limit
         while time.monotonic() < deadline:
-            wait = idle if expect is None or len(data) >= expect else min(1.0, deadline - time.monotonic())
+            done = expect is None or len(data) >= expect
+            wait = idle if done else min(1.0, deadline - time.monotonic())
             ready, _, _ = select.select([self.master], [], [], max(wait, 0))
             if not ready:
-                if expect is None or len(data) >= expect:
+                if done:
                     break
                 continue
             try:
@@ -161,7 +273,3 @@ class PtyLine:
                 os.close(fd)
             except OSError:
                 pass
-
-
-def have_wine():
-    return shutil.which("wine") is not None

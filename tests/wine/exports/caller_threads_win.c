@@ -17,7 +17,8 @@ typedef struct {
     int thread;
     int count;
     const int* ports;
-    int portCount;
+    int port_count;
+    LONG opens;
     LONG failures;
 } ThreadJob;
 
@@ -30,7 +31,9 @@ static void PrepareJobs(ThreadJob* jobs, int threads, const Exports* exports, in
 }
 
 static int IsVersionText(BSTR text) {
-    return SysStringByteLen(text) >= 19 && memcmp(text, "v1.3, 22 Oct 2012, ", 19) == 0;
+    static const char kVersion[] = "v1.3, 22 Oct 2012, https://wendle.example.org";
+    return SysStringByteLen(text) == sizeof kVersion - 1 &&
+           memcmp(text, kVersion, sizeof kVersion - 1) == 0;
 }
 
 /* Starts `count` threads on `jobs`, lets them go together, waits for them. */
@@ -45,7 +48,12 @@ static int RunTogether(LPTHREAD_START_ROUTINE routine, ThreadJob* jobs, int coun
         threads[i] = CreateThread(NULL, 0, routine, &jobs[i], 0, NULL);
     }
     SetEvent(start);
-    JoinThreads(threads, count);
+    for (int i = 0; i < count; ++i) {
+        if (threads[i]) {
+            WaitForSingleObject(threads[i], INFINITE);
+            CloseHandle(threads[i]);
+        }
+    }
     CloseHandle(start);
     return 1;
 }
@@ -89,7 +97,8 @@ static DWORD WINAPI SendRecords(LPVOID parameter) {
     return 0;
 }
 
-int RunThreadedSends(const Exports* exports, const char* arg) {
+int RunThreadedSends(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int port, threads, messages;
     if (sscanf(arg, "%d:%d:%d", &port, &threads, &messages) != 3 || threads > 64) {
         return 0;
@@ -113,8 +122,8 @@ static DWORD WINAPI Race(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
     WaitForSingleObject(job->start, INFINITE);
     for (int n = 0; n < job->count; ++n) {
-        int port = job->ports[(n + job->thread) % job->portCount];
-        x->open(port, kBauds[(n + job->thread) % 6]);
+        int port = job->ports[(n + job->thread) % job->port_count];
+        job->opens += x->open(port, kBauds[(n + job->thread) % 6]) == 1;
         x->sendByValue(SysAllocStringByteLen("x<13>", 5));
         BSTR raw = SysAllocStringByteLen("yy\r", 3);
         x->rawSend(&raw);
@@ -136,12 +145,13 @@ static DWORD WINAPI Race(LPVOID parameter) {
     return 0;
 }
 
-int RunRace(const Exports* exports, const char* arg) {
+int RunRace(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int ports[8];
-    int portCount = 0;
+    int port_count = 0;
     const char* p = arg;
-    while (portCount < 8) {
-        ports[portCount++] = atoi(p);
+    while (port_count < 8) {
+        ports[port_count++] = atoi(p);
         p += strspn(p, "0123456789");
         if (*p != ',') {
             break;
@@ -156,16 +166,17 @@ int RunRace(const Exports* exports, const char* arg) {
     PrepareJobs(jobs, threads, exports, rounds);
     for (int i = 0; i < threads; ++i) {
         jobs[i].ports = ports;
-        jobs[i].portCount = portCount;
+        jobs[i].port_count = port_count;
     }
     if (!RunTogether(Race, jobs, threads)) {
         return 0;
     }
-    LONG failures = 0;
+    LONG opens = 0, failures = 0;
     for (int i = 0; i < threads; ++i) {
+        opens += jobs[i].opens;
         failures += jobs[i].failures;
     }
-    Report("race done failures=%ld", failures);
+    Report("race done opens=%ld of %d failures=%ld", opens, threads * rounds, failures);
     return 1;
 }
 
@@ -196,7 +207,8 @@ static DWORD WINAPI FirstCall(LPVOID parameter) {
     return 0;
 }
 
-int RunFirstCalls(const Exports* exports, const char* arg) {
+int RunFirstCalls(const Exports* exports, const char* arg, int op) {
+    (void)op;
     int threads = atoi(arg);
     if (threads < 1 || threads > 64) {
         return 0;

@@ -19,27 +19,19 @@ typedef struct {
     BSTR(WINAPI* version)(void);
 } Exports;
 
-/* Step handlers: `arg` is the text after the step's name and colon. They
- * print their results on stdout, one line each; 0 means the step could not
- * run at all (bad arguments, a failed system call of the caller itself). */
-typedef int (*StepHandler)(const Exports* exports, const char* arg);
-
-int RunThreadedSends(const Exports* exports, const char* arg);
-int RunRace(const Exports* exports, const char* arg);
-int RunFirstCalls(const Exports* exports, const char* arg);
-int RunMemory(const Exports* exports, const char* arg);
-int RunRoundTrip(const Exports* exports, const char* arg);
+/* Step handlers: `arg` is the text after the step's name and colon, `op`
+ * what the step table gives the handler besides. They print their results on
+ * stdout, one line each; 0 means the step could not run at all (bad
+ * arguments, a failed system call of the caller itself). */
+int RunThreadedSends(const Exports* exports, const char* arg, int op);
+int RunRace(const Exports* exports, const char* arg, int op);
+int RunFirstCalls(const Exports* exports, const char* arg, int op);
+int RunMemory(const Exports* exports, const char* arg, int op);
 
 /* Prints a line and flushes it, so that a crash leaves what came before. */
 void Report(const char* format, ...);
 
 /* FNV-1a over the bytes, the check value the harness computes too. */
 unsigned long Fnv1a(const void* bytes, size_t count);
-
-/* The serial device name of a port: COM7, or \\.\COM12 from 10 on. */
-void DeviceName(int port, WCHAR* name, size_t capacity);
-
-/* Waits for all the threads and closes their handles. */
-void JoinThreads(HANDLE* threads, int count);
 
 #endif

@@ -13,8 +13,6 @@ from winelab import PtyLine, WinePrefix, build_path
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
 LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))))
 
 
 _run_lock = None
@@ -138,56 +136,3 @@ def run_caller(prefix, lines, *steps, timeout=180, program=None):
     if lines is not None:
         lines.settle()
     return Report(code, text)
-
-
-def run_caller_pausing(prefix, lines, steps, at_pause, timeout=180):
-    """Runs the caller and calls `at_pause(index)` while it sleeps in each of
-    its `pause` steps, which must be long enough for the look."""
-    proc = prefix.start(CALLER, windows_path(EXE), *steps)
-    seen = 0
-    try:
-        deadline = time.monotonic() + timeout
-        while proc.poll() is None and time.monotonic() < deadline:
-            with open(proc.out_path, "rb") as out:
-                pauses = out.read().splitlines().count(b"pause")
-            if pauses > seen:
-                at_pause(seen)
-                seen += 1
-            time.sleep(0.02)
-        if proc.poll() is None:
-            proc.kill()
-        code = proc.wait()
-    finally:
-        with open(proc.out_path, "rb") as out:
-            text = out.read().decode("utf-8", "replace")
-        os.unlink(proc.out_path)
-    if lines is not None:
-        lines.settle()
-    return Report(code, text), seen
-
-
-def holders(device):
-    """The processes other than this one with the device open: the Wine
-    process and the server keep a Unix descriptor for each open handle."""
-    found = set()
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        if int(pid) == os.getpid():
-            continue
-        try:
-            fds = os.listdir(f"/proc/{pid}/fd")
-        except OSError:
-            continue
-        for fd in fds:
-            try:
-                if os.readlink(f"/proc/{pid}/fd/{fd}") == device:
-                    found.add(int(pid))
-            except OSError:
-                pass
-    return found
-
-
-def maker_address():
-    """The web address that ends the version text, from serial/version.h."""
-    with open(os.path.join(SOURCE_DIR, "serial", "version.h"), encoding="utf-8") as header:
-        return re.search(r'kMakerAddress\[\]\s*=\s*"([^"]*)"', header.read()).group(1)
-

@@ -1,9 +1,11 @@
-// One JSON object per probe command, written to standard output.
+// One JSON object per probe command, written to standard output, and the
+// text helpers of the probe's commands.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -56,3 +58,36 @@ class JsonLine {
   private:
     std::string body_;
 };
+
+// Backslash escapes \r \n \t \\ and \uXXXX, so any UTF-16 text can be given.
+inline std::wstring Unescape(const std::wstring& text) {
+    std::wstring out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != L'\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const wchar_t code = text[++i];
+        if (code == L'u' && i + 4 < text.size()) {
+            out += static_cast<wchar_t>(std::wcstoul(text.substr(i + 1, 4).c_str(), nullptr, 16));
+            i += 4;
+        } else {
+            out += code == L'r' ? L'\r' : code == L'n' ? L'\n' : code == L't' ? L'\t' : code;
+        }
+    }
+    return out;
+}
+
+inline std::string RectJson(const RECT& r) {
+    char text[64];
+    std::snprintf(text, sizeof text, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
+    return text;
+}
+
+// Appends a member to a JSON array or object text that starts with its bracket.
+inline void AddItem(std::string& list, const std::string& item) {
+    if (list.size() > 1) {
+        list += ',';
+    }
+    list += item;
+}

@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -54,49 +55,17 @@ HWND FindWendle() {
     return nullptr;
 }
 
-HWND WaitFor(const std::function<HWND()>& find, int milliseconds) {
-    for (int waited = 0;; waited += 20) {
-        if (HWND window = find()) {
-            return window;
-        }
+// Looks until `done` or the time is up. Input reaches the window through its
+// own message loop, some time after SendInput returns: a look after keys or a
+// click waits for their effect.
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+    for (int waited = 0; !done(); waited += 20) {
         if (waited >= milliseconds) {
-            return nullptr;
+            return false;
         }
         Sleep(20);
     }
-}
-
-// Backslash escapes \r \n \t \\ and \uXXXX, so any UTF-16 text can be given.
-std::wstring Unescape(const std::wstring& text) {
-    std::wstring out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != L'\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const wchar_t code = text[++i];
-        if (code == L'u' && i + 4 < text.size()) {
-            out += static_cast<wchar_t>(std::wcstoul(text.substr(i + 1, 4).c_str(), nullptr, 16));
-            i += 4;
-        } else {
-            out += code == L'r' ? L'\r' : code == L'n' ? L'\n' : code == L't' ? L'\t' : code;
-        }
-    }
-    return out;
-}
-
-std::string RectJson(const RECT& r) {
-    char text[64];
-    std::snprintf(text, sizeof text, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
-    return text;
-}
-
-// Appends a member to a JSON array or object text that starts with its bracket.
-void AddItem(std::string& list, const std::string& item) {
-    if (list.size() > 1) {
-        list += ',';
-    }
-    list += item;
+    return true;
 }
 
 // Pixels per 4 horizontal and 8 vertical dialog units of Arial 9, from a
@@ -155,9 +124,9 @@ void Layout(HWND main) {
         .Raw("controls", controls.append("]"));
 }
 
-LRESULT Ask(HWND main, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+LRESULT Ask(HWND main, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(GetDlgItem(main, id), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000,
+    SendMessageTimeoutW(GetDlgItem(main, id), message, wparam, lparam, SMTO_ABORTIFHUNG, 5000,
                         &result);
     return static_cast<LRESULT>(result);
 }
@@ -225,27 +194,29 @@ double UnixNow() {
     return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
 }
 
-int Run(const std::wstring& name, const Args& a, HWND& main) {
+// What a run of commands carries from one to the next.
+struct Session {
+    HWND main = nullptr;
+    int focus_before_input = 0;
+};
+
+int Run(const std::wstring& name, const Args& a, Session& session) {
+    HWND& main = session.main;
     const auto arg = [&a](std::size_t i) { return i < a.size() ? a[i] : std::wstring(); };
     const auto number = [&](std::size_t i) { return std::wcstol(arg(i).c_str(), nullptr, 0); };
     if (name == L"find") {
-        main = WaitFor(FindWendle, number(0));
+        WaitUntil([&] { return (main = FindWendle()) != nullptr; }, number(0));
         JsonLine().Bool("found", main != nullptr).Text("caption", main ? TextOf(main) : L"");
         return 0;
     }
     if (name == L"msgbox") {
         const std::wstring text = Unescape(arg(0));
-        HWND box = WaitFor([&] { return FindMessageBox(text); }, number(1));
+        HWND box = nullptr;
+        WaitUntil([&] { return (box = FindMessageBox(text)) != nullptr; }, number(1));
         JsonLine().Bool("found", box != nullptr).Text("caption", box ? TextOf(box) : L"");
         if (box != nullptr && arg(2) == L"ok") {
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         }
-        return 0;
-    }
-    if (name == L"gone") {
-        const bool gone = WaitFor([] { return FindWendle() ? nullptr : GetDesktopWindow(); },
-                                  number(0)) != nullptr;
-        JsonLine().Bool("gone", gone);
         return 0;
     }
     if (main == nullptr && (main = FindWendle()) == nullptr) {
@@ -259,7 +230,27 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
     } else if (name == L"windows") {
         ProcessWindows(main);
     } else if (name == L"focus") {
+        // Given a time, waits for the focus to move on from where the last
+        // input found it or, given identifiers too, to reach one of them.
+        std::vector<int> wanted;
+        for (std::size_t i = 1; i < a.size(); ++i) {
+            wanted.push_back(number(i));
+        }
+        WaitUntil(
+            [&] {
+                const int focus = Focused(main);
+                return wanted.empty()
+                           ? focus != session.focus_before_input
+                           : std::find(wanted.begin(), wanted.end(), focus) != wanted.end();
+            },
+            number(0));
         JsonLine().Number("focus", Focused(main));
+    } else if (name == L"text") {
+        // Waits up to the given time for the control's text to become the one given.
+        HWND control = GetDlgItem(main, number(0));
+        const std::wstring wanted = Unescape(arg(1));
+        WaitUntil([&] { return TextOf(control) == wanted; }, number(2));
+        JsonLine().Text("text", TextOf(control));
     } else if (name == L"settext") {
         const std::wstring text = Unescape(arg(1));
         Ask(main, number(0), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -276,12 +267,14 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
         HWND target = number(0) == 0 ? main : GetDlgItem(main, number(0));
         JsonLine().Bool("posted", PostMessageW(target, number(1), number(2), number(3)));
     } else if (name == L"keys") {
+        session.focus_before_input = Focused(main);
         bool ok = MakeForeground(main);
         for (const std::wstring& key : a) {
             ok = PressKey(std::string(key.begin(), key.end())) && ok;
         }
         JsonLine().Bool("pressed", ok);
     } else if (name == L"mouse") {
+        session.focus_before_input = Focused(main);
         MakeForeground(main);
         ClickAt(GetDlgItem(main, number(0)), std::wcstod(arg(1).c_str(), nullptr),
                 std::wcstod(arg(2).c_str(), nullptr));
@@ -296,7 +289,7 @@ int Run(const std::wstring& name, const Args& a, HWND& main) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    HWND main = nullptr;
+    Session session;
     int status = 0;
     for (int i = 1; i < argc;) {
         const std::wstring name = argv[i++];
@@ -305,7 +298,7 @@ int wmain(int argc, wchar_t** argv) {
             args.emplace_back(argv[i++]);
         }
         ++i;
-        status |= Run(name, args, main);
+        status |= Run(name, args, session);
     }
     return status;
 }

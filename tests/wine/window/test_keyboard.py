@@ -1,23 +1,30 @@
 """Real keyboard and mouse input through the window's message loop: Tab
 order, Enter as Send, line breaks, the up-down control, Escape, WM_CLOSE and
-Alt+F4."""
+Alt+F4. Input takes effect some time after the probe sends it, so each look
+waits (up to WAIT ms) for the effect it expects."""
 
 import unittest
 
-from wendle_window import (MESSAGE, PORT_NUMBER, PORT_UPDOWN, SEND, WM_CLOSE, WendleTestCase)
+from wendle_window import WendleTestCase
+from winelab import CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN, SEND, WM_CLOSE
 
 BAUD_ORDER = [135, 140, 115, 120, 125, 130]
-TAB_CYCLE = ["baud rate", MESSAGE, 180, SEND]
+TAB_CYCLE = ["baud rate", MESSAGE, CLEAR_AFTER_SEND, SEND]
+WAIT = 5000
 
 
 class Keyboard(WendleTestCase):
     def focus_port_number(self):
-        self.wendle.ask("mouse", PORT_NUMBER, 0.3, 0.5)
-        self.assertEqual(self.wendle.ask("focus")["focus"], PORT_NUMBER)
+        answer = self.wendle.probe(("mouse", PORT_NUMBER, 0.3, 0.5), ("focus", WAIT, PORT_NUMBER))
+        self.assertEqual(answer[-1]["focus"], PORT_NUMBER)
+
+    def text_after(self, control, expected, *inputs):
+        """The control's text once `inputs` have made it `expected`, or at the end of the wait."""
+        return self.wendle.probe(*inputs, ("text", control, expected, WAIT))[-1]["text"]
 
     def test_tab_order(self):
         answers = self.wendle.probe(*[command for _ in range(len(BAUD_ORDER) + 8)
-                                      for command in (("keys", "tab"), ("focus",))])
+                                      for command in (("keys", "tab"), ("focus", WAIT))])
         seen = [answer["focus"] for answer in answers if "focus" in answer]
         # The dialog manager may pass over the unchecked choices of the baud-rate
         # group, so a run of stops in it counts as one, taken in table order.
@@ -37,26 +44,26 @@ class Keyboard(WendleTestCase):
                                             if name == TAB_CYCLE[0] else 0), seen)
 
     def test_enter_sends_where_the_control_does_not_take_it(self):
-        # Each way of placing the focus, and the control that then has it.
+        # Each way of placing the focus, and the controls that may then have it.
         cases = [
-            ([("mouse", PORT_NUMBER, 0.3, 0.5)], PORT_NUMBER),
-            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab")], 180),
-            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab")], SEND),
+            ([("mouse", PORT_NUMBER, 0.3, 0.5)], [PORT_NUMBER]),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab")], [CLEAR_AFTER_SEND]),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab")], [SEND]),
             ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab", "tab")], BAUD_ORDER),
         ]
         for focusing, focused in cases:
             with self.subTest(focused=focused):
                 self.reset_window(message="<CLS>Hi<13>")
-                focus = self.wendle.probe(*focusing, ("focus",))[-1]["focus"]
-                self.assertIn(focus, focused if isinstance(focused, list) else [focused])
+                focus = self.wendle.probe(*focusing, ("focus", WAIT, *focused))[-1]["focus"]
+                self.assertIn(focus, focused)
                 self.wendle.ask("keys", "enter")
                 self.assertEqual(self.received(expect=4), b"\x0cHi\r")
 
     def test_enter_in_text_box_breaks_the_line(self):
         self.reset_window()
-        self.wendle.ask("mouse", MESSAGE, 0.5, 0.5)
-        self.wendle.ask("keys", "text:ab", "enter", "text:cd")
-        self.assertEqual(self.wendle.state()["message"], "ab\r\ncd")
+        text = self.text_after(MESSAGE, r"ab\r\ncd", ("mouse", MESSAGE, 0.5, 0.5),
+                               ("keys", "text:ab", "enter", "text:cd"))
+        self.assertEqual(text, "ab\r\ncd")
         self.assert_silent_lines()
         self.wendle.ask("click", SEND)
         self.assertEqual(self.received(expect=6), b"ab\r\ncd")
@@ -64,8 +71,7 @@ class Keyboard(WendleTestCase):
     def test_port_number_takes_digits_only(self):
         self.reset_window(port="")
         self.focus_port_number()
-        self.wendle.ask("keys", "text:1a5-0")
-        self.assertEqual(self.wendle.state()["port"], "150")
+        self.assertEqual(self.text_after(PORT_NUMBER, "150", ("keys", "text:1a5-0")), "150")
 
     def test_updown_wraps(self):
         # Arrow keys in the field and clicks on the arrows step the number.
@@ -81,8 +87,7 @@ class Keyboard(WendleTestCase):
             with self.subTest(start=start, action=action):
                 self.reset_window(port=start)
                 self.focus_port_number()
-                self.wendle.ask(*action)
-                self.assertEqual(self.wendle.state()["port"], result)
+                self.assertEqual(self.text_after(PORT_NUMBER, result, action), result)
 
     def test_zz_escape_and_close_message_leave_it_open_alt_f4_ends(self):
         self.wendle.ask("keys", "escape")

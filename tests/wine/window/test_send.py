@@ -4,8 +4,8 @@ text in the window, and what happens to the text box afterwards."""
 import termios
 import unittest
 
-from wendle_window import (BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, SEND,
-                           WendleTestCase)
+from wendle_window import WendleTestCase
+from winelab import BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, SEND
 
 SPEEDS = {1200: termios.B1200, 2400: termios.B2400, 4800: termios.B4800,
           9600: termios.B9600, 19200: termios.B19200, 38400: termios.B38400}

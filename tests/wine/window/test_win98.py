@@ -3,7 +3,8 @@ message box, no main window, exit code 255."""
 
 import unittest
 
-from wendle_window import WENDLE, Wendle
+from wendle_window import Wendle
+from winelab import WENDLE
 
 TEXT = "Win98 No Support"
 

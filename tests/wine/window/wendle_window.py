@@ -1,34 +1,10 @@
 """Runs Wendlev14.EXE under Wine and works its window from outside through
 the probe program; shared by the window test scripts."""
 
-import json
-import os
-import re
 import unittest
 
 import winelab
-
-WENDLE = winelab.build_path("app", "Wendlev14.EXE")
-PROBE = winelab.build_path("tests", "wine", "window", "wendle_window_probe.exe")
-SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
-    os.path.abspath(__file__)))))
-
-WM_CLOSE = 0x0010
-WM_SYSCOMMAND = 0x0112
-SC_CLOSE = 0xF060
-
-SEND = 1
-PORT_NUMBER = 1012
-PORT_UPDOWN = 1013
-MESSAGE = 175
-CLEAR_AFTER_SEND = 180
-# Baud-rate choice identifiers by rate.
-BAUD_CHOICES = {38400: 135, 19200: 140, 9600: 115, 4800: 120, 2400: 125, 1200: 130}
-
-
-def maker_address():
-    with open(os.path.join(SOURCE_DIR, "serial", "version.h"), encoding="utf-8") as header:
-        return re.search(r'kMakerAddress\[\]\s*=\s*"([^"]*)"', header.read()).group(1)
+from winelab import BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, SC_CLOSE, WM_SYSCOMMAND
 
 
 class Wendle:
@@ -42,20 +18,13 @@ class Wendle:
 
     def probe(self, *commands):
         """Runs probe commands (tuples) in one probe process; one dict each."""
-        argv = []
-        for command in commands:
-            argv += [str(part) for part in command] + [";"]
-        _, text = self.prefix.run(PROBE, *argv, timeout=60)
-        results = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
-        if len(results) != len(commands):
-            raise AssertionError(f"probe {commands!r} answered {text!r}")
-        return results
+        return winelab.probe(self.prefix, *commands)
 
     def ask(self, *command):
         return self.probe(command)[0]
 
     def start(self, *args):
-        self.process = self.prefix.start(WENDLE, *args)
+        self.process = self.prefix.start(winelab.WENDLE, *args)
         found = self.ask("find", 20000)
         if not found["found"]:
             raise AssertionError("the Wendle window did not appear")
@@ -87,9 +56,6 @@ class Wendle:
             except Exception:
                 self.process.kill()
         self.prefix.stop()
-        if self.display is not None:
-            self.display.kill()
-            self.display.wait()
 
 
 class WendleTestCase(unittest.TestCase):
@@ -127,8 +93,9 @@ class WendleTestCase(unittest.TestCase):
             self.assertEqual(line.read(idle=0.15, limit=1.0), b"", f"COM{number} got bytes")
 
     def reset_window(self, port="1", rate=9600, message="", clear_after_send=False):
-        """Sets the controls that the Send command reads; the window's state."""
+        """Sets the controls that the Send command reads, the check box ticked
+        by a click as a user would; the window's state."""
+        tick = [("click", CLEAR_AFTER_SEND)] if clear_after_send else []
         return self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
-                                 ("click", BAUD_CHOICES[rate]),
-                                 ("setcheck", CLEAR_AFTER_SEND, int(clear_after_send)),
-                                 ("state",))[-1]
+                                 ("click", BAUD_CHOICES[rate]), ("setcheck", CLEAR_AFTER_SEND, 0),
+                                 *tick, ("state",))[-1]

@@ -2,18 +2,24 @@
 over ten seconds, and the time from a Send click to the last byte on the
 serial line. A measurement, not a test: it prints and fails on nothing.
 
-  WENDLE_WIN32_BUILD=build/win32 PYTHONPATH=tests/wine \\
-      python3 tests/wine/window/measure_window.py
+  python3 bench/measure_window.py     (from the repository, after the win32 build)
 """
 
 import os
+import select
 import statistics
-import subprocess
+import sys
 import threading
 import time
 
-import winelab
-from wendle_window import MESSAGE, SEND, Wendle
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.join(REPOSITORY, "tests", "wine"),
+                os.path.join(REPOSITORY, "tests", "wine", "window")]
+os.environ.setdefault("WENDLE_WIN32_BUILD", os.path.join(REPOSITORY, "build", "win32"))
+
+import winelab  # noqa: E402
+from wendle_window import Wendle  # noqa: E402
+from winelab import MESSAGE, SEND  # noqa: E402
 
 IDLE_SECONDS = 10
 SENDS = 30
@@ -25,20 +31,11 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def wineserver_pid(prefix):
-    out = subprocess.run(["pgrep", "wineserver"], capture_output=True, text=True).stdout
-    for pid in out.split():
-        with open(f"/proc/{pid}/environ", "rb") as env:
-            if f"WINEPREFIX={prefix.path}".encode() in env.read().split(b"\0"):
-                return int(pid)
-    return None
-
-
 def measure_idle(wendle):
     pid = wendle.process.pid
     with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
         assert b"Wendlev14" in cmdline.read(), "the wine process is not Wendle's"
-    server = wineserver_pid(wendle.prefix)
+    server = wendle.prefix.server_pid()
     time.sleep(1)
     start = (cpu_seconds(pid), cpu_seconds(server) if server else 0.0, time.monotonic())
     time.sleep(IDLE_SECONDS)
@@ -54,7 +51,6 @@ def measure_send(wendle, line, message, expect):
     stop = threading.Event()
 
     def reader():
-        import select
         while not stop.is_set():
             ready, _, _ = select.select([line.master], [], [], 0.05)
             if ready:

@@ -5,17 +5,23 @@ CloseHandle), alternating the two in one caller process. A benchmark: it
 prints figures and fails only when the runs themselves fail.
 
 usage (from the repository, after the win32 build):
-    WENDLE_WIN32_BUILD=build/win32 PYTHONPATH=tests/wine \\
-        python3 tests/wine/exports/measure_roundtrip.py [rounds] [runs]
+    python3 bench/measure_roundtrip.py [rounds] [runs]
 """
 
 import os
 import platform
 import sys
 
-from exportlab import Lines, open_prefix, run_caller
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.join(REPOSITORY, "tests", "wine"),
+                os.path.join(REPOSITORY, "tests", "wine", "exports")]
+os.environ.setdefault("WENDLE_WIN32_BUILD", os.path.join(REPOSITORY, "build", "win32"))
+
+from exportlab import EXE, Lines, open_prefix, windows_path  # noqa: E402
+from winelab import build_path  # noqa: E402
 
 PORT = 91
+CALLER = build_path("bench", "roundtrip_caller.exe")
 
 
 def machine():
@@ -36,15 +42,18 @@ def main():
     try:
         print(f"machine: {machine()}")
         for run in range(runs):
-            report = run_caller(prefix, lines, f"roundtrip:{PORT}:{rounds}", timeout=600)
+            print(f"run {run + 1} of {runs}: {rounds} round trips of each kind...", flush=True)
+            code, text = prefix.run(CALLER, windows_path(EXE), str(PORT), str(rounds),
+                                    timeout=600)
+            lines.settle()
             received = len(lines.take(PORT))
-            summary = [line for line in report.lines if line.startswith("roundtrip")]
-            if report.code != 0 or "failures=0" not in summary[0]:
-                print(report.text)
+            if code != 0:
+                print(text)
                 return 1
-            print(f"run {run + 1}: {received} bytes on the line")
-            for line in summary:
-                print("  " + line)
+            print(f"  {received} bytes on the line")
+            for line in text.splitlines():
+                if line.startswith("roundtrip"):
+                    print("  " + line)
     finally:
         lines.close()
     return 0

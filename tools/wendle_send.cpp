@@ -126,6 +126,7 @@ int Send(const Options& options) {
             : DefaultWriteTimeout(message.size(), options.baud);
     LineStatus status = WriteToLine(
         line, message, timeout, options.quiet ? WriteProgress() : ProgressLines(message.size()));
+    CloseSerialLine(line);
     if (!status.ok()) {
         status.message = options.port + ": " + status.message;
         return Report(status);

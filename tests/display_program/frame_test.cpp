@@ -1,0 +1,179 @@
+// The terminal frame as a pure function of the module's state: the glass in
+// its bezel with the backlight's colours and the cursor, the bytes, the
+// status and what was not modelled; the plain line per arrival.
+#include "tests/translator/test_support.h"
+#include "tools/display_frame.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Module Fed(std::string_view size, std::string_view message) {
+    Module module = MakeModule(*FindGeometry(size), Profile::kCommand);
+    FeedModule(module, Translate(message));
+    return module;
+}
+
+struct Frame {
+    Module module;
+    Arrivals arrivals;
+    std::vector<std::string> lines;
+};
+
+Frame Draw(std::string_view size, std::string_view message, std::string_view line = {},
+           bool dots = false) {
+    Frame frame{Fed(size, message), {}, {}};
+    NoteArrival(frame.arrivals, Translate(message));
+    frame.lines = FrameLines({frame.module, frame.arrivals, "capture.bin", line, dots});
+    return frame;
+}
+
+// The colour codes, written out: glass 149 lit and 59 dark, text 16.
+constexpr char kLit[] = "\x1b[0;38;5;16;48;5;149m";
+constexpr char kDark[] = "\x1b[0;38;5;16;48;5;59m";
+constexpr char kReset[] = "\x1b[0m";
+
+TEST(Frame, TextModeLines) {
+    const struct {
+        std::string_view size, message, line;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"16x2",
+         "<CLS>Hello<KTA_LINE2>world",
+         "",
+         {"wendle-display 16x2 command · capture.bin · Ctrl+C ends", "╔════════════════╗",
+          "║" + std::string(kLit) + "Hello           " + kReset + "║",
+          "║" + std::string(kLit) + "world           " + kReset + "║", "╚════════════════╝",
+          "13 bytes: 0C 48 65 6C 6C 6F FE C0 77 6F 72 6C 64", "decoded: <CLS>Hello<KTA_LINE2>world",
+          "backlight on · cursor 2 6 hidden", "not modelled: none"}},
+        // Dark glass, the underline on the cursor's cell alone, a bell, the
+        // writer's line and the report of the ESC.
+        {"16x2",
+         "<BL_OFF>ab<UL_CURSOR><BELL><27>",
+         "9600 8N1, no flow control, raw",
+         {"wendle-display 16x2 command · capture.bin · Ctrl+C ends", "╔════════════════╗",
+          "║" + std::string(kDark) + "ab\x1b[0;38;5;16;48;5;59;4m " + kDark + "             " +
+              kReset + "║",
+          "║" + std::string(kDark) + "                " + kReset + "║", "╚════════════════╝",
+          "6 bytes: 0F 61 62 05 07 1B", "decoded: <BL_OFF>ab<UL_CURSOR,BELL,27>",
+          "9600 8N1, no flow control, raw · backlight off · cursor 1 3 underline · bell 1",
+          "not modelled: 1, the last: offset 5: 1B: ESC sequence not modelled"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Draw(c.size, c.message, c.line).lines, c.expected) << c.message;
+    }
+}
+
+// One line of the glass, and the status line, for states that change them.
+TEST(Frame, GlassRowAndStatus) {
+    const struct {
+        std::string_view size, message;
+        std::size_t row_line;
+        std::string row, status;
+    } cases[] = {
+        // Blinking block: reverse video that blinks.
+        {"8x1", "x<BK_CURSOR>", 2,
+         "║" + std::string(kLit) + "x\x1b[0;38;5;16;48;5;149;5;7m " + kLit + "      " + kReset +
+             "║",
+         "backlight on · cursor 1 2 blinking"},
+        {"8x1", "x<254,15>", 2,
+         "║" + std::string(kLit) + "x\x1b[0;38;5;16;48;5;149;4;5;7m " + kLit + "      " + kReset +
+             "║",
+         "backlight on · cursor 1 2 underline, blinking"},
+        // Display off: blank glass and no cursor drawn, though it is set.
+        {"8x1", "x<UL_CURSOR><254,10>", 2, "║" + std::string(kLit) + "        " + kReset + "║",
+         "backlight on · display off · cursor 1 2 underline"},
+        // A kanji takes two terminal columns: its column is two wide on
+        // every row, so the bezel stays in line.
+        {"16x2", "<250>a<KTA_LINE2>bc", 3,
+         "║" + std::string(kLit) + "b c" + std::string(14, ' ') + kReset + "║",
+         "backlight on · cursor 2 3 hidden"},
+        {"16x2", "<250>a<KTA_LINE2>bc", 2,
+         "║" + std::string(kLit) + "千a" + std::string(14, ' ') + kReset + "║",
+         "backlight on · cursor 2 3 hidden"},
+        {"16x2", "<250>", 1, "╔═════════════════╗", "backlight on · cursor 1 2 hidden"},
+        // The cursor where no cell shows it.
+        {"16x2", "<254,64>", 2, "║" + std::string(kLit) + std::string(16, ' ') + kReset + "║",
+         "backlight on · cursor -"},
+    };
+    for (const auto& c : cases) {
+        const Frame frame = Draw(c.size, c.message);
+        ASSERT_GT(frame.lines.size(), c.row_line) << c.message;
+        EXPECT_EQ(frame.lines[c.row_line], c.row) << c.message;
+        EXPECT_EQ(frame.lines[frame.lines.size() - 2], c.status) << c.message;
+    }
+}
+
+TEST(Frame, TheLastSixteenBytes) {
+    const struct {
+        std::vector<std::string_view> chunks;
+        std::string hex_line, decoded_line;
+    } cases[] = {
+        {{"0123456789ABCDEF"},
+         "16 bytes: 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46",
+         "decoded: 0123456789ABCDEF"},
+        {{"0123456789ABCDEFGHIJ"},
+         "20 bytes, the last 16: 34 35 36 37 38 39 41 42 43 44 45 46 47 48 49 4A",
+         "decoded: 456789ABCDEFGHIJ"},
+        {{"0123456789", "ABCDEFGHIJ"},
+         "20 bytes, the last 16: 34 35 36 37 38 39 41 42 43 44 45 46 47 48 49 4A",
+         "decoded: 456789ABCDEFGHIJ"},
+        {{"0123456789ABCD", "\x0c", "\xfe\xc0"},
+         "17 bytes, the last 16: 31 32 33 34 35 36 37 38 39 41 42 43 44 0C FE C0",
+         "decoded: 123456789ABCD<CLS,KTA_LINE2>"},
+        {{}, "nothing received yet", ""},
+    };
+    for (const auto& c : cases) {
+        const Module module = MakeModule(*FindGeometry("20x2"), Profile::kPrefixOnly);
+        Arrivals arrivals;
+        for (std::string_view chunk : c.chunks) {
+            NoteArrival(arrivals, chunk);
+        }
+        const std::vector<std::string> lines = FrameLines({module, arrivals, "-", "", false});
+        EXPECT_EQ(lines[5], c.hex_line);
+        EXPECT_EQ(lines[6], c.decoded_line);
+    }
+}
+
+// Dots mode: two rows of dots a line, the upper as the half block's
+// foreground; dots lit 234, unlit 107, glass 149.
+TEST(Frame, DotsModeLines) {
+    const auto dots = [](std::string_view colours, int count) {
+        std::string text(colours);
+        for (int i = 0; i < count; ++i) {
+            text += "▀";
+        }
+        return text;
+    };
+    const std::string blank_cell = dots("\x1b[0;38;5;107;48;5;107m", 5);
+    const std::string gap = dots("\x1b[0;38;5;149;48;5;149m", 1);
+    std::string blank_cells;
+    for (int i = 0; i < 7; ++i) {
+        blank_cells += gap + blank_cell;
+    }
+    // 'A': .###. over #...#, then #...# over the blank cursor row.
+    const std::string top = dots("\x1b[0;38;5;107;48;5;234m", 1) +
+                            dots("\x1b[0;38;5;234;48;5;107m", 3) +
+                            dots("\x1b[0;38;5;107;48;5;234m", 1);
+    const std::string bottom = dots("\x1b[0;38;5;234;48;5;107m", 1) +
+                               dots("\x1b[0;38;5;107;48;5;107m", 3) +
+                               dots("\x1b[0;38;5;234;48;5;107m", 1);
+    const Frame frame = Draw("8x1", "A", "", true);
+    ASSERT_EQ(frame.lines.size(), 11u);
+    EXPECT_EQ(frame.lines[1], "╔═══════════════════════════════════════════════╗"); // 47
+    EXPECT_EQ(frame.lines[2], "║" + top + blank_cells + kReset + "║");
+    EXPECT_EQ(frame.lines[5], "║" + bottom + blank_cells + kReset + "║");
+}
+
+TEST(Frame, PlainLinesAndTitles) {
+    EXPECT_EQ(ArrivalLine("\x0cHi\xfe\xc0"), "0C 48 69 FE C0  <CLS>Hi<KTA_LINE2>\n");
+    EXPECT_EQ(ArrivalLine("<12>"), "3C 31 32 3E  <12<62>\n");
+    const Module module = MakeModule(DefaultGeometry(), Profile::kPrefixOnly);
+    const Arrivals arrivals;
+    // A path cannot steer the terminal.
+    EXPECT_EQ(FrameLines({module, arrivals, "a\x1b[2J\nb", "", false})[0],
+              "wendle-display 16x2 prefix-only · a?[2J?b · Ctrl+C ends");
+    EXPECT_EQ(ScreenText({"a", "b"}), "\x1b[Ha\x1b[K\nb\x1b[K\n\x1b[J");
+}
+
+} // namespace

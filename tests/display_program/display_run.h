@@ -1,5 +1,5 @@
-// Running wendle-display as its users do: on files and standard input, and
-// with --pty on a terminal of the test's own, the test being the writer.
+// Running wendle-display as its users do: --pty on a terminal of the test's
+// own (a raw pseudo-terminal), the test being the writer.
 #pragma once
 
 #include "serial/serial_line.h"
@@ -12,94 +12,55 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
-// Waits for `ready` as long as a loaded machine may need; its result.
-inline bool Eventually(const std::function<bool()>& ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!ready() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ready();
-}
-
-// A terminal for the program's standard output: a raw pseudo-terminal whose
-// master is read in the background.
-class TestTerminal {
-  public:
-    TestTerminal() {
-        EXPECT_TRUE(OpenPseudoTerminal(pty_).ok());
-        termios raw{};
-        tcgetattr(pty_.slave.get(), &raw);
-        cfmakeraw(&raw);
-        tcsetattr(pty_.slave.get(), TCSANOW, &raw);
-        reader_ = std::thread([this] {
-            while (!stop_) {
-                std::string chunk;
-                ReadFromLine(pty_.master, chunk, std::chrono::milliseconds(20));
-                const std::lock_guard<std::mutex> lock(mutex_);
-                text_ += chunk;
-            }
-        });
-    }
-    ~TestTerminal() {
-        stop_ = true;
-        reader_.join();
-    }
-    const std::string& path() const { return pty_.slave_path; }
-    std::string Text() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return text_;
-    }
-    bool WaitFor(const std::string& text) {
-        return Eventually([&] { return Text().find(text) != std::string::npos; });
-    }
-
-  private:
-    PseudoTerminal pty_;
-    std::mutex mutex_;
-    std::string text_;
-    std::atomic<bool> stop_{false};
-    std::thread reader_;
-};
-
-// `wendle-display --pty ARGS` drawing live on a TestTerminal.
+// `wendle-display --pty --dump` drawing live on the test's terminal.
 struct LiveDisplay {
-    TestTerminal terminal;
-    RunningTool tool;
-    std::string path; // the end to write to, from the program's first line
+    PseudoTerminal terminal;
+    std::string text; // all it has written there so far
+    std::unique_ptr<RunningTool> tool;
+    std::string path; // the end to write to, its first line
 
-    explicit LiveDisplay(std::vector<std::string> args)
-        : tool(WENDLE_DISPLAY_TOOL, Arguments(std::move(args)), {}, {}, terminal.path()) {
-        EXPECT_TRUE(terminal.WaitFor("\n"));
-        const std::string text = terminal.Text();
+    LiveDisplay() {
+        EXPECT_TRUE(OpenPseudoTerminal(terminal).ok());
+        termios raw{};
+        tcgetattr(terminal.slave.get(), &raw);
+        cfmakeraw(&raw);
+        tcsetattr(terminal.slave.get(), TCSANOW, &raw);
+        tool = std::make_unique<RunningTool>(
+            WENDLE_DISPLAY_TOOL, std::vector<std::string>{"--pty", "--dump"}, std::string_view{},
+            std::vector<std::string>{}, terminal.slave_path);
+        EXPECT_TRUE(WaitFor("\n"));
         path = text.substr(0, text.find('\n'));
     }
-    static std::vector<std::string> Arguments(std::vector<std::string> args) {
-        args.insert(args.begin(), "--pty");
-        return args;
+
+    // Reads the terminal until `wanted` stands after `from`, as long as a
+    // loaded machine may need.
+    bool WaitFor(const std::string& wanted, std::size_t from = 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (text.find(wanted, from) == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            ReadFromLine(terminal.master, text, std::chrono::milliseconds(20));
+        }
+        return text.find(wanted, from) != std::string::npos;
     }
-    // Ends it with `signal`; the exit status and all it wrote, which ends
-    // with the dump (the program runs with --dump).
+
+    // Ends it with `signal`: its status, and what it wrote after leaving
+    // the live screen (the last frame, then the dump).
     std::pair<int, std::string> End(int signal) {
-        tool.Signal(signal);
-        const int status = tool.Finish().exit_code;
-        EXPECT_TRUE(Eventually([&] {
-            const std::string text = terminal.Text();
-            const std::size_t left = text.rfind("\x1b[?1049l");
-            return left != std::string::npos && text.find("\ncursor ", left) != std::string::npos &&
-                   text.ends_with('\n');
-        }));
-        return {status, terminal.Text()};
+        tool->Signal(signal);
+        const int status = tool->Finish().exit_code;
+        const std::string leave = "\x1b[0m\x1b[?25h\x1b[?1049l";
+        EXPECT_TRUE(WaitFor(leave) && WaitFor("\ncursor ", text.rfind(leave)));
+        WaitFor("\n", text.rfind("\ncursor ") + 1);
+        return {status, text.substr(text.rfind(leave) + leave.size())};
     }
 };
 
 // A writer that opens the port for one message and closes it again, as
-// Wendle does on every Send: `speed` and `control` flags set, raw.
+// Wendle does on every Send: raw, `speed`, and `control` flags.
 inline void WriteOnce(const std::string& path, std::string_view bytes, speed_t speed = B9600,
                       tcflag_t control = 0) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);

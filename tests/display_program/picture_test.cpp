@@ -12,30 +12,20 @@ namespace {
 
 using Colour = std::array<unsigned char, 3>;
 
-struct Decoded {
-    unsigned width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-
-    Colour At(unsigned x, unsigned y) const {
-        const unsigned char* p = &rgb[(std::size_t{y} * width + x) * 3];
-        return {p[0], p[1], p[2]};
-    }
-};
-
-Decoded ReadPng(const std::string& path) {
+// The picture as RGB rows, decoded by libpng; its width and height.
+std::vector<unsigned char> ReadPng(const std::string& path, png_uint_32& width,
+                                   png_uint_32& height) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    Decoded decoded;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        ADD_FAILURE() << path << ": " << image.message;
-        return decoded;
+    std::vector<unsigned char> rgb;
+    if (png_image_begin_read_from_file(&image, path.c_str()) != 0) {
+        image.format = PNG_FORMAT_RGB;
+        rgb.resize(PNG_IMAGE_SIZE(image));
+        png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
     }
-    image.format = PNG_FORMAT_RGB;
-    decoded.rgb.resize(PNG_IMAGE_SIZE(image));
-    EXPECT_NE(png_image_finish_read(&image, nullptr, decoded.rgb.data(), 0, nullptr), 0);
-    decoded.width = image.width;
-    decoded.height = image.height;
-    return decoded;
+    width = image.width;
+    height = image.height;
+    return rgb;
 }
 
 constexpr Colour kGlass{0xA8, 0xC8, 0x3C}, kOff{0x9A, 0xB8, 0x36}, kOn{0x1E, 0x28, 0x14};
@@ -83,19 +73,24 @@ TEST(Picture, GlyphsDotByDot) {
         args.insert(args.end(), {"--png", png, "-"});
         const ToolRun run = RunTool(WENDLE_DISPLAY_TOOL, args, Translate(c.message));
         ASSERT_EQ(run.exit_code, 0) << run.err;
-        const Decoded picture = ReadPng(png);
-        ASSERT_EQ(picture.width, 526u);
-        ASSERT_EQ(picture.height, 136u);
-        EXPECT_EQ(picture.At(0, 0), (Colour{0x20, 0x20, 0x20})) << "bezel";
-        EXPECT_EQ(picture.At(12, 12), c.glass);
+        png_uint_32 width = 0, height = 0;
+        const std::vector<unsigned char> rgb = ReadPng(png, width, height);
+        ASSERT_EQ(width, 526u);
+        ASSERT_EQ(height, 136u);
+        const auto at = [&](unsigned x, unsigned y) {
+            const unsigned char* p = &rgb[(y * width + x) * 3];
+            return Colour{p[0], p[1], p[2]};
+        };
+        EXPECT_EQ(at(0, 0), (Colour{0x20, 0x20, 0x20})) << "bezel";
+        EXPECT_EQ(at(12, 12), c.glass);
         for (unsigned y = 0; y < 8; ++y) {
             for (unsigned x = 0; x < 5; ++x) {
                 const unsigned left = 26 + (6 * c.column + x) * 5;
                 const unsigned top = 26 + (9 * c.row + y) * 5;
                 const Colour dot = (c.dots[y] >> (4 - x) & 1) != 0 ? c.on : c.off;
-                EXPECT_EQ(picture.At(left, top), dot) << c.message << " dot " << x << "," << y;
-                EXPECT_EQ(picture.At(left + 3, top + 3), dot) << c.message;
-                EXPECT_EQ(picture.At(left + 4, top + 4), c.glass) << c.message;
+                EXPECT_EQ(at(left, top), dot) << c.message << " dot " << x << "," << y;
+                EXPECT_EQ(at(left + 3, top + 3), dot) << c.message;
+                EXPECT_EQ(at(left + 4, top + 4), c.glass) << c.message;
             }
         }
     }

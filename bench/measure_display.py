@@ -8,7 +8,8 @@ script holds as its standard output), with --pty as its input:
            shows it has reached the terminal (its closing clear-to-end);
            the writer opens, writes and closes the port for each message,
            as Wendle does, and sends one every 50 ms, slower than the
-           display's pacing of about 30 frames a second.
+           display's pacing of about 30 frames a second;
+  pacing   the frames drawn while messages come every 5 ms.
 
 usage: python3 bench/measure_display.py [WENDLE_DISPLAY] [--idle SECONDS] [--sends N]
 (default: build/host-release/tools/wendle-display)
@@ -88,6 +89,20 @@ def main():
             terminal.text = terminal.text[seen:]
             seen = 0
             time.sleep(0.05)
+        # Pacing: sends every 5 ms (200 a second) are drawn together.
+        start, frames = time.monotonic(), 0
+        port = os.open(path, os.O_WRONLY | os.O_NOCTTY)
+        for n in range(args.sends):
+            os.write(port, f"\x0cburst {n:06d}".encode())
+            time.sleep(0.005)
+            while select.select([terminal.master], [], [], 0)[0]:
+                frames += os.read(terminal.master, 1 << 16).count(FRAME_END)
+        os.close(port)
+        terminal.read_until(f"burst {args.sends - 1:06d}".encode())
+        frames += terminal.text.count(FRAME_END)
+        took = time.monotonic() - start
+        print(f"pacing: {args.sends} sends in {took:.2f} s drawn as {frames} frames "
+              f"({frames / took:.1f} frames a second)")
         delays.sort()
         ms = [1000 * d for d in delays]
         print(f"last byte to redrawn frame, {len(ms)} sends: median {statistics.median(ms):.2f} ms,"

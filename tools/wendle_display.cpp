@@ -34,9 +34,6 @@ constexpr char kExamples[] =
     "bytes decoded; with --dump or --png only the results are written, at the end.\n"
     "Exit status: 0 done, 1 reading or writing failed, 2 bad usage.\n";
 
-// Eleven days: beyond that there is no idle time-out to speak of.
-constexpr double kLongestIdle = 1e6;
-
 struct Options {
     std::string size = "16x2";
     std::string profile = "command";
@@ -162,17 +159,7 @@ int Run(int argc, char** argv) {
                    "End this many seconds after the last byte, once something has arrived, "
                    "e.g. --idle-exit 2 (fractions allowed)")
         ->type_name("SECONDS")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                double seconds = 0;
-                return CLI::detail::lexical_cast(text, seconds) && seconds > 0 &&
-                               seconds <= kLongestIdle
-                           ? std::string()
-                           : "give a number of seconds above 0 and up to 1000000, such as 2, "
-                             "not " +
-                                 text;
-            },
-            ""));
+        ->check(SecondsValidator("2"));
     app.add_flag("--plain", options.plain,
                  "No live drawing even on a terminal: one line per arrival (hex, then decoded)");
     CLI::Option* source =

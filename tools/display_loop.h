@@ -27,6 +27,10 @@ LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source);
 // Reads the master of `pty`.
 void UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source);
 
+// A reader of standard output that went away makes writing fail (and the
+// program end with status 1, its link removed) instead of killing it.
+void IgnoreBrokenPipe();
+
 // Whether standard output is a terminal (live mode) or a pipe or a file.
 bool StandardOutputIsTerminal();
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -50,6 +51,10 @@ void UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source) {
     source.fd = UniqueFd(fcntl(pty.master.get(), F_DUPFD_CLOEXEC, 0));
     source.name = pty.slave_path;
     source.is_line = true;
+}
+
+void IgnoreBrokenPipe() {
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool StandardOutputIsTerminal() {

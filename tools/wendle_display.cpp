@@ -76,6 +76,7 @@ int Finish(const Options& options, const Module& module, const LineStatus& loop)
 }
 
 int Show(const Options& options, const Geometry& geometry, Profile profile) {
+    IgnoreBrokenPipe();
     PseudoTerminal pty;
     DisplaySource source;
     if (options.pty) {

@@ -85,28 +85,16 @@ TEST(Frame, GlassRowAndStatus) {
     }
 }
 
+// The window of the last 16 bytes runs across arrivals.
 TEST(Frame, TheLastSixteenBytes) {
-    const struct {
-        std::vector<std::string_view> chunks;
-        std::string hex_line, decoded_line;
-    } cases[] = {
-        {{"0123456789", "ABCDEFGHIJ"},
-         "20 bytes, the last 16: 34 35 36 37 38 39 41 42 43 44 45 46 47 48 49 4A",
-         "decoded: 456789ABCDEFGHIJ"},
-        {{"0123456789ABCD", "\x0c", "\xfe\xc0"},
-         "17 bytes, the last 16: 31 32 33 34 35 36 37 38 39 41 42 43 44 0C FE C0",
-         "decoded: 123456789ABCD<CLS,KTA_LINE2>"},
-    };
-    for (const auto& c : cases) {
-        const Module module = MakeModule(*FindGeometry("20x2"), Profile::kPrefixOnly);
-        Arrivals arrivals;
-        for (std::string_view chunk : c.chunks) {
-            NoteArrival(arrivals, chunk);
-        }
-        const std::vector<std::string> lines = FrameLines({module, arrivals, "-", "", false});
-        EXPECT_EQ(lines[5], c.hex_line);
-        EXPECT_EQ(lines[6], c.decoded_line);
+    const Module module = MakeModule(*FindGeometry("20x2"), Profile::kPrefixOnly);
+    Arrivals arrivals;
+    for (std::string_view chunk : {"0123456789ABCDEFGHIJ", "\x0c", "\xfe\xc0", "xyz"}) {
+        NoteArrival(arrivals, chunk);
     }
+    const std::vector<std::string> lines = FrameLines({module, arrivals, "-", "", false});
+    EXPECT_EQ(lines[5], "26 bytes, the last 16: 41 42 43 44 45 46 47 48 49 4A 0C FE C0 78 79 7A");
+    EXPECT_EQ(lines[6], "decoded: ABCDEFGHIJ<CLS,KTA_LINE2>xyz");
 }
 
 // Dots mode: two rows of dots a line, the upper as the half block's

@@ -117,6 +117,24 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     EXPECT_TRUE(after.ends_with("\nHello           \nworld!          \ncursor 2 7\n")) << after;
 }
 
+// A port as SOURCE: raw at the rate given; a device that goes away is an
+// error, not the end of a file.
+TEST(DisplayProgram, APortThatHangsUp) {
+    PseudoTerminal device;
+    ASSERT_TRUE(OpenPseudoTerminal(device).ok());
+    RunningTool display(WENDLE_DISPLAY_TOOL, {"-b", "38400", device.slave_path});
+    ASSERT_EQ(write(device.master.get(), "\n\x0cHi", 4), 4);
+    for (int i = 0; i < 3000 && display.OutputSoFar().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    device.master = UniqueFd();
+    const ToolRun run = display.Finish();
+    EXPECT_EQ(run.out, "0A 0C 48 69  <LINEFEED,CLS>Hi\n");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "wendle-display: " + device.slave_path +
+                           ": the line was hung up (was the device unplugged?)\n");
+}
+
 // wendle-send into the display's port; --idle-exit ends it, the link goes.
 TEST(DisplayProgram, FromWendleSendThroughALink) {
     const std::string link = TempFile("com1", "");

@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from exportlab import open_prefix, run_caller  # noqa: E402
 
 DISPLAY = os.environ.get("WENDLE_DISPLAY", "")
-PORT = 47
+PORT = 51
 
 
 class SendToTheDisplay(unittest.TestCase):
@@ -43,6 +43,7 @@ class SendToTheDisplay(unittest.TestCase):
             if display.poll() is None:
                 display.kill()
                 display.wait()
+                prefix.unlink_com(PORT)
             with open(out_path, encoding="utf-8") as out:
                 lines = out.read().splitlines()
             os.unlink(out_path)

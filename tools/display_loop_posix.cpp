@@ -25,6 +25,10 @@ using Clock = std::chrono::steady_clock;
 // together.
 constexpr std::chrono::milliseconds kFramePause(33);
 
+// Reads of a port after the end was asked for: a pseudo-terminal holds far
+// less than this many buffers.
+constexpr int kReadsAfterTheEnd = 16;
+
 LineStatus SystemFailure(const std::string& what, int error) {
     return {LineError::kOther, what + " (" + std::strerror(error) + ")"};
 }
@@ -59,10 +63,6 @@ class SignalPipe {
             sigaction(number, &action, &saved_[Index(number)]);
         }
         sigaction(SIGWINCH, &action, &saved_[Index(SIGWINCH)]);
-        // A reader that went away is an error of a write, not a death.
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &saved_[Index(SIGPIPE)]);
     }
     SignalPipe(const SignalPipe&) = delete;
     SignalPipe& operator=(const SignalPipe&) = delete;
@@ -70,7 +70,7 @@ class SignalPipe {
         if (!read_end_.is_open()) {
             return;
         }
-        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGPIPE}) {
+        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) {
             sigaction(number, &saved_[Index(number)], nullptr);
         }
         signal_pipe_write = -1;
@@ -169,7 +169,7 @@ class Session {
                 // What the writer sent before the end is still shown.
                 return ReadWhileReady();
             }
-            dirty_ |= clear_;
+            dirty_ |= clear_ && options_.live;
             if (count > 0 && ready[0].revents != 0) {
                 if (const std::optional<LineStatus> end = ReadOnce()) {
                     return *end;
@@ -221,7 +221,11 @@ class Session {
     std::optional<LineStatus> ReadOnce() {
         const ssize_t got = read(source_.fd.get(), buffer_.data(), buffer_.size());
         if (got == 0) {
-            return LineStatus{};
+            // The end of a file; a port ends so only when its device is gone.
+            return source_.is_line ? LineStatus{LineError::kOther,
+                                                source_.name + ": the line was hung up (was the "
+                                                               "device unplugged?)"}
+                                   : LineStatus{};
         }
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
@@ -244,8 +248,10 @@ class Session {
         return std::nullopt;
     }
 
+    // What a port had received before the signal; a file is not read to its
+    // end (it may have none: /dev/zero), nor a writer that never stops.
     LineStatus ReadWhileReady() {
-        for (;;) {
+        for (int reads = 0; source_.is_line && reads < kReadsAfterTheEnd; ++reads) {
             pollfd ready{source_.fd.get(), POLLIN, 0};
             if (poll(&ready, 1, 0) <= 0) {
                 return {};
@@ -254,6 +260,7 @@ class Session {
                 return *end;
             }
         }
+        return {};
     }
 
     DisplaySource& source_;

@@ -183,11 +183,7 @@ std::string UnmodelledLine(const Module& module) {
 
 void NoteArrival(Arrivals& arrivals, std::string_view bytes) {
     arrivals.total += bytes.size();
-    if (bytes.size() >= kRecentBytes) {
-        arrivals.recent.assign(bytes.substr(bytes.size() - kRecentBytes));
-        return;
-    }
-    arrivals.recent += bytes;
+    arrivals.recent += bytes.substr(bytes.size() - std::min(bytes.size(), kRecentBytes));
     if (arrivals.recent.size() > kRecentBytes) {
         arrivals.recent.erase(0, arrivals.recent.size() - kRecentBytes);
     }

@@ -73,6 +73,12 @@ class UniqueFd {
 // exclusive mode. On failure `line` is left closed.
 LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line);
 
+// Closes a port that OpenSerialLine opened, taking it out of exclusive mode
+// first: the device keeps that mode for as long as anyone else has it open
+// (a display program holding a pseudo-terminal, a monitor), and every later
+// open by a user other than root would fail as busy.
+void CloseSerialLine(UniqueFd& line);
+
 // Called now and then while writing with the number of bytes written so far.
 using WriteProgress = std::function<void(std::size_t written)>;
 

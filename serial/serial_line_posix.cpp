@@ -257,9 +257,6 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
         }
         return Failure(LineError::kOther, path + ": cannot lock the port", error);
     }
-    if (ioctl(port.get(), TIOCEXCL) != 0) {
-        return Failure(LineError::kOther, path + ": cannot take the port for sole use", errno);
-    }
     const speed_t speed = SpeedCodeOf(baud);
     SetWendleLine(settings, speed);
     if (Retry([&] { return tcsetattr(port.get(), TCSANOW, &settings); }) != 0) {
@@ -278,8 +275,19 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
         status.message = path + ": " + status.message;
         return status;
     }
+    // Last, so that no failure above leaves the device in exclusive mode.
+    if (ioctl(port.get(), TIOCEXCL) != 0) {
+        return Failure(LineError::kOther, path + ": cannot take the port for sole use", errno);
+    }
     line = std::move(port);
     return {};
+}
+
+void CloseSerialLine(UniqueFd& line) {
+    if (line.is_open()) {
+        ioctl(line.get(), TIOCNXCL);
+        line = UniqueFd();
+    }
 }
 
 LineStatus WriteToLine(const UniqueFd& line, std::string_view bytes,

@@ -65,6 +65,19 @@ int CommandLine::Fail(const std::string& what) const {
     return kUsageError;
 }
 
+CLI::Validator SecondsValidator(const std::string& example) {
+    constexpr double kLongest = 1e6;
+    return CLI::Validator(
+        [example](std::string& text) {
+            double seconds = 0;
+            return CLI::detail::lexical_cast(text, seconds) && seconds > 0 && seconds <= kLongest
+                       ? std::string()
+                       : "give a number of seconds above 0 and up to 1000000, such as " + example +
+                             ", not " + text;
+        },
+        "");
+}
+
 int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv) {
     try {
         return run(argc, argv);

@@ -34,6 +34,11 @@ struct CommandLine {
     int Fail(const std::string& what) const;
 };
 
+// Checks an option that takes a number of seconds above 0 and up to eleven
+// days (beyond which no time-out is meant, and the clock would overflow);
+// its message gives `example` as a good value.
+CLI::Validator SecondsValidator(const std::string& example);
+
 // Runs a tool's `run`, turning an exception that escapes it (out of memory,
 // say) into "<name>: <what>" and status 1.
 int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv);

@@ -32,9 +32,6 @@ constexpr char kExamples[] =
     "Exit status: 0 sent; 1 other failure; 2 bad usage; 3 no such port; 4 permission\n"
     "denied; 5 port busy; 6 not a serial port; 7 rate not supported; 8 write timed out.\n";
 
-// A time-out beyond eleven days is no time-out; it would also overflow the clock.
-constexpr double kLongestTimeout = 1e6;
-
 struct Options {
     std::string port;
     int baud = 9600;
@@ -126,6 +123,7 @@ int Send(const Options& options) {
             : DefaultWriteTimeout(message.size(), options.baud);
     LineStatus status = WriteToLine(
         line, message, timeout, options.quiet ? WriteProgress() : ProgressLines(message.size()));
+    CloseSerialLine(line);
     if (!status.ok()) {
         status.message = options.port + ": " + status.message;
         return Report(status);
@@ -157,17 +155,7 @@ int Run(int argc, char** argv) {
                    "Give up when the port has not taken every byte after SECONDS (default: "
                    "twice the time the message takes on the wire, plus 2 s), e.g. --timeout 0.5")
         ->type_name("SECONDS")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                double seconds = 0;
-                return CLI::detail::lexical_cast(text, seconds) && seconds > 0 &&
-                               seconds <= kLongestTimeout
-                           ? std::string()
-                           : "give a number of seconds above 0 and up to 1000000, such as 0.5, "
-                             "not " +
-                                 text;
-            },
-            ""));
+        ->check(SecondsValidator("0.5"));
     app.add_flag("-q,--quiet", options.quiet, "No progress lines during long sends");
     CLI::Option* list = app.add_flag(
         "--list", options.list,

@@ -31,22 +31,6 @@ struct Options {
     std::string text;
 };
 
-std::string HexPairs(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    hex.reserve(bytes.size() * 3 + 1);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (i != 0) {
-            hex += ' ';
-        }
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0xF];
-    }
-    hex += '\n';
-    return hex;
-}
-
 int Run(int argc, char** argv) {
     CommandLine command_line(kName,
                              "Translates a Wendle message into the bytes it stands for, or "
@@ -91,7 +75,7 @@ int Run(int argc, char** argv) {
         output = DecodeBytes(input, options.names);
     } else {
         input.resize(TranslateText(input.data(), input.size()));
-        output = options.hex ? HexPairs(input) : std::move(input);
+        output = options.hex ? HexPairs(input) + '\n' : std::move(input);
     }
     if (!WriteAll(output)) {
         std::perror("wendle-translate: writing standard output");

@@ -223,3 +223,18 @@ std::string DecodeBytes(std::string_view bytes, bool with_names) {
     AppendDecoded(bytes, with_names, out);
     return out;
 }
+
+std::string HexPairs(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(bytes.size() * 3);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (i != 0) {
+            hex += ' ';
+        }
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    return hex;
+}

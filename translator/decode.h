@@ -23,3 +23,7 @@ std::string DecodeBytes(std::string_view bytes, bool with_names);
 
 // The same, appended to `out`.
 void AppendDecoded(std::string_view bytes, bool with_names, std::string& out);
+
+// The bytes as upper-case hex pairs separated by single spaces ("0C 48 69"),
+// with nothing after the last.
+std::string HexPairs(std::string_view bytes);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 extern char** environ;
 
@@ -34,7 +35,9 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 } // namespace
 
 RunningTool::RunningTool(const std::string& program, const std::vector<std::string>& args,
-                         std::string_view input, const std::vector<std::string>& environment) {
+                         std::string_view input, const std::vector<std::string>& environment,
+                         const std::string& output)
+    : own_output_(output.empty()) {
     // ctest runs tests in processes of their own, perhaps at once.
     static std::atomic<int> runs{0};
     stem_ = testing::TempDir() + "wendle_tool_" + std::to_string(getpid()) + "_" +
@@ -45,8 +48,12 @@ RunningTool::RunningTool(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, (stem_ + ".in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (stem_ + ".out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (own_output_) {
+        posix_spawn_file_actions_addopen(&actions, 1, (stem_ + ".out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_NOCTTY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, (stem_ + ".err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> argv{program};
@@ -80,6 +87,30 @@ bool RunningTool::Ended() {
         reaped_ = true;
     }
     return reaped_ || pid_ <= 0;
+}
+
+void RunningTool::Signal(int number) {
+    if (pid_ > 0 && !reaped_) {
+        kill(pid_, number);
+    }
+}
+
+double RunningTool::ProcessorSeconds() const {
+    // Fields 14 and 15 of /proc/PID/stat, after the name in parentheses.
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::string RunningTool::OutputSoFar() const {
+    return ReadFile(stem_ + ".out");
 }
 
 ToolRun RunningTool::Finish() {

@@ -20,19 +20,28 @@ struct ToolRun {
 class RunningTool {
   public:
     // `environment` entries ("NAME=value") are added to this process's.
+    // Standard output goes to `output` when named (a terminal, say).
     RunningTool(const std::string& program, const std::vector<std::string>& args,
-                std::string_view input = {}, const std::vector<std::string>& environment = {});
+                std::string_view input = {}, const std::vector<std::string>& environment = {},
+                const std::string& output = {});
     RunningTool(const RunningTool&) = delete;
     RunningTool& operator=(const RunningTool&) = delete;
     ~RunningTool();
 
     // Whether it has ended; does not wait.
     bool Ended();
+    // Sends it a signal.
+    void Signal(int number);
+    // The process's processor time so far (user and system), in seconds.
+    double ProcessorSeconds() const;
+    // What it has written to standard output so far.
+    std::string OutputSoFar() const;
     // Waits for the end and collects what it wrote. Called once.
     ToolRun Finish();
 
   private:
     std::string stem_;
+    bool own_output_ = true;
     pid_t pid_ = -1;
     int status_ = 0;
     bool reaped_ = false;

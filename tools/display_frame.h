@@ -1,0 +1,51 @@
+// What wendle-display writes, as text: the live frame for a terminal (the
+// glass in a bezel, the last bytes in hex and decoded, a status line, what
+// was not modelled), the plain line per arrival for scripts. Pure functions
+// of the module's state and what arrived, so that they are tested without a
+// terminal.
+#pragma once
+
+#include "display/module.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How many of the last bytes the frame shows.
+inline constexpr std::size_t kRecentBytes = 16;
+
+// What the program has seen of the line (the model keeps no record of it).
+struct Arrivals {
+    std::string recent; // the last kRecentBytes bytes, oldest first
+    std::uint64_t total = 0;
+};
+
+void NoteArrival(Arrivals& arrivals, std::string_view bytes);
+
+struct FrameView {
+    const Module& module;
+    const Arrivals& arrivals;
+    std::string_view source; // what is read: a path, "standard input"
+    std::string_view line;   // the writer's line settings ("9600 8N1, ..."), or empty
+    bool dots = false;       // each cell as its 5x8 dots, in half blocks
+};
+
+// The frame's lines, with colour codes (SGR) but no cursor movement: a title,
+// the bezel's top, one line per row of the glass (text mode) or per two rows
+// of dots, the bezel's bottom, the bytes, the decoded bytes, the status and
+// the last report of the bytes not modelled.
+std::vector<std::string> FrameLines(const FrameView& view);
+
+// A whole screen of `lines` for a terminal: from the top left corner, each
+// line cleared to its end, the rest of the screen cleared below.
+std::string ScreenText(const std::vector<std::string>& lines);
+
+// One line for scripts: the bytes in hex, two spaces, the bytes decoded with
+// display commands by name, a newline.
+std::string ArrivalLine(std::string_view bytes);
+
+// Live mode on a terminal: the alternate screen with the cursor hidden, and
+// back to the screen as it was, attributes reset and the cursor shown.
+inline constexpr std::string_view kEnterLive = "\x1b[?1049h\x1b[?25l";
+inline constexpr std::string_view kLeaveLive = "\x1b[0m\x1b[?25h\x1b[?1049l";

@@ -1,0 +1,288 @@
+#include "tools/display_loop.h"
+
+#include "tools/display_frame.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// At most about 30 frames a second: arrivals closer than this are drawn
+// together.
+constexpr std::chrono::milliseconds kFramePause(33);
+
+// Reads of a port after the end was asked for: a pseudo-terminal holds far
+// less than this many buffers.
+constexpr int kReadsAfterTheEnd = 16;
+
+LineStatus SystemFailure(const std::string& what, int error) {
+    return {LineError::kOther, what + " (" + std::strerror(error) + ")"};
+}
+
+// The signals that end the program, and the one that asks for a redraw,
+// reach the loop through a pipe that poll watches with the input.
+int signal_pipe_write = -1;
+
+extern "C" void NoteSignal(int number) {
+    const int saved = errno;
+    const char byte = static_cast<char>(number);
+    [[maybe_unused]] const ssize_t ignored = write(signal_pipe_write, &byte, 1);
+    errno = saved;
+}
+
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+class SignalPipe {
+  public:
+    SignalPipe() {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+            return;
+        }
+        read_end_ = UniqueFd(ends[0]);
+        write_end_ = UniqueFd(ends[1]);
+        signal_pipe_write = ends[1];
+        struct sigaction action {};
+        action.sa_handler = NoteSignal;
+        sigemptyset(&action.sa_mask);
+        for (int number : kEndSignals) {
+            sigaction(number, &action, &saved_[Index(number)]);
+        }
+        sigaction(SIGWINCH, &action, &saved_[Index(SIGWINCH)]);
+    }
+    SignalPipe(const SignalPipe&) = delete;
+    SignalPipe& operator=(const SignalPipe&) = delete;
+    ~SignalPipe() {
+        if (!read_end_.is_open()) {
+            return;
+        }
+        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) {
+            sigaction(number, &saved_[Index(number)], nullptr);
+        }
+        signal_pipe_write = -1;
+    }
+
+    int fd() const { return read_end_.get(); }
+    bool ok() const { return read_end_.is_open(); }
+
+    // Takes what came: true when one of them ends the program; `resized`
+    // when the terminal changed size.
+    bool Take(bool& resized) {
+        char numbers[64];
+        bool end = false;
+        ssize_t count;
+        while ((count = read(read_end_.get(), numbers, sizeof numbers)) > 0) {
+            for (ssize_t i = 0; i < count; ++i) {
+                resized |= numbers[i] == SIGWINCH;
+                end |= numbers[i] != SIGWINCH;
+            }
+        }
+        return end;
+    }
+
+  private:
+    static int Index(int number) { return number % 32; }
+    UniqueFd read_end_;
+    UniqueFd write_end_;
+    struct sigaction saved_[32]{};
+};
+
+// The terminal in live mode, and as it was again on every way out.
+class LiveTerminal {
+  public:
+    explicit LiveTerminal(bool live) : live_(live) {
+        if (live_) {
+            WriteOut(kEnterLive);
+        }
+    }
+    LiveTerminal(const LiveTerminal&) = delete;
+    LiveTerminal& operator=(const LiveTerminal&) = delete;
+    ~LiveTerminal() {
+        if (live_) {
+            WriteOut(kLeaveLive);
+            std::string last;
+            for (const std::string& line : last_frame_) {
+                last += line + "\n";
+            }
+            WriteOut(last);
+        }
+    }
+
+    // Draws the frame when it differs from the one on the screen.
+    bool Draw(std::vector<std::string> frame, bool clear) {
+        if (!clear && frame == last_frame_) {
+            return true;
+        }
+        last_frame_ = std::move(frame);
+        return WriteOut((clear ? "\x1b[2J" : "") + ScreenText(last_frame_));
+    }
+
+  private:
+    bool live_;
+    std::vector<std::string> last_frame_;
+};
+
+int MillisecondsUntil(Clock::time_point when) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+} // namespace
+
+namespace {
+
+// The loop's state between polls.
+class Session {
+  public:
+    Session(DisplaySource& source, Module& module, const LoopOptions& options)
+        : source_(source), module_(module), options_(options), terminal_(options.live),
+          dirty_(options.live) {}
+
+    LineStatus Run() {
+        if (!signals_.ok()) {
+            return SystemFailure("cannot watch for signals", errno);
+        }
+        for (;;) {
+            if (dirty_ && Clock::now() >= next_frame_ && !Draw()) {
+                return SystemFailure("cannot write standard output", errno);
+            }
+            pollfd ready[2] = {{source_.fd.get(), POLLIN, 0}, {signals_.fd(), POLLIN, 0}};
+            const int count = poll(ready, 2, Wait());
+            if (count < 0 && errno != EINTR) {
+                return SystemFailure("cannot wait for input", errno);
+            }
+            if (count > 0 && ready[1].revents != 0 && signals_.Take(clear_)) {
+                // What the writer sent before the end is still shown.
+                return ReadWhileReady();
+            }
+            dirty_ |= clear_ && options_.live;
+            if (count > 0 && ready[0].revents != 0) {
+                if (const std::optional<LineStatus> end = ReadOnce()) {
+                    return *end;
+                }
+            } else if (count == 0 && IdleOver()) {
+                return {};
+            }
+        }
+    }
+
+    // The end: the half-sent command reported, the last frame drawn.
+    void Finish() {
+        FinishModule(module_);
+        if (options_.live) {
+            Draw();
+        }
+    }
+
+  private:
+    bool Draw() {
+        dirty_ = false;
+        next_frame_ = Clock::now() + kFramePause;
+        const bool clear = std::exchange(clear_, false);
+        return terminal_.Draw(FrameLines({module_, arrivals_, source_.name, line_, options_.dots}),
+                              clear);
+    }
+
+    bool IdleOver() const {
+        return options_.idle_exit > 0 && arrivals_.total != 0 &&
+               Clock::now() >= last_byte_ + IdleTime();
+    }
+
+    Clock::duration IdleTime() const {
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(options_.idle_exit));
+    }
+
+    // No time-out while nothing is due: the loop sleeps in poll.
+    int Wait() const {
+        int wait = dirty_ ? MillisecondsUntil(next_frame_) : -1;
+        if (options_.idle_exit > 0 && arrivals_.total != 0) {
+            const int until_idle = MillisecondsUntil(last_byte_ + IdleTime());
+            wait = wait < 0 ? until_idle : std::min(wait, until_idle);
+        }
+        return wait;
+    }
+
+    // One read; the status to end with when the input ended or failed.
+    std::optional<LineStatus> ReadOnce() {
+        const ssize_t got = read(source_.fd.get(), buffer_.data(), buffer_.size());
+        if (got == 0) {
+            // The end of a file; a port ends so only when its device is gone.
+            return source_.is_line ? LineStatus{LineError::kOther,
+                                                source_.name + ": the line was hung up (was the "
+                                                               "device unplugged?)"}
+                                   : LineStatus{};
+        }
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                return std::nullopt;
+            }
+            return SystemFailure(source_.name + ": cannot read", errno);
+        }
+        const std::string_view bytes(buffer_.data(), static_cast<std::size_t>(got));
+        FeedModule(module_, bytes);
+        NoteArrival(arrivals_, bytes);
+        last_byte_ = Clock::now();
+        LineSettings settings;
+        if (source_.is_line && ReadLineSettings(source_.fd, settings).ok()) {
+            line_ = DescribeLineSettings(settings);
+        }
+        if (options_.lines && !WriteOut(ArrivalLine(bytes))) {
+            return SystemFailure("cannot write standard output", errno);
+        }
+        dirty_ = options_.live;
+        return std::nullopt;
+    }
+
+    // What a port had received before the signal; a file is not read to its
+    // end (it may have none: /dev/zero), nor a writer that never stops.
+    LineStatus ReadWhileReady() {
+        for (int reads = 0; source_.is_line && reads < kReadsAfterTheEnd; ++reads) {
+            pollfd ready{source_.fd.get(), POLLIN, 0};
+            if (poll(&ready, 1, 0) <= 0) {
+                return {};
+            }
+            if (const std::optional<LineStatus> end = ReadOnce()) {
+                return *end;
+            }
+        }
+        return {};
+    }
+
+    DisplaySource& source_;
+    Module& module_;
+    const LoopOptions& options_;
+    // Signals are caught before the terminal changes and until it is back.
+    SignalPipe signals_;
+    LiveTerminal terminal_;
+    Arrivals arrivals_;
+    std::string line_;
+    bool dirty_;
+    bool clear_ = false;
+    Clock::time_point next_frame_ = Clock::now();
+    Clock::time_point last_byte_{};
+    std::vector<char> buffer_ = std::vector<char>(1 << 16);
+};
+
+} // namespace
+
+LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options) {
+    Session session(source, module, options);
+    const LineStatus status = session.Run();
+    session.Finish();
+    return status;
+}

@@ -1,0 +1,205 @@
+// wendle-display [--size 20x4] [--profile NAME] [--dots] [--dump] [--png FILE]
+//                [--idle-exit SECONDS] [--plain] (--pty [--link PATH] | [-b BAUD] SOURCE)
+//
+// A serial character-LCD module on the screen: reads what a writer sends (a
+// serial port, a pseudo-terminal it makes, a file of captured bytes or
+// standard input), feeds it to the module model and shows the glass live on
+// a terminal, one line per arrival elsewhere, and the screen as text or as a
+// picture at the end. Exit status: 0 done, 1 reading or writing failed, 2
+// bad usage.
+#include "display/geometry.h"
+#include "display/module.h"
+#include "display/screen.h"
+#include "serial/serial_line.h"
+#include "tools/command_line.h"
+#include "tools/display_loop.h"
+#include "tools/png_file.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr char kName[] = "wendle-display";
+
+constexpr char kExamples[] =
+    "  wendle-display --pty                      makes a port to write to and shows it live\n"
+    "  wendle-display --pty --link ~/.wine/dosdevices/com1   the same, as COM1 under Wine\n"
+    "  wendle-display -b 19200 /dev/ttyUSB0      what arrives on a real port\n"
+    "  wendle-translate '<CLS>Hello<KTA_LINE2>world' | wendle-display --dump -\n"
+    "  wendle-display --size 20x4 --png screen.png capture.bin\n"
+    "  wendle-display --pty --dump --idle-exit 2 > screen.txt   for scripts\n"
+    "On a terminal the glass is drawn live (Ctrl+C ends); when standard output is a pipe or\n"
+    "a file, or with --plain, each arrival is one line: the bytes in hex, two spaces, the\n"
+    "bytes decoded; with --dump or --png only the results are written, at the end.\n"
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage.\n";
+
+struct Options {
+    std::string size = "16x2";
+    std::string profile = "command";
+    std::string source;
+    bool pty = false;
+    std::string link;
+    int baud = 9600;
+    bool dots = false;
+    bool dump = false;
+    std::string png;
+    bool plain = false;
+    double idle_exit = 0;
+};
+
+std::string SizeNames() {
+    std::string names;
+    for (const Geometry& geometry : Geometries) {
+        names += (names.empty() ? "" : ", ") + std::string(geometry.name);
+    }
+    return names;
+}
+
+int Failed(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", kName, message.c_str());
+    return 1;
+}
+
+// The end: the link gone, then the results.
+int Finish(const Options& options, const Module& module, const LineStatus& loop) {
+    int status = loop.ok() ? 0 : Failed(loop.message);
+    if (options.dump && !WriteOut(DumpText(module))) {
+        status = Failed("cannot write standard output");
+    }
+    if (!options.png.empty()) {
+        if (const std::string error = WritePng(DrawPicture(module), options.png); !error.empty()) {
+            status = Failed(error);
+        }
+    }
+    return status;
+}
+
+int Show(const Options& options, const Geometry& geometry, Profile profile) {
+    IgnoreBrokenPipe();
+    PseudoTerminal pty;
+    DisplaySource source;
+    if (options.pty) {
+        if (LineStatus status = OpenPseudoTerminal(pty); !status.ok()) {
+            return Failed(status.message);
+        }
+        UsePseudoTerminal(pty, source);
+    } else if (LineStatus status = OpenSource(options.source, options.baud, source); !status.ok()) {
+        return Failed(status.message);
+    }
+    if (!options.link.empty()) {
+        if (LineStatus status = MakeLink(options.link, pty.slave_path); !status.ok()) {
+            return Failed(status.message);
+        }
+        source.name += " (linked as " + options.link + ")";
+    }
+    // First thing, before any drawing: the path a writer opens.
+    if (options.pty && !WriteOut(pty.slave_path + "\n")) {
+        RemoveLink(options.link, pty.slave_path);
+        return Failed("cannot write standard output");
+    }
+    LoopOptions loop_options;
+    loop_options.live = !options.plain && StandardOutputIsTerminal();
+    loop_options.lines = !loop_options.live && !options.dump && options.png.empty();
+    loop_options.dots = options.dots;
+    loop_options.idle_exit = options.idle_exit;
+    Module module = MakeModule(geometry, profile);
+    const LineStatus loop = RunDisplayLoop(source, module, loop_options);
+    if (source.is_line && !options.pty) {
+        CloseSerialLine(source.fd);
+    }
+    if (!options.link.empty()) {
+        RemoveLink(options.link, pty.slave_path);
+    }
+    return Finish(options, module, loop);
+}
+
+int Run(int argc, char** argv) {
+    CommandLine command_line(
+        kName,
+        "Shows what a serial character-LCD module (HD44780 type, serial command layer) makes "
+        "of the bytes it is sent: the glass with the cursor and backlight, the last bytes in "
+        "hex and decoded, the line settings and what was not modelled.",
+        "wendle-display [--size SIZE] [--profile NAME] [--dots] [--dump] [--png FILE] "
+        "[--idle-exit SECONDS] [--plain] (--pty [--link PATH] | [-b BAUD] SOURCE)",
+        kExamples);
+    CLI::App& app = command_line.app;
+    Options options;
+    app.add_option("--size", options.size,
+                   "The glass, columns x rows: " + SizeNames() +
+                       " (default 16x2), e.g. "
+                       "--size 20x4")
+        ->type_name("SIZE");
+    app.add_option("--profile", options.profile,
+                   "What bytes 0-31 are: command (the module's commands, such as 12 clear; "
+                   "the default) or prefix-only (characters, so custom characters 0-7 show), "
+                   "e.g. --profile prefix-only")
+        ->type_name("NAME");
+    app.add_flag("--pty", options.pty,
+                 "Make a pseudo-terminal, print the path of its end to write to (e.g. "
+                 "/dev/pts/5) on a line of its own, and show what is written there; ends on "
+                 "Ctrl+C, SIGTERM or --idle-exit");
+    app.add_option("--link", options.link,
+                   "With --pty: make a symbolic link at PATH to that end, removed at exit; an "
+                   "existing link there is replaced, e.g. --link ~/.wine/dosdevices/com1")
+        ->type_name("PATH");
+    app.add_option("-b,--baud", options.baud,
+                   "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the "
+                   "port is set raw, 8N1, no flow control, and locked")
+        ->type_name("BAUD");
+    app.add_flag("--dots", options.dots,
+                 "Draw each cell as its 5x8 dots in half-block characters instead of text");
+    app.add_flag("--dump", options.dump,
+                 "At the end, print the screen as text: each row in full (UTF-8), then "
+                 "\"cursor ROW COLUMN\" or \"cursor -\"");
+    app.add_option("--png", options.png,
+                   "At the end, write the screen as a PNG picture of the module, e.g. --png "
+                   "screen.png")
+        ->type_name("FILE");
+    app.add_option("--idle-exit", options.idle_exit,
+                   "End this many seconds after the last byte, once something has arrived, "
+                   "e.g. --idle-exit 2 (fractions allowed)")
+        ->type_name("SECONDS")
+        ->check(SecondsValidator("2"));
+    app.add_flag("--plain", options.plain,
+                 "No live drawing even on a terminal: one line per arrival (hex, then decoded)");
+    CLI::Option* source =
+        app.add_option("SOURCE", options.source,
+                       "What to read: a serial port or pseudo-terminal (/dev/ttyUSB0), a file of "
+                       "captured bytes, or - for standard input; files end at their end")
+            ->type_name("");
+    if (const std::optional<int> status = command_line.Parse(argc, argv)) {
+        return *status;
+    }
+    const Geometry* geometry = FindGeometry(options.size);
+    if (geometry == nullptr) {
+        return command_line.Fail("no glass of size " + options.size + ": use " + SizeNames());
+    }
+    const std::optional<Profile> profile = FindProfile(options.profile);
+    if (!profile) {
+        return command_line.Fail("no profile " + options.profile + ": use " +
+                                 std::string(ProfileName(Profile::kCommand)) + " or " +
+                                 std::string(ProfileName(Profile::kPrefixOnly)));
+    }
+    if (options.pty && source->count() != 0) {
+        return command_line.Fail("--pty and a SOURCE exclude each other: --pty makes the port "
+                                 "it reads");
+    }
+    if (!options.pty && source->count() == 0) {
+        return command_line.Fail("nothing to read: give a SOURCE (a port, a file, - for "
+                                 "standard input) or --pty");
+    }
+    if (!options.link.empty() && !options.pty) {
+        return command_line.Fail("--link goes with --pty");
+    }
+    if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
+        return command_line.Fail(status.message);
+    }
+    return Show(options, *geometry, *profile);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return RunGuarded(kName, Run, argc, argv);
+}

@@ -1,111 +1,326 @@
-"""Runs Wendlev14.EXE under Wine for scripts/run: COM1 on a virtual serial
-line whose bytes are shown as they arrive, or on a real device; without a
-display, a demo under Xvfb that ends with a screenshot."""
+"""The Wine side of scripts/run, which has checked the options and built
+everything: Wendlev14.EXE in the run's own prefix with its COM ports linked
+to a virtual display module drawn in this terminal (wendle-display), to
+virtual lines shown here (--monitor), or to a real port; without an X
+display, a demo under Xvfb that sends one message, shows what came of it and
+ends. The window closed, Ctrl+C, SIGTERM, SIGHUP or an error end the run the
+same way: the window closed, the display ended (it restores the terminal),
+the links removed, the Wine server and the Xvfb ended."""
 
 import argparse
 import os
-import select
 import signal
-import string
 import subprocess
 import sys
+import termios
 import threading
 import time
+from contextlib import contextmanager
 
 import winelab
-from winelab import MESSAGE, SC_CLOSE, SEND, WENDLE, WM_SYSCOMMAND, probe
+from run_lines import PortWatch
+from winelab import CLEAR_AFTER_SEND, MESSAGE, SC_CLOSE, SEND, WENDLE, WM_SYSCOMMAND, probe
 
-DEMO_MESSAGE = "<CLS>Hello<13>"
+RUN_DIR = os.environ.get("WENDLE_RUN_DIR", os.path.abspath("build/run"))
+TOOLS = os.environ.get("WENDLE_TOOLS", os.path.abspath("build/host/tools"))
+DISPLAY_TOOL = os.path.join(TOOLS, "wendle-display")
+TRANSLATE_TOOL = os.path.join(TOOLS, "wendle-translate")
+PORTS = range(1, 10)
 
 
-def show(data):
-    """One line per chunk: the bytes in hex and as printable text."""
-    text = "".join(chr(b) if chr(b) in string.printable[:95] else "." for b in data)
-    print(f"COM1 <- {data.hex(' ')}  |{text}|", flush=True)
+def say(text):
+    print(f"run: {text}", flush=True)
 
 
-def watch(line, stop):
-    while not stop.is_set():
-        ready, _, _ = select.select([line.master], [], [], 0.1)
-        if ready:
+class RunError(Exception):
+    """A step that failed; its text says what, and what to look at."""
+
+
+class Interrupted(Exception):
+    pass
+
+
+class Signals:
+    """SIGINT, SIGTERM and SIGHUP end the run by raising Interrupted, except
+    while a step that must not be cut short runs (making the prefix, starting
+    a process that must be ended later): they then wait for its end."""
+
+    def __init__(self):
+        self.held = False
+        self.number = None
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(number, self._arrived)
+
+    def _arrived(self, number, _frame):
+        if not self.held:
+            self.number = number
+            raise Interrupted()
+        if self.number is None and self.held == "step":
+            # Not print(): this may run in the middle of another print.
+            os.write(2, b"\nrun: ending once this step is done\n")
+        self.number = self.number or number
+
+    @contextmanager
+    def hold(self):
+        self.held = "step"
+        try:
+            yield
+        finally:
+            self.held = False
+        if self.number:
+            raise Interrupted()
+
+    def ignore(self):
+        """For the clean-up: a second Ctrl+C must not cut it short."""
+        self.held = "clean-up"
+
+
+class Run:
+    """What a run has started and made, and its end."""
+
+    def __init__(self, signals):
+        self.signals = signals
+        self.prefix = None
+        self.wendle = None
+        self.display = None
+        self.lines = {}
+        self.watch = None
+        self.linked = set()
+        self.terminal = None
+        self.notes = []
+        self.elsewhere = []
+        self.error = None
+
+    def open_prefix(self, headless):
+        path = os.path.join(RUN_DIR, "prefix")
+        with self.signals.hold():
             try:
-                data = os.read(line.master, 4096)
-            except OSError:
-                return
-            show(data)
+                winelab.ensure_display()
+            except RuntimeError as error:
+                raise RunError(str(error)) from None
+            if headless:
+                say(f"no X display: a demo under a private Xvfb ({os.environ['DISPLAY']})")
+            if os.path.exists(os.path.join(path, "system.reg")):
+                say("starting Wine")
+            else:
+                say(f"preparing Wine in {path} (first run only, about 20 s)")
+            self.prefix = winelab.WinePrefix(path)
+        # Without a window manager (Xvfb) Wine draws the caption and the
+        # frame itself only when asked to; with one, it lets it decorate.
+        self.prefix.run("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
+                        "/d", "N" if headless else "Y", "/f", timeout=60)
+
+    def com_path(self, port):
+        return os.path.join(self.prefix.path, "dosdevices", f"com{port}")
+
+    def link(self, port, device):
+        self.linked.add(port)
+        self.prefix.link_com(port, device)
+
+    def watch_lines(self, ports, report):
+        """Links the ports to virtual lines read in a thread."""
+        for port in ports:
+            self.lines[port] = winelab.PtyLine()
+            self.link(port, self.lines[port].device)
+        self.watch = PortWatch(self.lines, report, TRANSLATE_TOOL)
+
+    def start_display(self, options, stdout=None):
+        """wendle-display on a pseudo-terminal it links as COM1."""
+        link = self.com_path(1)
+        with self.signals.hold():
+            self.linked.add(1)
+            self.display = subprocess.Popen([DISPLAY_TOOL, "--pty", "--link", link, *options],
+                                            stdin=subprocess.DEVNULL, stdout=stdout)
+        deadline = time.monotonic() + 20
+        # It replaces the link Wine made (to /dev/ttyS0) in one step.
+        while not (os.path.islink(link) and os.readlink(link).startswith("/dev/pts/")):
+            if self.display.poll() is not None or time.monotonic() > deadline:
+                raise RunError(f"wendle-display did not link COM1 (status {self.display.poll()})")
+            time.sleep(0.02)
+
+    def start_wendle(self):
+        with self.signals.hold():
+            self.wendle = self.prefix.start(WENDLE)
+        if not probe(self.prefix, ("find", 20000))[0]["found"]:
+            raise RunError("the Wendle window did not appear; Wendle wrote: "
+                           + (self.prefix.output(self.wendle, keep=True).strip() or "nothing"))
+
+    def send(self, message):
+        say(f"typing {message} into the window and pressing Send")
+        probe(self.prefix, ("settext", MESSAGE, message), ("click", SEND))
+
+    def screenshot(self, path):
+        time.sleep(0.3)  # the window repaints after the click
+        left, top, right, bottom = probe(self.prefix, ("layout",))[0]["window"]
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        subprocess.run(["import", "-window", "root", "-crop",
+                        f"{right - left}x{bottom - top}+{left}+{top}", "+repage", path], check=True)
+        say(f"the window's screenshot: {path}")
+
+    def quiet_terminal(self):
+        """Keys typed while the module is drawn would be echoed over it."""
+        if os.isatty(0) and os.isatty(1):
+            self.terminal = termios.tcgetattr(0)
+            quiet = termios.tcgetattr(0)
+            quiet[3] &= ~termios.ECHO
+            termios.tcsetattr(0, termios.TCSADRAIN, quiet)
+
+    def wait_for_end(self):
+        """Until the window is closed or the display ends; the status."""
+        while True:
+            if self.wendle.poll() is not None:
+                self.notes.append("the window was closed")
+                return 0
+            if self.display is not None and self.display.poll() is not None:
+                self.notes.append(f"wendle-display ended with status {self.display.returncode}")
+                return 1
+            time.sleep(0.1)
+
+    def end(self):
+        """Ends whatever is running, in order; safe to call twice. A step
+        that fails (the terminal hung up, say) does not stop the others."""
+        for step in (self._close_window, self._end_display, self._stop_watch, self._unlink,
+                     self._restore_terminal):
+            try:
+                step()
+            except (OSError, termios.error, AssertionError, subprocess.SubprocessError):
+                pass
+        if self.prefix is not None:
+            self.prefix.stop()  # and with the server every Wine program left
+
+    def _close_window(self):
+        if self.wendle is not None and self.wendle.poll() is None:
+            probe(self.prefix, ("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0), timeout=15)
+            self.wendle.wait(timeout=10)
+
+    def _end_display(self):
+        if self.display is not None and self.display.poll() is None:
+            self.display.terminate()  # it restores the terminal and removes its link
+            try:
+                self.display.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.display.kill()
+                self.display.wait()
+
+    def _stop_watch(self):
+        if self.watch is not None:
+            self.watch.stop()
+            self.watch = None
+        for line in self.lines.values():
+            line.close()
+        self.lines = {}
+
+    def _unlink(self):
+        for port in self.linked:
+            self.prefix.unlink_com(port)
+
+    def _restore_terminal(self):
+        if self.terminal is not None:
+            saved, self.terminal = self.terminal, None
+            termios.tcflush(0, termios.TCIFLUSH)
+            termios.tcsetattr(0, termios.TCSADRAIN, saved)
 
 
-def set_decorated(prefix, decorated):
-    # Without a window manager Wine draws the caption and frame itself only
-    # when asked to.
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
-                    "/d", "Y" if decorated else "N", "/f"], env=prefix.env,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-
-
-def screenshot(rect, path):
-    left, top, right, bottom = rect
-    subprocess.run(["import", "-window", "root", "-crop",
-                    f"{right - left}x{bottom - top}+{left}+{top}", "+repage", path], check=True)
-
-
-def demo(prefix, line, screenshot_path):
-    found = probe(prefix, ("find", 20000))[0]
-    if not found["found"]:
-        sys.exit("run: the Wendle window did not appear")
-    print(f"run: window \"{found['caption']}\"; sending {DEMO_MESSAGE}", flush=True)
-    probe(prefix, ("settext", MESSAGE, DEMO_MESSAGE), ("click", SEND))
-    data = line.read(idle=0.5, limit=5)
-    if data:
-        show(data)
+def live(run, args):
+    """With an X display: the window, and what it sends shown here."""
+    if args.device:
+        run.link(1, args.device)
+        say(f"COM1: {args.device}; the other ports are not connected")
+    elif args.monitor:
+        say("COM1-COM9: virtual lines; each arrival shows here with its line settings")
+        run.watch_lines(PORTS, lambda line: print(line, flush=True))
     else:
-        print("run: nothing arrived on COM1", flush=True)
-    time.sleep(0.3)
-    screenshot(probe(prefix, ("layout",))[0]["window"], screenshot_path)
-    print(f"run: screenshot {screenshot_path}", flush=True)
-    probe(prefix, ("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0))
-    return bool(data)
+        say(f"COM1: a virtual {args.size} display module, drawn in this terminal")
+        say("COM2-COM9: listed at the end if anything arrives (--monitor shows all)")
+        run.watch_lines(range(2, 10), run.elsewhere.append)
+    say("type <CLS>Hello<KTA_LINE2>world in the window, press Send; Ctrl+C ends")
+    if not args.device and not args.monitor:
+        run.quiet_terminal()
+        run.start_display(["--size", args.size])
+    run.start_wendle()
+    return run.wait_for_end()
+
+
+def demo(run, args):
+    """Without an X display: one message sent and what came of it."""
+    if args.device:
+        run.link(1, args.device)
+        say(f"COM1 is {args.device}")
+        run.start_wendle()
+        # The box is emptied after a send only when the port could be opened.
+        probe(run.prefix, ("setcheck", CLEAR_AFTER_SEND, 1))
+        run.send(args.message)
+        if probe(run.prefix, ("text", MESSAGE, "", 2000))[0]["text"]:
+            raise RunError(f"Wendle could not open COM1 ({args.device})")
+        say(f"sent to {args.device}")
+    elif args.monitor:
+        arrived = threading.Event()
+        run.watch_lines(PORTS, lambda line: (print(line, flush=True), arrived.set()))
+        say("COM1-COM9 are virtual lines")
+        run.start_wendle()
+        run.send(args.message)
+        if not arrived.wait(10):
+            raise RunError("nothing arrived on COM1")
+    else:
+        say(f"COM1 is a virtual {args.size} display module")
+        run.start_display(["--size", args.size, "--dump", "--png", args.png, "--idle-exit", "1"],
+                          stdout=subprocess.PIPE)
+        run.start_wendle()
+        run.send(args.message)
+        try:
+            out, _ = run.display.communicate(timeout=15)
+        except subprocess.TimeoutExpired:
+            raise RunError("nothing arrived on COM1") from None
+        say("the module's screen (its rows, then the cursor's row and column):")
+        print("\n".join(out.decode().splitlines()[1:]), flush=True)
+        say(f"the module's picture: {args.png}")
+    run.screenshot(args.screenshot)
+    return 0
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("device", nargs="?", help="a real serial device for COM1")
-    parser.add_argument("--screenshot", default=winelab.build_path("run", "wendle-window.png"),
-                        help="where the demo without a display saves its screenshot")
+    parser = argparse.ArgumentParser(prog="scripts/run", description="See scripts/run --help.")
+    parser.add_argument("device", nargs="?")
+    parser.add_argument("--monitor", action="store_true")
+    parser.add_argument("--size", default="16x2")
+    parser.add_argument("--message", default="<CLS>Hello<KTA_LINE2>world")
+    parser.add_argument("--screenshot", default=os.path.join(RUN_DIR, "wendle-window.png"))
+    parser.add_argument("--png", default=os.path.join(RUN_DIR, "wendle-display.png"))
     args = parser.parse_args()
 
     headless = not os.environ.get("DISPLAY")
-    winelab.ensure_display()
-    prefix = winelab.WinePrefix(winelab.build_path("run", "prefix"))
-    set_decorated(prefix, not headless)
-    line = None
-    if args.device:
-        prefix.link_com(1, args.device)
-        print(f"run: COM1 is {args.device}", flush=True)
-    else:
-        line = winelab.PtyLine()
-        prefix.link_com(1, line.device)
-        print(f"run: COM1 is the virtual line {line.device}", flush=True)
-
-    wendle = prefix.start(WENDLE)
-    ok = True
+    if not args.device and not args.monitor:
+        # The display checks its own options; better now than after Wine started.
+        check = subprocess.run([DISPLAY_TOOL, "--size", args.size, "--dump", "/dev/null"],
+                               stdout=subprocess.DEVNULL, check=False)
+        if check.returncode != 0:
+            sys.exit(2)
+    signals = Signals()
+    run = Run(signals)
     try:
-        if headless:
-            ok = demo(prefix, line, args.screenshot) if line else True
-        elif line:
-            stop = threading.Event()
-            threading.Thread(target=watch, args=(line, stop), daemon=True).start()
-            print("run: close the window (or press Ctrl+C) to end", flush=True)
-            signal.signal(signal.SIGINT, lambda *_: probe(
-                prefix, ("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)))
-        code = wendle.wait()
-        print(f"run: Wendle ended with exit code {code}", flush=True)
+        run.open_prefix(headless)
+        status = demo(run, args) if headless else live(run, args)
+    except Interrupted:
+        status = 128 + signals.number if headless else 0
+    except (RunError, AssertionError, OSError, subprocess.SubprocessError) as error:
+        run.error = error
+        status = 1
     finally:
-        if wendle.poll() is None:
-            wendle.kill()
-        if line:
-            line.close()
-    sys.exit(0 if ok else 1)
+        signals.ignore()
+        run.end()
+    if run.elsewhere:
+        run.notes.append("while the display showed COM1, this came on other ports:\n  "
+                         + "\n  ".join(run.elsewhere))
+    try:
+        if signals.number == signal.SIGINT and os.isatty(1):
+            print(flush=True)  # after the ^C the terminal echoed
+        for note in run.notes:
+            say(note)
+        if run.error:
+            print(f"run: failed: {run.error}", file=sys.stderr, flush=True)
+    except OSError:
+        pass  # the terminal is gone
+    sys.exit(status)
 
 
 if __name__ == "__main__":

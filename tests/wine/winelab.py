@@ -2,6 +2,10 @@
 lines, an X display, and the probe program that works Wendle's window from
 outside, with the window's control identifiers.
 
+Every process started here runs in a session of its own: Ctrl+C on the
+terminal reaches the script, which ends them in its own order (a Wine
+program cut short while it makes a prefix would leave it half made).
+
 A serial line is a Linux pseudo-terminal: the slave end is linked into the
 prefix as dosdevices/comN, and what the program writes is read from the master
 end. A run leaves nothing behind but one set-up log per prefix: program
@@ -79,7 +83,7 @@ def ensure_display():
             continue
         proc = subprocess.Popen(
             ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         for _ in range(100):
             if (_display_owner(number) == proc.pid
                     and os.path.exists(f"/tmp/.X11-unix/X{number}")):
@@ -120,7 +124,7 @@ class WinePrefix:
         # server first, link ports afterwards. Its own output, object dumps
         # among it, would fill the log.
         subprocess.run(["wineserver", "-p30"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30, check=False)
+                       stderr=subprocess.DEVNULL, timeout=30, check=False, start_new_session=True)
         atexit.register(self.stop)
         atexit.register(self._remove_outputs)
         # The first window of a fresh server may come up before the desktop.
@@ -129,7 +133,7 @@ class WinePrefix:
     def _call(self, argv, timeout):
         with open(self.log_path, "ab") as out:
             subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout,
-                           stdin=subprocess.DEVNULL, check=False)
+                           stdin=subprocess.DEVNULL, check=False, start_new_session=True)
 
     def _install_marlett(self):
         fonts = os.path.join(self.path, "drive_c", "windows", "Fonts")
@@ -163,7 +167,8 @@ class WinePrefix:
             self._outputs.add(out_path)
         with open(out_path, "wb") as out:
             proc = subprocess.Popen(["wine", exe, *args], env=self.env, stdout=out,
-                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                    start_new_session=True)
         proc.out_path = out_path
         return proc
 
@@ -209,9 +214,13 @@ class WinePrefix:
         return None
 
     def stop(self):
-        """Ends the prefix's server and every program still running in it."""
+        """Ends the prefix's server and every program still running in it,
+        and waits (up to 10 s) for the server to be gone."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
+        deadline = time.monotonic() + 10
+        while self.server_pid() is not None and time.monotonic() < deadline:
+            time.sleep(0.05)
 
 
 def probe(prefix, *commands, timeout=60):

@@ -1,0 +1,185 @@
+"""scripts/run as a newcomer meets it: --help and a bad DEVICE answered
+before anything is built or started; the demo without an X display; on a
+real terminal (tmux), the module or the monitor showing each Send, and
+Ctrl+C ending the run with the terminal restored and nothing left behind."""
+
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+import winelab
+from winelab import BAUD_CHOICES, MESSAGE, PORT_NUMBER, SEND, probe
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+sys.path.insert(0, os.path.join(REPO, "scripts"))
+from run_lines import line_settings  # noqa: E402
+
+SCRIPT = os.path.join(REPO, "scripts", "run")
+# The tests' own run folder and prefix, kept between test runs.
+RUN_DIR = winelab.build_path("scripts-run")
+PREFIX = os.path.join(RUN_DIR, "prefix")
+ENV = dict(os.environ, WENDLE_RUN_DIR=RUN_DIR)
+HEADLESS = {k: v for k, v in ENV.items() if k != "DISPLAY"}
+
+
+def processes(named=None):
+    """{pid: command name} of the processes that are Xvfb (named) or that
+    belong to the run's prefix (in their command line or environment)."""
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/comm") as comm, open(f"/proc/{pid}/cmdline", "rb") as cmd, \
+                    open(f"/proc/{pid}/environ", "rb") as env:
+                name, text = comm.read().strip(), cmd.read() + env.read()
+        except OSError:
+            continue
+        if name == named or (named is None and PREFIX.encode() in text):
+            found[int(pid)] = name
+    return found
+
+
+class Leftovers:
+    """What a run may leave behind: its prefix's processes (the display, Wine),
+    links of its COM ports to pseudo-terminals, program output files, an Xvfb."""
+
+    def __init__(self):
+        self.xvfb = processes("Xvfb")
+
+    def check(self, test):
+        time.sleep(0.2)
+        links = [name for name in os.listdir(os.path.join(PREFIX, "dosdevices"))
+                 if os.path.realpath(os.path.join(PREFIX, "dosdevices", name)).startswith("/dev/pts/")]
+        test.assertEqual(links, [])
+        test.assertEqual(processes(), {})
+        test.assertEqual(set(processes("Xvfb")) - set(self.xvfb), set())
+        test.assertEqual(glob.glob(os.path.join(RUN_DIR, "*out-*")), [])
+
+
+class Terminal:
+    """A tmux session of its own, 100 x 32, running one shell command."""
+
+    def __init__(self, command):
+        self.tmux = ["tmux", "-L", f"wendle-run-test-{os.getpid()}", "-f", "/dev/null"]
+        subprocess.run(self.tmux + ["new-session", "-d", "-x", "100", "-y", "32", command],
+                       env=ENV, check=True)
+
+    def screen(self):
+        return subprocess.run(self.tmux + ["capture-pane", "-p", "-S", "-200"], capture_output=True,
+                              text=True, check=True).stdout
+
+    def wait_for(self, text, timeout=300):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"{text!r} never showed; the terminal:\n{self.screen()}")
+            time.sleep(0.2)
+
+    def ask(self, variable):
+        return subprocess.run(self.tmux + ["display-message", "-p", variable], capture_output=True,
+                              text=True, check=True).stdout.strip()
+
+    def close(self):
+        subprocess.run(self.tmux + ["kill-server"], stderr=subprocess.DEVNULL, check=False)
+
+
+class BeforeAnything(unittest.TestCase):
+    def test_help_and_bad_devices(self):
+        cases = [  # arguments, status, the first line of stdout or stderr
+            (["--help"], 0,
+             "scripts/run: Wendle (Wendlev14.EXE) under Wine, with a serial display to send to."),
+            (["/no/such/port"], 2, "run: /no/such/port does not exist: give a serial port such "
+             "as /dev/ttyUSB0, or no DEVICE for the virtual display"),
+            (["/dev/null"], 2, "run: /dev/null is not a serial port (not a terminal device)"),
+            ([SCRIPT], 2, f"run: {SCRIPT} is not a serial port (not a character device)"),
+        ]
+        for args, status, first_line in cases:
+            with self.subTest(args=args):
+                result = subprocess.run([SCRIPT, *args], env=ENV, capture_output=True, text=True,
+                                        timeout=10)
+                self.assertEqual(result.returncode, status)
+                if status:
+                    self.assertEqual(result.stdout, "")  # nothing built or started
+                    self.assertEqual(result.stderr, first_line + "\n")
+                else:
+                    self.assertEqual(result.stdout.splitlines()[0], first_line)
+                    self.assertNotIn("run: building", result.stdout)
+
+
+class Demo(unittest.TestCase):
+    def test_without_a_display(self):
+        leftovers = Leftovers()
+        with tempfile.TemporaryDirectory() as folder:
+            shot, picture = os.path.join(folder, "w.png"), os.path.join(folder, "d.png")
+            result = subprocess.run([SCRIPT, "--screenshot", shot, "--png", picture],
+                                    env=HEADLESS, capture_output=True, text=True, timeout=600)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            lines = result.stdout.splitlines()
+            start = lines.index("Hello           ")
+            self.assertEqual(lines[start:start + 3],
+                             ["Hello           ", "world           ", "cursor 2 6"])
+            with open(picture, "rb") as png:
+                header = png.read(24)
+            # The signature, then IHDR: a 16x2 module is 526 x 136 pixels.
+            self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertEqual(header[16:24], (526).to_bytes(4, "big") + (136).to_bytes(4, "big"))
+            with open(shot, "rb") as png:
+                self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n")
+        leftovers.check(self)
+
+
+class Live(unittest.TestCase):
+    def test_sends_show_and_ctrl_c_ends(self):
+        cases = [  # arguments, sends (port, baud, message), shown while running, after the end
+            ("", [(1, 9600, "<CLS>Hello<KTA_LINE2>world"), (3, 9600, "port<13>")],
+             ["║Hello           ║", "║world           ║"],
+             ["COM3 9600 8N1 <- 70 6F 72 74 0D  port<RETURN>"]),
+            ("--monitor", [(1, 9600, "<CLS>Hi"), (4, 38400, "<KTA_LINE2>x")],
+             ["COM1 9600 8N1 <- 0C 48 69  <CLS>Hi", "COM4 38400 8N1 <- FE C0 78  <KTA_LINE2>x"],
+             []),
+        ]
+        for args, sends, shown, after in cases:
+            with self.subTest(args=args):
+                leftovers = Leftovers()
+                terminal = Terminal(f"{SCRIPT} {args}; echo run-ended-$?; stty -a; sleep 600")
+                try:
+                    terminal.wait_for("Ctrl+C ends")
+                    prefix = winelab.WinePrefix(PREFIX)
+                    self.assertTrue(probe(prefix, ("find", 30000))[0]["found"])
+                    for port, baud, message in sends:
+                        probe(prefix, ("settext", PORT_NUMBER, port), ("click", BAUD_CHOICES[baud]),
+                              ("settext", MESSAGE, message), ("click", SEND))
+                    for text in shown:
+                        terminal.wait_for(text, 20)
+                    subprocess.run(terminal.tmux + ["send-keys", "C-c"], check=True)
+                    terminal.wait_for("run-ended-0", 60)
+                    for text in after:
+                        self.assertIn(text, terminal.screen())
+                    self.assertEqual(terminal.ask("#{alternate_on} #{cursor_flag}"), "0 1")
+                    self.assertIn(" echo ", terminal.screen())
+                finally:
+                    terminal.close()
+                leftovers.check(self)
+
+
+class LineSettings(unittest.TestCase):
+    def test_line_settings(self):
+        cs8 = termios.CS8 | termios.CREAD
+        cases = [  # iflag, cflag, speed, shown
+            (0, cs8, termios.B9600, "9600 8N1"),
+            (0, termios.CS7 | termios.PARENB | termios.CSTOPB, termios.B19200, "19200 7E2"),
+            (0, cs8 | termios.PARENB | termios.PARODD, termios.B1200, "1200 8O1"),
+            (0, cs8 | termios.CRTSCTS, termios.B38400, "38400 8N1 RTS/CTS"),
+            (termios.IXON | termios.IXOFF, termios.CS5, termios.B2400, "2400 5N1 XON/XOFF"),
+        ]
+        for iflag, cflag, speed, shown in cases:
+            with self.subTest(shown=shown):
+                self.assertEqual(line_settings([iflag, 0, cflag, 0, speed, speed, []]), shown)
+
+
+if __name__ == "__main__":
+    unittest.main()

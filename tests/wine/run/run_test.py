@@ -27,6 +27,20 @@ ENV = dict(os.environ, WENDLE_RUN_DIR=RUN_DIR)
 HEADLESS = {k: v for k, v in ENV.items() if k != "DISPLAY"}
 
 
+def run_script(*args, env=ENV, timeout=600):
+    """scripts/run to its end; one that overstays gets SIGTERM, so that it
+    still ends what it started. (status, stdout, stderr)"""
+    proc = subprocess.Popen([SCRIPT, *args], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    try:
+        out, err = proc.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.terminate()
+        out, err = proc.communicate(timeout=60)
+        err += f"\n(ended after {timeout} s)"
+    return proc.returncode, out, err
+
+
 def processes(named=None):
     """{pid: command name} of the processes that are Xvfb (named) or that
     belong to the run's prefix (in their command line or environment)."""
@@ -99,15 +113,14 @@ class BeforeAnything(unittest.TestCase):
         ]
         for args, status, first_line in cases:
             with self.subTest(args=args):
-                result = subprocess.run([SCRIPT, *args], env=ENV, capture_output=True, text=True,
-                                        timeout=10)
-                self.assertEqual(result.returncode, status)
+                code, out, err = run_script(*args, timeout=10)
+                self.assertEqual(code, status)
                 if status:
-                    self.assertEqual(result.stdout, "")  # nothing built or started
-                    self.assertEqual(result.stderr, first_line + "\n")
+                    self.assertEqual(out, "")  # nothing built or started
+                    self.assertEqual(err, first_line + "\n")
                 else:
-                    self.assertEqual(result.stdout.splitlines()[0], first_line)
-                    self.assertNotIn("run: building", result.stdout)
+                    self.assertEqual(out.splitlines()[0], first_line)
+                    self.assertNotIn("run: building", out)
 
 
 class Demo(unittest.TestCase):
@@ -115,10 +128,9 @@ class Demo(unittest.TestCase):
         leftovers = Leftovers()
         with tempfile.TemporaryDirectory() as folder:
             shot, picture = os.path.join(folder, "w.png"), os.path.join(folder, "d.png")
-            result = subprocess.run([SCRIPT, "--screenshot", shot, "--png", picture],
-                                    env=HEADLESS, capture_output=True, text=True, timeout=600)
-            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-            lines = result.stdout.splitlines()
+            code, out, err = run_script("--screenshot", shot, "--png", picture, env=HEADLESS)
+            self.assertEqual(code, 0, out + err)
+            lines = out.splitlines()
             start = lines.index("Hello           ")
             self.assertEqual(lines[start:start + 3],
                              ["Hello           ", "world           ", "cursor 2 6"])

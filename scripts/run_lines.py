@@ -41,9 +41,10 @@ def line_settings(attrs):
 
 
 def decoded(data, translate):
-    """The bytes as a message, display commands by name (wendle-translate)."""
+    """The bytes as a message, display commands by name (wendle-translate).
+    In a session of its own: a Ctrl+C meant for the run must not cut it."""
     result = subprocess.run([translate, "--decode", "--names"], input=data,
-                            capture_output=True, check=False)
+                            capture_output=True, check=False, start_new_session=True)
     if result.returncode != 0:
         return f"(not decoded: {result.stderr.decode(errors='replace').strip()})"
     return result.stdout.decode("ascii", "replace")

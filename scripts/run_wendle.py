@@ -105,6 +105,11 @@ class Run:
             else:
                 say(f"preparing Wine in {path} (first run only, about 20 s)")
             self.prefix = winelab.WinePrefix(path)
+        # A run that was killed left its links to pseudo-terminals, which
+        # may by now be someone else's terminal.
+        for port in range(1, 100):
+            if os.path.realpath(self.com_path(port)).startswith("/dev/pts/"):
+                self.prefix.unlink_com(port)
         # Without a window manager (Xvfb) Wine draws the caption and the
         # frame itself only when asked to; with one, it lets it decorate.
         self.prefix.run("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",

@@ -133,9 +133,12 @@ class Demo(unittest.TestCase):
     def test_without_a_display(self):
         leftovers = Leftovers()
         # A killed run's link to a pseudo-terminal, now perhaps someone's terminal.
-        os.makedirs(os.path.join(PREFIX, "dosdevices"), exist_ok=True)
+        stale = os.path.join(PREFIX, "dosdevices", "com5")
+        os.makedirs(os.path.dirname(stale), exist_ok=True)
+        if os.path.lexists(stale):
+            os.unlink(stale)
         master, slave = pty.openpty()
-        os.symlink(os.ttyname(slave), os.path.join(PREFIX, "dosdevices", "com5"))
+        os.symlink(os.ttyname(slave), stale)
         self.addCleanup(os.close, master)
         self.addCleanup(os.close, slave)
         with tempfile.TemporaryDirectory() as folder:

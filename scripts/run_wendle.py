@@ -264,8 +264,8 @@ def demo(run, args):
         say("COM1-COM9 are virtual lines")
         run.start_wendle()
         run.send(args.message)
-        if not arrived.wait(10):
-            raise RunError("nothing arrived on COM1")
+        if not arrived.wait(15):
+            raise RunError("nothing arrived on COM1 in 15 s")
     else:
         say(f"COM1 is a virtual {args.size} display module")
         run.start_display(["--size", args.size, "--dump", "--png", args.png, "--idle-exit", "1"],
@@ -275,7 +275,7 @@ def demo(run, args):
         try:
             out, _ = run.display.communicate(timeout=15)
         except subprocess.TimeoutExpired:
-            raise RunError("nothing arrived on COM1") from None
+            raise RunError("nothing arrived on COM1 in 15 s") from None
         say("the module's screen (its rows, then the cursor's row and column):")
         print("\n".join(out.decode().splitlines()[1:]), flush=True)
         say(f"the module's picture: {args.png}")
@@ -297,8 +297,11 @@ def main():
     if not args.device and not args.monitor:
         # The display checks its own options; better now than after Wine started.
         check = subprocess.run([DISPLAY_TOOL, "--size", args.size, "--dump", "/dev/null"],
-                               stdout=subprocess.DEVNULL, check=False)
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                               check=False)
         if check.returncode != 0:
+            reason = check.stderr.splitlines()[0].removeprefix("wendle-display: ")
+            print(f"run: --size {args.size}: {reason}", file=sys.stderr)
             sys.exit(2)
     signals = Signals()
     run = Run(signals)

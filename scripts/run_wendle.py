@@ -250,7 +250,7 @@ def demo(run, args):
     """Without an X display: one message sent and what came of it."""
     if args.device:
         run.link(1, args.device)
-        say(f"COM1 is {args.device}")
+        say(f"COM1: {args.device}")
         run.start_wendle()
         # The box is emptied after a send only when the port could be opened.
         probe(run.prefix, ("setcheck", CLEAR_AFTER_SEND, 1))
@@ -261,13 +261,13 @@ def demo(run, args):
     elif args.monitor:
         arrived = threading.Event()
         run.watch_lines(PORTS, lambda line: (print(line, flush=True), arrived.set()))
-        say("COM1-COM9 are virtual lines")
+        say("COM1-COM9: virtual lines")
         run.start_wendle()
         run.send(args.message)
         if not arrived.wait(15):
             raise RunError("nothing arrived on COM1 in 15 s")
     else:
-        say(f"COM1 is a virtual {args.size} display module")
+        say(f"COM1: a virtual {args.size} display module")
         run.start_display(["--size", args.size, "--dump", "--png", args.png, "--idle-exit", "1"],
                           stdout=subprocess.PIPE)
         run.start_wendle()

@@ -45,15 +45,16 @@ struct SendCase {
 
 // clang-format off
 const SendCase kSendCases[] = {
-    {Op::Send, "A<13>", "A\r"}, {Op::Send, "<CLS>Hi<13>", "\x0CHi\r"}, {Op::Send, "A\0B<66>"s, "A\0BB"s},
-    {Op::Send, "no tokens", "no tokens"}, {Op::Send, "", ""}, {Op::Send, "\xFF<255>\x80", "\xFF\xFF\x80"},
-    {Op::Send, std::nullopt, ""},
+    {Op::Send, "A<13>", "A\r"}, {Op::Send, "<CLS>Hi<13>", "\x0CHi\r"},
+    {Op::Send, "A\0B<66>"s, "A\0BB"s}, {Op::Send, "no tokens", "no tokens"}, {Op::Send, "", ""},
+    {Op::Send, "\xFF<255>\x80", "\xFF\xFF\x80"}, {Op::Send, std::nullopt, ""},
     {Op::RawSend, "A<13>", "A<13>"}, {Op::RawSend, "\0\0<0>"s, "\0\0<0>"s}, {Op::RawSend, "", ""},
     {Op::RawSend, std::string(5000, 'x'), std::string(5000, 'x')}, {Op::RawSend, std::nullopt, ""},
     {Op::SendByValue, "A<13>", "A\r"}, {Op::SendByValue, "<60>12>", "\x0C"},
-    {Op::SendByValue, "a<>b", "a<>b"}, {Op::SendByValue, "", ""}, {Op::SendByValue, std::nullopt, ""},
-    {Op::RawSendByValue, "A<13>", "A<13>"}, {Op::RawSendByValue, "<60>12>", "<60>12>"},
-    {Op::RawSendByValue, "", ""}, {Op::RawSendByValue, std::nullopt, ""},
+    {Op::SendByValue, "a<>b", "a<>b"}, {Op::SendByValue, "", ""},
+    {Op::SendByValue, std::nullopt, ""}, {Op::RawSendByValue, "A<13>", "A<13>"},
+    {Op::RawSendByValue, "<60>12>", "<60>12>"}, {Op::RawSendByValue, "", ""},
+    {Op::RawSendByValue, std::nullopt, ""},
 };
 // clang-format on
 
@@ -113,7 +114,8 @@ TEST(Send, NoPortInTheSlotWritesNothingButStillTranslates) {
         {"after a close", [] { SER_OPEN(1, 9600); SER_CLOSE(); }},
         {"after a refused open", [] { SER_OPEN(0, 9600); }},
         {"after a failed open", [] {
-             FakeDevice::Active().driver.faults = {{CallKind::CreateFile, 2, ERROR_FILE_NOT_FOUND, FALSE}};
+             FakeDevice::Active().driver.faults = {
+                 {CallKind::CreateFile, 2, ERROR_FILE_NOT_FOUND, FALSE}};
              SER_OPEN(1, 9600); }},
     };
     // clang-format on

@@ -32,7 +32,7 @@ OPEN_RATES = dict(zip((9, 10, 12, 99, 31, 32), SPEEDS))
 
 
 class SendOperations(ExportsTest):
-    PORTS = [41, 42, 43, 44, 45]
+    PORTS = [41, 42, 43, 44]
 
     def assertBytes(self, actual, expected):
         self.assertEqual((len(actual), fnv1a(actual)), (len(expected), fnv1a(expected)),
@@ -65,20 +65,6 @@ class SendOperations(ExportsTest):
                 else:
                     expected = [variable(ZEROS), "null", variable(b""), variable(big_raw)]
                 self.assertEqual(after, expected)
-
-    def test_without_a_port_in_the_slot_nothing_is_written(self):
-        sends = ["send:hex:" + b"A<13>".hex(), "rawsend:hex:41", "send_bv:hex:" + b"<66>".hex(),
-                 "rawsend_bv:hex:43"]
-        # Before any open, after a close, and after a refused open of a
-        # working line.
-        report = self.call("close", *sends, "close", "open:45:9600", "close", *sends, "close",
-                           "close", "open:45:9601", *sends, "close")
-        self.assertEqual(report.results(r"close = (-?\d+)"), ["1"] * 6)
-        self.assertEqual(report.opens(), ["1", "0"])
-        # The translation still replaces the caller's string.
-        self.assertEqual(report.results(r"send var[= ](.*)"), [variable(b"A\r")] * 3)
-        self.assertEqual(report.results(r"rawsend var[= ](.*)"), [variable(b"A")] * 3)
-        self.assertEqual(self.lines.take_all(), {port: b"" for port in self.lines.lines})
 
 
 class OpenAndClose(ExportsTest):

@@ -52,7 +52,7 @@ TEST(Picture, GlyphsDotByDot) {
     };
 
     // clang-format on
-    const std::string png = testing::TempDir() + std::to_string(getpid()) + "glyph.png";
+    const std::string png = TempFile("glyph.png");
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--png", png, "-"});

@@ -1,5 +1,5 @@
 // wendle-send as a user runs it, on pseudo-terminals.
-#include "tests/send/pty_port.h"
+#include "tests/support/pty_port.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +12,29 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <random>
 
 namespace {
 
 using namespace std::string_literals;
+
+struct Delivery {
+    ToolRun run;
+    std::string arrived;
+};
+
+// Runs wendle-send with -p set to the port, reading the master while it runs
+// (a large message fills the pseudo-terminal's buffer otherwise).
+Delivery SendThrough(PtyPort& port, const std::vector<std::string>& args,
+                     std::string_view input = {}) {
+    std::vector<std::string> all{"-p", port.path()};
+    all.insert(all.end(), args.begin(), args.end());
+    const std::size_t from = port.arrived.size();
+    RunningTool tool(WENDLE_SEND_TOOL, all, input);
+    port.ReadUntil([&] { return tool.Ended(); }, std::chrono::minutes(10));
+    port.Drain();
+    return {tool.Finish(), port.arrived.substr(from)};
+}
 
 TEST(Send, TheBytesThatArrive) {
     const struct {
@@ -97,8 +114,7 @@ TEST(Send, TheLineItLeaves) {
 }
 
 TEST(Send, EachFailureHasItsStatusAndOneLine) {
-    const std::string file = testing::TempDir() + "wendle_send_not_a_port";
-    std::ofstream(file) << "text";
+    const std::string file = TempFile("not_a_port", "text");
     PtyPort port;
     const std::string& p = port.path();
     // clang-format off

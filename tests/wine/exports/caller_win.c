@@ -1,4 +1,9 @@
 /* export_caller <path of Wendlev14.EXE> <step> [<step> ...]
+ * linked_caller <step> [<step> ...]
+ *
+ * export_caller loads the EXE with LoadLibrary and finds the exports with
+ * GetProcAddress; linked_caller is built from serial/wendle.h and linked
+ * with the import library, so that the system's loader binds them.
  *
  * Steps, run in order:
  *   open:<port>:<baud>        SER_OPEN; prints its result
@@ -18,6 +23,10 @@
  * A payload is `null`, `hex:<bytes in hex>` or `fill:<chunk in hex>:<size>`
  * (the chunk repeated to `size` bytes). */
 #include "caller_win.h"
+
+#ifdef WENDLE_LINKED
+#include "serial/wendle.h"
+#endif
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -206,6 +215,12 @@ static int RunStep(Exports* exports, const char* step) {
     return 0;
 }
 
+#ifdef WENDLE_LINKED
+int main(int argc, char** argv) {
+    Exports exports = {SER_CLOSE, SER_OPEN,    SER_RAWSEND,  SER_RAWSEND_BV,
+                       SER_SEND,  SER_SEND_BV, SER_VERSINFO, GetModuleHandleA("Wendlev14.EXE")};
+    const int first_step = 1;
+#else
 int main(int argc, char** argv) {
     if (argc < 2) {
         Report("usage: export_caller <Wendlev14.EXE> <step>...");
@@ -226,7 +241,9 @@ int main(int argc, char** argv) {
         }
     }
     Report("loaded base=%p", (void*)exports.module);
-    for (int i = 2; i < argc; ++i) {
+    const int first_step = 2;
+#endif
+    for (int i = first_step; i < argc; ++i) {
         if (!RunStep(&exports, argv[i])) {
             Report("bad step %s", argv[i]);
             return 2;

@@ -1,7 +1,8 @@
 /* A program of the kind that drives Wendlev14.EXE from outside: it loads the
  * EXE with LoadLibrary, finds the seven exports with GetProcAddress and calls
  * them as a C, VBA or VB6 caller would. It is built from the Win32 headers
- * alone, without the project's headers or libraries. */
+ * alone, without the project's headers or libraries; its linked build takes
+ * serial/wendle.h and the import library instead. */
 #ifndef CALLER_WIN_H
 #define CALLER_WIN_H
 

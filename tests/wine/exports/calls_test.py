@@ -113,9 +113,12 @@ class OtherCallers(ExportsTest):
         os.makedirs(folder, exist_ok=True)
         for program in (EXE, LINKED_CALLER):
             shutil.copy(program, folder)
-        report = self.call("81", program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
-        self.assertEqual(report.lines, ["open=1 sent=15:linked LINKed",
-                                        "version=" + VERSION.decode(), "close=1"])
+        message = b"linked <76><73><78><75>ed<13><10>"
+        report = self.call("open:81:19200", "send:hex:" + message.hex(), "version", "close",
+                           program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
+        self.assertEqual(report.lines, ["open 81 19200 = 1",
+                                        "send var " + variable(b"linked LINKed\r\n"),
+                                        "version " + variable(VERSION), "close = 1", "end"])
         self.assertEqual(self.lines.take(81), b"linked LINKed\r\n")
 
     def test_each_ordinal_reaches_its_function(self):

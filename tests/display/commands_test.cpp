@@ -84,7 +84,7 @@ TEST(Commands, UnmodelledBytesAreReportedWithTheirOffsets) {
     EXPECT_EQ(TrimRight(RowText(module, 0)), "abcdMefghi");
     EXPECT_EQ(TrimRight(RowText(module, 1)), "j"); // the folded address: line two's start
     // Offsets go on counting in the next call.
-    FeedModule(module, TranslateMessage("<254,32><254,52><254>"));
+    FeedModule(module, Translate("<254,32><254,52><254>"));
     FinishModule(module);
     EXPECT_EQ(Reports(module), (std::vector<std::string>{
                                    "offset 2: 02: big characters not modelled",

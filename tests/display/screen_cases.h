@@ -4,7 +4,7 @@
 
 #include "display/module.h"
 #include "display/screen.h"
-#include "translator/translator.h"
+#include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -23,17 +23,12 @@ struct ScreenCase {
     std::string_view cursor;
 };
 
-inline std::string TranslateMessage(std::string_view message) {
-    std::vector<char> buffer(message.begin(), message.end());
-    return std::string(buffer.data(), TranslateText(buffer.data(), buffer.size()));
-}
-
 inline Module RunMessage(std::string_view geometry, std::string_view message,
                          Profile profile = Profile::kCommand) {
     const Geometry* g = FindGeometry(geometry);
     EXPECT_NE(g, nullptr) << geometry;
     Module module = MakeModule(g ? *g : DefaultGeometry(), profile);
-    FeedModule(module, TranslateMessage(message));
+    FeedModule(module, Translate(message));
     return module;
 }
 

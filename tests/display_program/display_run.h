@@ -2,49 +2,33 @@
 // own (a raw pseudo-terminal), the test being the writer.
 #pragma once
 
-#include "serial/serial_line.h"
-#include "tests/support/tool_run.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/pty_port.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <termios.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <thread>
 
 // `wendle-display --pty --dump` drawing live on the test's terminal.
 struct LiveDisplay {
-    PseudoTerminal terminal;
-    std::string text; // all it has written there so far
-    std::unique_ptr<RunningTool> tool;
+    PtyPort terminal{true}; // all it has written there in `terminal.arrived`
+    std::unique_ptr<RunningTool> tool = std::make_unique<RunningTool>(
+        WENDLE_DISPLAY_TOOL, std::vector<std::string>{"--pty", "--dump"}, std::string_view{},
+        std::vector<std::string>{}, terminal.path());
     std::string path; // the end to write to, its first line
 
     LiveDisplay() {
-        EXPECT_TRUE(OpenPseudoTerminal(terminal).ok());
-        termios raw{};
-        tcgetattr(terminal.slave.get(), &raw);
-        cfmakeraw(&raw);
-        tcsetattr(terminal.slave.get(), TCSANOW, &raw);
-        tool = std::make_unique<RunningTool>(
-            WENDLE_DISPLAY_TOOL, std::vector<std::string>{"--pty", "--dump"}, std::string_view{},
-            std::vector<std::string>{}, terminal.slave_path);
         EXPECT_TRUE(WaitFor("\n"));
-        path = text.substr(0, text.find('\n'));
+        path = terminal.arrived.substr(0, terminal.arrived.find('\n'));
     }
 
-    // Reads the terminal until `wanted` stands after `from`, as long as a
-    // loaded machine may need.
+    // Reads the terminal until `wanted` stands after `from`.
     bool WaitFor(const std::string& wanted, std::size_t from = 0) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (text.find(wanted, from) == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-            ReadFromLine(terminal.master, text, std::chrono::milliseconds(20));
-        }
-        return text.find(wanted, from) != std::string::npos;
+        const std::string& text = terminal.arrived;
+        return terminal.ReadUntil([&] { return text.find(wanted, from) != std::string::npos; });
     }
 
     // Ends it with `signal`: its status, and what it wrote after leaving
@@ -52,6 +36,7 @@ struct LiveDisplay {
     std::pair<int, std::string> End(int signal) {
         tool->Signal(signal);
         const int status = tool->Finish().exit_code;
+        const std::string& text = terminal.arrived;
         const std::string leave = "\x1b[0m\x1b[?25h\x1b[?1049l";
         EXPECT_TRUE(WaitFor(leave) && WaitFor("\ncursor ", text.rfind(leave)));
         WaitFor("\n", text.rfind("\ncursor ") + 1);

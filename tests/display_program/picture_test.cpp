@@ -33,6 +33,7 @@ constexpr Colour kDarkGlass{0x5A, 0x64, 0x40}, kDarkOff{0x54, 0x5E, 0x3C},
     kDarkOn{0x1A, 0x1E, 0x14};
 
 TEST(Picture, GlyphsDotByDot) {
+    // clang-format off
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -41,33 +42,17 @@ TEST(Picture, GlyphsDotByDot) {
         Colour glass, off, on;
     } cases[] = {
         {{}, "A", 0, 0, {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x00}, kGlass, kOff, kOn},
-        {{},
-         "<KTA_LINE2>ab<177>",
-         1,
-         2,
-         {0x1F, 0x01, 0x05, 0x06, 0x04, 0x04, 0x08, 0x00},
-         kGlass,
-         kOff,
-         kOn},
-        {{"--profile", "prefix-only"},
-         "<254,72><24,12,6,3,1,0,17,31><254,128>x<1>",
-         0,
-         1,
-         {0x18, 0x0C, 0x06, 0x03, 0x01, 0x00, 0x11, 0x1F},
-         kGlass,
-         kOff,
-         kOn},
-        {{},
-         "<BL_OFF>A",
-         0,
-         0,
-         {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x00},
-         kDarkGlass,
-         kDarkOff,
-         kDarkOn},
+        {{}, "<KTA_LINE2>ab<177>", 1, 2, {0x1F, 0x01, 0x05, 0x06, 0x04, 0x04, 0x08, 0x00},
+         kGlass, kOff, kOn},
+        {{"--profile", "prefix-only"}, "<254,72><24,12,6,3,1,0,17,31><254,128>x<1>", 0, 1,
+         {0x18, 0x0C, 0x06, 0x03, 0x01, 0x00, 0x11, 0x1F}, kGlass, kOff, kOn},
+        {{}, "<BL_OFF>A", 0, 0, {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x00},
+         kDarkGlass, kDarkOff, kDarkOn},
         {{}, "<CLS>ab<UL_CURSOR>", 0, 2, {0, 0, 0, 0, 0, 0, 0, 0x1F}, kGlass, kOff, kOn},
     };
-    const std::string png = testing::TempDir() + std::to_string(getpid()) + "glyph.png";
+
+    // clang-format on
+    const std::string png = TempFile("glyph.png");
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--png", png, "-"});

@@ -1,5 +1,5 @@
 // wendle-send as a user runs it, on pseudo-terminals.
-#include "tests/send/pty_port.h"
+#include "tests/support/pty_port.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +12,29 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <random>
 
 namespace {
 
 using namespace std::string_literals;
+
+struct Delivery {
+    ToolRun run;
+    std::string arrived;
+};
+
+// Runs wendle-send with -p set to the port, reading the master while it runs
+// (a large message fills the pseudo-terminal's buffer otherwise).
+Delivery SendThrough(PtyPort& port, const std::vector<std::string>& args,
+                     std::string_view input = {}) {
+    std::vector<std::string> all{"-p", port.path()};
+    all.insert(all.end(), args.begin(), args.end());
+    const std::size_t from = port.arrived.size();
+    RunningTool tool(WENDLE_SEND_TOOL, all, input);
+    port.ReadUntil([&] { return tool.Ended(); }, std::chrono::minutes(10));
+    port.Drain();
+    return {tool.Finish(), port.arrived.substr(from)};
+}
 
 TEST(Send, TheBytesThatArrive) {
     const struct {
@@ -61,18 +78,16 @@ TEST(Send, OneMebibyteFromStandardInputArrivesWhole) {
 // Read back from the slave after the program has gone: the settings of a
 // pseudo-terminal stay while the test holds it open.
 TEST(Send, TheLineItLeaves) {
+    // clang-format off
     const struct {
         std::vector<std::string> rate_args;
         speed_t speed;
     } rates[] = {
-        {{}, B9600},
-        {{"-b", "1200"}, B1200},
-        {{"-b", "2400"}, B2400},
-        {{"-b", "4800"}, B4800},
-        {{"--baud", "9600"}, B9600},
-        {{"-b", "19200"}, B19200},
-        {{"-b", "38400"}, B38400},
+        {{}, B9600}, {{"-b", "1200"}, B1200}, {{"-b", "2400"}, B2400}, {{"-b", "4800"}, B4800},
+        {{"--baud", "9600"}, B9600}, {{"-b", "19200"}, B19200}, {{"-b", "38400"}, B38400},
     };
+    // clang-format on
+
     for (const auto& rate : rates) {
         PtyPort port;
         termios line{};
@@ -99,38 +114,32 @@ TEST(Send, TheLineItLeaves) {
 }
 
 TEST(Send, EachFailureHasItsStatusAndOneLine) {
-    const std::string file = testing::TempDir() + "wendle_send_not_a_port";
-    std::ofstream(file) << "text";
+    const std::string file = TempFile("not_a_port", "text");
     PtyPort port;
+    const std::string& p = port.path();
+    // clang-format off
     const struct {
         std::vector<std::string> args;
         int status;
         std::string first_line;
     } cases[] = {
-        {{"-p", "/nonexistent/ttyUSB9", "x"},
-         3,
-         "wendle-send: /nonexistent/ttyUSB9: no such port (No such file or directory); "
-         "wendle-send --list shows the ports of this machine"},
-        {{"-p", file, "x"},
-         6,
-         "wendle-send: " + file +
-             ": not a serial port (Inappropriate ioctl for device); give a port such as "
-             "/dev/ttyUSB0 (wendle-send --list shows them)"},
+        {{"-p", "/nonexistent/ttyUSB9", "x"}, 3, "wendle-send: /nonexistent/ttyUSB9: no such port (No "
+         "such file or directory); wendle-send --list shows the ports of this machine"},
+        {{"-p", file, "x"}, 6, "wendle-send: " + file + ": not a serial port (Inappropriate ioctl for "
+         "device); give a port such as /dev/ttyUSB0 (wendle-send --list shows them)"},
         {{"-p", "/", "x"}, 6, "wendle-send: /: not a serial port (Is a directory); give a port"},
-        {{"-p", port.path(), "-b", "9601", "x"},
-         7,
-         "wendle-send: 9601 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400"},
-        {{"-p", port.path(), "-b", "0", "x"}, 7, "wendle-send: 0 baud is not supported"},
+        {{"-p", p, "-b", "9601", "x"}, 7, "wendle-send: 9601 baud is not supported: use 1200, 2400, "
+         "4800, 9600, 19200 or 38400"},
+        {{"-p", p, "-b", "0", "x"}, 7, "wendle-send: 0 baud is not supported"},
         {{"x"}, 2, "wendle-send: no port given: name one with -p PORT"},
-        {{"-p", port.path(), "-b", "fast", "x"}, 2, "wendle-send: Could not convert: --baud"},
-        {{"-p", port.path(), "--timeout", "-1", "x"},
-         2,
-         "wendle-send: --timeout: give a number of seconds above 0 and up to 1000000, such as "
-         "0.5, not -1"},
-        {{"-p", port.path(), "--timeout", "1e300", "x"}, 2, "wendle-send: --timeout: give a"},
-        {{"--list", "-p", port.path()}, 2, "wendle-send: --list takes no port and no message"},
-        {{"-p", port.path(), "a", "b"}, 2, "wendle-send: a second MESSAGE: b"},
+        {{"-p", p, "-b", "fast", "x"}, 2, "wendle-send: Could not convert: --baud"},
+        {{"-p", p, "--timeout", "-1", "x"}, 2, "wendle-send: --timeout: give a number of seconds "
+         "above 0 and up to 1000000, such as 0.5, not -1"},
+        {{"-p", p, "--timeout", "1e300", "x"}, 2, "wendle-send: --timeout: give a"},
+        {{"--list", "-p", p}, 2, "wendle-send: --list takes no port and no message"},
+        {{"-p", p, "a", "b"}, 2, "wendle-send: a second MESSAGE: b"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const ToolRun run = RunTool(WENDLE_SEND_TOOL, c.args);
         EXPECT_EQ(run.exit_code, c.status) << run.err;

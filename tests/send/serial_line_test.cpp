@@ -1,7 +1,7 @@
 // The serial line library on pseudo-terminals: what wendle-send and a
 // program showing a port's traffic build on.
 #include "serial/serial_line_posix.h"
-#include "tests/send/pty_port.h"
+#include "tests/support/pty_port.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,16 @@
 // A serial driver in memory, installed behind the device-call table, for
 // what Wine's real driver cannot show: every call with its arguments and the
 // state of the process around it, a driver that rejects or fails single
-// calls, and a line state whose every member can be watched.
+// calls, and a line state whose every member can be watched. The product
+// makes its device calls one at a time and the tests drive it from one
+// thread, so the fake needs no lock of its own.
 #pragma once
 
 #include <windows.h>
 
+#include <oleauto.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,34 +28,23 @@ enum class CallKind {
     CloseHandle,
 };
 
-const char* CallName(CallKind kind);
-
-// What surrounded a call when the driver received it.
-struct CallContext {
-    UINT errorMode;
-    DWORD lastError;
-    bool deviceCallLockHeld;
-    bool tableLockHeld;
-};
-
 struct DeviceCall {
     CallKind kind;
     HANDLE handle;
-    CallContext context;
+    // What surrounded the call when the driver received it.
+    UINT errorMode;
+    DWORD lastError;
+    bool deviceCallLockHeld, tableLockHeld;
     // CreateFileW
     std::wstring name;
     DWORD access, share, disposition, flags;
     bool hasSecurity;
     SECURITY_ATTRIBUTES security;
     HANDLE templateFile;
-    // EscapeCommFunction
-    DWORD function;
-    // SetCommState
-    DCB state;
-    // SetupComm
-    DWORD inputSize, outputSize;
-    // WriteFile
-    std::string bytes;
+    DWORD function;              // EscapeCommFunction
+    DCB state;                   // SetCommState
+    DWORD inputSize, outputSize; // SetupComm
+    std::string bytes;           // WriteFile
     bool hasWrittenCount, hasOverlapped;
 };
 
@@ -84,32 +78,29 @@ std::string LineStateChanges(const DCB& before, const DCB& after);
 
 // Installs itself behind the device-call table for its lifetime; ports the
 // test leaves in the table are closed when it goes.
-class FakeDevice {
-  public:
+struct FakeDevice {
     explicit FakeDevice(FakeDriver driver = {});
     ~FakeDevice();
     FakeDevice(const FakeDevice&) = delete;
     FakeDevice& operator=(const FakeDevice&) = delete;
 
-    FakeDriver& Driver() { return driver_; }
-    std::vector<DeviceCall> Calls() const;
-    std::vector<DeviceCall> CallsOf(CallKind kind) const;
-    void ForgetCalls();
-    // The handles the driver has given out, in order.
-    std::vector<HANDLE> Opened() const;
-
-    // Used by the fake functions.
     static FakeDevice& Active();
-    void Record(const DeviceCall& call);
-    // Counts the call; the fault planned for it, if any.
-    const Fault* PlannedFault(CallKind kind);
+    std::vector<DeviceCall> CallsOf(CallKind kind) const;
+    // "CreateFileW", "GetFileType", ... in the order of the calls.
+    std::vector<std::string> CallNames() const;
+    // Records the call; the fault planned for it, if any.
+    const Fault* Enter(const DeviceCall& call);
     HANDLE NextHandle();
 
+    FakeDriver driver;
+    std::vector<DeviceCall> calls;
+    std::vector<HANDLE> opened; // the handles given out, in order
+
   private:
-    FakeDriver driver_;
-    mutable SRWLOCK lock_ = SRWLOCK_INIT;
-    std::vector<DeviceCall> calls_;
-    std::vector<HANDLE> opened_;
-    int counts_[16] = {};
+    int counts_[9] = {};
     const DeviceCalls* previous_;
 };
+
+// A new string of the bytes; a null one for nullopt.
+BSTR Bytes(const std::optional<std::string>& text);
+std::string Text(BSTR text);

@@ -18,25 +18,17 @@ DeviceCall Begin(CallKind kind, HANDLE handle) {
     DeviceCall call{};
     call.kind = kind;
     call.handle = handle;
-    call.context.lastError = GetLastError();
-    call.context.errorMode = SetErrorMode(0);
-    SetErrorMode(call.context.errorMode);
-    call.context.deviceCallLockHeld = DeviceCallLock.test();
-    call.context.tableLockHeld = TableLock.test();
-    SetLastError(call.context.lastError);
+    call.lastError = GetLastError();
+    call.errorMode = SetErrorMode(0);
+    SetErrorMode(call.errorMode);
+    call.deviceCallLockHeld = DeviceCallLock.test();
+    call.tableLockHeld = TableLock.test();
+    SetLastError(call.lastError);
     return call;
 }
 
-// Records the call; when a fault is planned for it, leaves its error and
-// gives its result.
 const Fault* Enter(const DeviceCall& call) {
-    FakeDevice& fake = FakeDevice::Active();
-    fake.Record(call);
-    const Fault* fault = fake.PlannedFault(call.kind);
-    if (fault) {
-        SetLastError(fault->error);
-    }
-    return fault;
+    return FakeDevice::Active().Enter(call);
 }
 
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
@@ -64,7 +56,7 @@ DWORD WINAPI FakeGetFileType(HANDLE handle) {
     if (const Fault* fault = Enter(Begin(CallKind::GetFileType, handle))) {
         return static_cast<DWORD>(fault->result);
     }
-    return FakeDevice::Active().Driver().fileType;
+    return FakeDevice::Active().driver.fileType;
 }
 
 BOOL WINAPI FakeEscapeComm(HANDLE handle, DWORD function) {
@@ -78,7 +70,7 @@ BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB state) {
     if (const Fault* fault = Enter(Begin(CallKind::GetCommState, handle))) {
         return fault->result;
     }
-    *state = FakeDevice::Active().Driver().state;
+    *state = FakeDevice::Active().driver.state;
     return TRUE;
 }
 
@@ -88,7 +80,7 @@ BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB state) {
     if (const Fault* fault = Enter(call)) {
         return fault->result;
     }
-    FakeDriver& driver = FakeDevice::Active().Driver();
+    FakeDriver& driver = FakeDevice::Active().driver;
     if (driver.keepsState) {
         driver.state = *state;
     }
@@ -99,7 +91,7 @@ BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
     if (const Fault* fault = Enter(Begin(CallKind::GetCommProperties, handle))) {
         return fault->result;
     }
-    const FakeDriver& driver = FakeDevice::Active().Driver();
+    const FakeDriver& driver = FakeDevice::Active().driver;
     *properties = COMMPROP{};
     properties->wPacketLength = sizeof(COMMPROP);
     properties->dwCurrentRxQueue = driver.inputQueue;
@@ -114,7 +106,7 @@ BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
     if (const Fault* fault = Enter(call)) {
         return fault->result;
     }
-    FakeDriver& driver = FakeDevice::Active().Driver();
+    FakeDriver& driver = FakeDevice::Active().driver;
     if (driver.keepsState) {
         driver.inputQueue = input_size;
         driver.outputQueue = output_size;
@@ -130,7 +122,7 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD wri
     call.hasOverlapped = overlapped != nullptr;
     const Fault* fault = Enter(call);
     if (written) {
-        *written = fault ? 0 : std::min(count, FakeDevice::Active().Driver().writeLimit);
+        *written = fault ? 0 : std::min(count, FakeDevice::Active().driver.writeLimit);
     }
     return fault ? fault->result : TRUE;
 }
@@ -166,24 +158,7 @@ constexpr Member kMembers[] = {
 // clang-format on
 #undef WENDLE_MEMBER
 
-// Holds the fake's lock for a scope; the fakes may run on any thread.
-class Locked {
-  public:
-    explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~Locked() { ReleaseSRWLockExclusive(&lock_); }
-
-  private:
-    SRWLOCK& lock_;
-};
-
 } // namespace
-
-const char* CallName(CallKind kind) {
-    constexpr const char* kNames[] = {"CreateFileW",  "GetFileType",  "EscapeCommFunction",
-                                      "GetCommState", "SetCommState", "GetCommProperties",
-                                      "SetupComm",    "WriteFile",    "CloseHandle"};
-    return kNames[static_cast<int>(kind)];
-}
 
 // clang-format off
 DCB ForeignLineState() {
@@ -211,13 +186,12 @@ std::string LineStateChanges(const DCB& before, const DCB& after) {
     return changes;
 }
 
-FakeDevice::FakeDevice(FakeDriver driver) : driver_(std::move(driver)) {
+FakeDevice::FakeDevice(FakeDriver driver) : driver(std::move(driver)) {
     active = this;
     previous_ = InstallDeviceCalls(&kFakeDeviceCalls);
 }
 
 FakeDevice::~FakeDevice() {
-    const std::vector<HANDLE> opened = Opened();
     for (std::int32_t number = 1; number <= kHighestPortNumber; ++number) {
         HANDLE handle = FindPort(number);
         if (handle && std::find(opened.begin(), opened.end(), handle) != opened.end()) {
@@ -232,37 +206,30 @@ FakeDevice& FakeDevice::Active() {
     return *active;
 }
 
-std::vector<DeviceCall> FakeDevice::Calls() const {
-    Locked locked(lock_);
-    return calls_;
-}
-
 std::vector<DeviceCall> FakeDevice::CallsOf(CallKind kind) const {
-    std::vector<DeviceCall> calls = Calls();
-    std::erase_if(calls, [kind](const DeviceCall& call) { return call.kind != kind; });
-    return calls;
+    std::vector<DeviceCall> of_kind = calls;
+    std::erase_if(of_kind, [kind](const DeviceCall& call) { return call.kind != kind; });
+    return of_kind;
 }
 
-void FakeDevice::ForgetCalls() {
-    Locked locked(lock_);
-    calls_.clear();
+std::vector<std::string> FakeDevice::CallNames() const {
+    constexpr const char* kNames[] = {"CreateFileW",  "GetFileType",  "EscapeCommFunction",
+                                      "GetCommState", "SetCommState", "GetCommProperties",
+                                      "SetupComm",    "WriteFile",    "CloseHandle"};
+    std::vector<std::string> names;
+    for (const DeviceCall& call : calls) {
+        names.push_back(kNames[static_cast<int>(call.kind)]);
+    }
+    return names;
 }
 
-std::vector<HANDLE> FakeDevice::Opened() const {
-    Locked locked(lock_);
-    return opened_;
-}
-
-void FakeDevice::Record(const DeviceCall& call) {
-    Locked locked(lock_);
-    calls_.push_back(call);
-}
-
-const Fault* FakeDevice::PlannedFault(CallKind kind) {
-    Locked locked(lock_);
-    const int occurrence = ++counts_[static_cast<int>(kind)];
-    for (const Fault& fault : driver_.faults) {
-        if (fault.kind == kind && fault.occurrence == occurrence) {
+// When a fault is planned for the call, leaves its error and gives it.
+const Fault* FakeDevice::Enter(const DeviceCall& call) {
+    calls.push_back(call);
+    const int occurrence = ++counts_[static_cast<int>(call.kind)];
+    for (const Fault& fault : driver.faults) {
+        if (fault.kind == call.kind && fault.occurrence == occurrence) {
+            SetLastError(fault.error);
             return &fault;
         }
     }
@@ -270,8 +237,15 @@ const Fault* FakeDevice::PlannedFault(CallKind kind) {
 }
 
 HANDLE FakeDevice::NextHandle() {
-    Locked locked(lock_);
     // Far from any handle the process really has.
-    opened_.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4u * (opened_.size() + 1)));
-    return opened_.back();
+    opened.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4u * (opened.size() + 1)));
+    return opened.back();
+}
+
+BSTR Bytes(const std::optional<std::string>& text) {
+    return text ? SysAllocStringByteLen(text->data(), static_cast<UINT>(text->size())) : nullptr;
+}
+
+std::string Text(BSTR text) {
+    return std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text));
 }

@@ -1,5 +1,6 @@
 // Opening a port: the device name and open arguments, the file-type check,
-// and the seventeen line settings with what each one changes.
+// the seventeen line settings with what each one changes; and how every
+// device call is made.
 #include "fake_device.h"
 
 #include "serial/port_table.h"
@@ -7,38 +8,25 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
-
-std::vector<std::string> CallNames(const std::vector<DeviceCall>& calls) {
-    std::vector<std::string> names;
-    for (const DeviceCall& call : calls) {
-        names.push_back(CallName(call.kind));
-    }
-    return names;
-}
+using Names = std::vector<std::string>;
 
 TEST(OpenDevice, NameAndOpenArguments) {
     const struct {
         LONG port;
-        const char* name;
-    } cases[] = {
-        {1, "COM1"},          {7, "COM7"},          {9, "COM9"},
-        {10, R"(\\.\COM10)"}, {12, R"(\\.\COM12)"}, {99, R"(\\.\COM99)"},
-    };
+        std::wstring name;
+    } cases[] = {{1, L"COM1"}, {9, L"COM9"}, {10, LR"(\\.\COM10)"}, {99, LR"(\\.\COM99)"}};
     for (const auto& c : cases) {
         FakeDevice fake;
         ASSERT_EQ(SER_OPEN(c.port, 9600), 1) << c.port;
-        const std::vector<DeviceCall> opens = fake.CallsOf(CallKind::CreateFile);
-        ASSERT_EQ(opens.size(), 1u);
-        const DeviceCall& open = opens[0];
-        EXPECT_EQ(Narrow(open.name), c.name);
+        ASSERT_EQ(fake.CallsOf(CallKind::CreateFile).size(), 1u);
+        const DeviceCall& open = fake.calls[0];
+        EXPECT_TRUE(open.name == c.name) << c.port;
         EXPECT_EQ(open.access, DWORD(GENERIC_READ | GENERIC_WRITE));
         EXPECT_EQ(open.share, 0u);
         ASSERT_TRUE(open.hasSecurity);
@@ -53,110 +41,91 @@ TEST(OpenDevice, NameAndOpenArguments) {
 }
 
 TEST(OpenDevice, FailedOpenLeavesNothingOpen) {
+    // clang-format off
     const struct {
         const char* what;
-        Fault fault;
-        LONG result;
+        DWORD error;
+        BOOL result; // of the fault: TRUE gives a handle with the error
+        LONG opened;
     } cases[] = {
-        {"no such device", {CallKind::CreateFile, 1, ERROR_FILE_NOT_FOUND, FALSE}, 0},
-        {"held elsewhere", {CallKind::CreateFile, 1, ERROR_SHARING_VIOLATION, FALSE}, 0},
-        {"access denied", {CallKind::CreateFile, 1, ERROR_ACCESS_DENIED, FALSE}, 0},
-        {"invalid handle without an error", {CallKind::CreateFile, 1, 0, FALSE}, 0},
+        {"no such device", ERROR_FILE_NOT_FOUND, FALSE, 0},
+        {"held elsewhere", ERROR_SHARING_VIOLATION, FALSE, 0},
+        {"access denied", ERROR_ACCESS_DENIED, FALSE, 0},
+        {"invalid handle without an error", 0, FALSE, 0},
         // Only the handle tells whether the open worked.
-        {"handle with a stray error", {CallKind::CreateFile, 1, ERROR_ALREADY_EXISTS, TRUE}, 1},
+        {"handle with a stray error", ERROR_ALREADY_EXISTS, TRUE, 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        FakeDevice fake(FakeDriver{.faults = {c.fault}});
-        EXPECT_EQ(SER_OPEN(3, 9600), c.result) << c.what;
-        EXPECT_EQ(FindPortInSlot() != nullptr, c.result == 1) << c.what;
-        if (c.result == 0) {
-            EXPECT_EQ(CallNames(fake.Calls()), std::vector<std::string>{"CreateFileW"}) << c.what;
+        FakeDevice fake(FakeDriver{.faults = {{CallKind::CreateFile, 1, c.error, c.result}}});
+        EXPECT_EQ(SER_OPEN(3, 9600), c.opened) << c.what;
+        EXPECT_EQ(FindPortInSlot() != nullptr, c.opened == 1) << c.what;
+        if (c.opened == 0) {
+            EXPECT_EQ(fake.CallNames(), Names{"CreateFileW"}) << c.what;
         }
     }
 }
 
 TEST(OpenDevice, DiskFilesAreRefusedOtherTypesAccepted) {
-    const struct {
-        DWORD type;
-        LONG result;
-    } cases[] = {
-        {FILE_TYPE_DISK, 0},    {FILE_TYPE_CHAR, 1},   {FILE_TYPE_PIPE, 1},
-        {FILE_TYPE_UNKNOWN, 1}, {FILE_TYPE_REMOTE, 1},
-    };
-    for (const auto& c : cases) {
-        FakeDevice fake(FakeDriver{.fileType = c.type});
-        EXPECT_EQ(SER_OPEN(5, 4800), c.result) << c.type;
-        const std::vector<HANDLE> opened = fake.Opened();
-        ASSERT_EQ(opened.size(), 1u);
-        if (c.result == 0) {
-            EXPECT_EQ(CallNames(fake.Calls()),
-                      (std::vector<std::string>{"CreateFileW", "GetFileType", "CloseHandle"}));
-            EXPECT_EQ(fake.CallsOf(CallKind::CloseHandle)[0].handle, opened[0]);
-            EXPECT_EQ(FindPortInSlot(), nullptr);
-        } else {
-            EXPECT_EQ(FindPortInSlot(), opened[0]);
+    for (const DWORD type :
+         {FILE_TYPE_DISK, FILE_TYPE_CHAR, FILE_TYPE_PIPE, FILE_TYPE_UNKNOWN, FILE_TYPE_REMOTE}) {
+        FakeDevice fake(FakeDriver{.fileType = type});
+        const bool disk = type == FILE_TYPE_DISK;
+        EXPECT_EQ(SER_OPEN(5, 4800), disk ? 0 : 1) << type;
+        ASSERT_EQ(fake.opened.size(), 1u);
+        EXPECT_EQ(FindPortInSlot(), disk ? nullptr : fake.opened[0]);
+        if (disk) {
+            EXPECT_EQ(fake.CallNames(), (Names{"CreateFileW", "GetFileType", "CloseHandle"}));
+            EXPECT_EQ(fake.calls[2].handle, fake.opened[0]);
         }
     }
 }
 
 // The settings in their order, and what each changes in the line state the
 // driver reports. The driver here forgets every write, so each row shows
-// its own change alone.
-enum class Step { State, InputQueue, OutputQueue };
-struct SettingRow {
-    Step step;
-    const char* changes;
-};
-constexpr SettingRow kSettings[] = {
-    {Step::State, "BaudRate=19200"},
-    {Step::State, "fParity=0 ByteSize=8 Parity=0 StopBits=0"},
-    {Step::State, "fOutxCtsFlow=0"},
-    {Step::State, "fOutxDsrFlow=0"},
-    {Step::State, "fDsrSensitivity=0"},
-    {Step::State, "fDtrControl=0"},
-    {Step::State, "fDtrControl=0"},
-    {Step::State, "fNull=0"},
-    {Step::State, "fParity=0"},
-    {Step::State, "fErrorChar=0"},
-    {Step::State, "Parity=0"},
-    {Step::State, "fRtsControl=0"},
-    {Step::InputQueue, nullptr},
-    {Step::State, "StopBits=0"},
-    {Step::OutputQueue, nullptr},
-    {Step::State, "fTXContinueOnXoff=0 fInX=0"},
-    {Step::State, "fTXContinueOnXoff=0 fOutX=0"},
+// its own change alone; the queue rows (nullptr) set the input, then the
+// output queue.
+constexpr const char* kSettings[] = {
+    "BaudRate=19200",
+    "fParity=0 ByteSize=8 Parity=0 StopBits=0",
+    "fOutxCtsFlow=0",
+    "fOutxDsrFlow=0",
+    "fDsrSensitivity=0",
+    "fDtrControl=0",
+    "fDtrControl=0",
+    "fNull=0",
+    "fParity=0",
+    "fErrorChar=0",
+    "Parity=0",
+    "fRtsControl=0",
+    nullptr,
+    "StopBits=0",
+    nullptr,
+    "fTXContinueOnXoff=0 fInX=0",
+    "fTXContinueOnXoff=0 fOutX=0",
 };
 
 TEST(LineSettings, EachStepInOrderChangesOnlyItsMembers) {
     FakeDevice fake(FakeDriver{.keepsState = false, .inputQueue = 333, .outputQueue = 4444});
     ASSERT_EQ(SER_OPEN(2, 19200), 1);
-    const std::vector<DeviceCall> calls = fake.Calls();
-    const HANDLE port = fake.Opened().at(0);
-
-    std::vector<std::string> expected = {"CreateFileW", "GetFileType", "EscapeCommFunction"};
-    for (const SettingRow& row : kSettings) {
-        const bool state = row.step == Step::State;
-        expected.push_back(state ? "GetCommState" : "GetCommProperties");
-        expected.push_back(state ? "SetCommState" : "SetupComm");
+    Names expected = {"CreateFileW", "GetFileType", "EscapeCommFunction"};
+    for (const char* row : kSettings) {
+        expected.push_back(row ? "GetCommState" : "GetCommProperties");
+        expected.push_back(row ? "SetCommState" : "SetupComm");
     }
-    ASSERT_EQ(CallNames(calls), expected);
-    EXPECT_EQ(calls[2].function, DWORD(CLRBREAK));
-
+    ASSERT_EQ(fake.CallNames(), expected);
+    EXPECT_EQ(fake.calls[2].function, DWORD(CLRBREAK));
+    std::vector<std::pair<DWORD, DWORD>> queues;
     for (std::size_t i = 0; i < std::size(kSettings); ++i) {
-        const SettingRow& row = kSettings[i];
-        const DeviceCall& write = calls[3 + 2 * i + 1];
-        SCOPED_TRACE("setting " + std::to_string(i + 1));
-        EXPECT_EQ(write.handle, port);
-        if (row.step == Step::State) {
-            EXPECT_EQ(LineStateChanges(fake.Driver().state, write.state), row.changes);
-        } else if (row.step == Step::InputQueue) {
-            EXPECT_EQ(write.inputSize, 1024u);
-            EXPECT_EQ(write.outputSize, 4444u);
+        const DeviceCall& write = fake.calls[3 + 2 * i + 1];
+        EXPECT_EQ(write.handle, fake.opened.at(0));
+        if (kSettings[i]) {
+            EXPECT_EQ(LineStateChanges(fake.driver.state, write.state), kSettings[i]) << i + 1;
         } else {
-            EXPECT_EQ(write.inputSize, 333u);
-            EXPECT_EQ(write.outputSize, 1024u);
+            queues.emplace_back(write.inputSize, write.outputSize);
         }
     }
+    EXPECT_EQ(queues, (std::vector<std::pair<DWORD, DWORD>>{{1024, 4444}, {333, 1024}}));
 }
 
 // The configuration the line ends with; every member not named keeps the
@@ -173,71 +142,60 @@ std::string Without(std::string text, const std::string& member) {
 }
 
 TEST(LineSettings, FailingStepIsLostAloneAndOpenSucceeds) {
+    // clang-format off
     const struct {
         const char* what;
         std::vector<Fault> faults;
         std::string changes;
-        std::size_t stateWrites;
+        std::size_t state_writes;
     } cases[] = {
         {"nothing fails", {}, kConfigured, 15},
-        {"driver rejects the rate",
-         {{CallKind::SetCommState, 1, ERROR_INVALID_PARAMETER, FALSE}},
-         Without(kConfigured, "BaudRate="),
-         15},
+        {"driver rejects the rate", {{CallKind::SetCommState, 1, ERROR_INVALID_PARAMETER, FALSE}},
+         Without(kConfigured, "BaudRate="), 15},
         {"driver rejects CTS flow control off",
          {{CallKind::SetCommState, 3, ERROR_INVALID_PARAMETER, FALSE}},
-         Without(kConfigured, "fOutxCtsFlow="),
-         15},
-        {"driver rejects RTS off",
-         {{CallKind::SetCommState, 12, ERROR_GEN_FAILURE, FALSE}},
-         Without(kConfigured, "fRtsControl="),
-         15},
+         Without(kConfigured, "fOutxCtsFlow="), 15},
+        {"driver rejects RTS off", {{CallKind::SetCommState, 12, ERROR_GEN_FAILURE, FALSE}},
+         Without(kConfigured, "fRtsControl="), 15},
         {"state unreadable for XON/XOFF input",
          {{CallKind::GetCommState, 14, ERROR_GEN_FAILURE, FALSE}},
-         Without(kConfigured, "fInX="),
-         14},
+         Without(kConfigured, "fInX="), 14},
         {"state read leaves an error though it reports success",
          {{CallKind::GetCommState, 3, ERROR_GEN_FAILURE, TRUE}},
-         Without(kConfigured, "fOutxCtsFlow="),
-         14},
-        {"state read reports failure without an error",
-         {{CallKind::GetCommState, 12, 0, FALSE}},
-         Without(kConfigured, "fRtsControl="),
-         14},
+         Without(kConfigured, "fOutxCtsFlow="), 14},
+        {"state read reports failure without an error", {{CallKind::GetCommState, 12, 0, FALSE}},
+         Without(kConfigured, "fRtsControl="), 14},
         // Step 9 repeats what step 2 did, so losing it changes nothing.
         {"driver rejects parity checking off",
-         {{CallKind::SetCommState, 9, ERROR_INVALID_PARAMETER, FALSE}},
-         kConfigured,
-         15},
+         {{CallKind::SetCommState, 9, ERROR_INVALID_PARAMETER, FALSE}}, kConfigured, 15},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         FakeDevice fake(FakeDriver{.faults = c.faults});
         EXPECT_EQ(SER_OPEN(4, 1200), 1);
-        EXPECT_EQ(LineStateChanges(ForeignLineState(), fake.Driver().state), c.changes);
-        EXPECT_EQ(fake.CallsOf(CallKind::SetCommState).size(), c.stateWrites);
+        EXPECT_EQ(LineStateChanges(ForeignLineState(), fake.driver.state), c.changes);
+        EXPECT_EQ(fake.CallsOf(CallKind::SetCommState).size(), c.state_writes);
         EXPECT_EQ(fake.CallsOf(CallKind::SetupComm).size(), 2u);
     }
 }
 
 TEST(LineSettings, QueueSettingsFollowWhatTheDriverReports) {
+    constexpr Fault kNoProperties{CallKind::GetCommProperties, 1, ERROR_GEN_FAILURE, FALSE};
+    // clang-format off
     const struct {
         const char* what;
         std::vector<Fault> faults;
         std::vector<std::pair<DWORD, DWORD>> setups;
     } cases[] = {
         {"both apply", {}, {{1024, 4096}, {1024, 1024}}},
-        {"input queue rejected",
-         {{CallKind::SetupComm, 1, ERROR_INVALID_PARAMETER, FALSE}},
+        {"input queue rejected", {{CallKind::SetupComm, 1, ERROR_INVALID_PARAMETER, FALSE}},
          {{1024, 4096}, {2048, 1024}}},
-        {"properties unreadable for the input queue",
-         {{CallKind::GetCommProperties, 1, ERROR_GEN_FAILURE, FALSE}},
-         {{2048, 1024}}},
+        {"properties unreadable for the input queue", {kNoProperties}, {{2048, 1024}}},
         {"properties unreadable for both",
-         {{CallKind::GetCommProperties, 1, ERROR_GEN_FAILURE, FALSE},
-          {CallKind::GetCommProperties, 2, ERROR_GEN_FAILURE, FALSE}},
-         {}},
+         {kNoProperties, {CallKind::GetCommProperties, 2, ERROR_GEN_FAILURE, FALSE}}, {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         FakeDevice fake(FakeDriver{.faults = c.faults});
@@ -249,6 +207,64 @@ TEST(LineSettings, QueueSettingsFollowWhatTheDriverReports) {
         EXPECT_EQ(setups, c.setups);
         EXPECT_EQ(fake.CallsOf(CallKind::SetCommState).size(), 15u);
     }
+}
+
+UINT ErrorMode() {
+    const UINT mode = SetErrorMode(0);
+    SetErrorMode(mode);
+    return mode;
+}
+
+// Every device call is made under the device-call lock and never with the
+// table lock, with the error boxes switched off and the last error cleared;
+// the caller's error mode is given back afterwards.
+TEST(DeviceCalls, GuardedAndGivenBackAroundEveryCall) {
+    constexpr UINT kCallerMode = SEM_NOGPFAULTERRORBOX;
+    constexpr UINT kDeviceMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    const auto open = [] { SER_OPEN(1, 9600); };
+    // clang-format off
+    const struct {
+        const char* what;
+        FakeDriver driver;
+        bool open_first;
+        std::function<void()> operation;
+        std::size_t calls;
+    } cases[] = {
+        {"open", {}, false, open, 3 + 2 * 17},
+        {"failed open", {.faults = {{CallKind::CreateFile, 1, ERROR_FILE_NOT_FOUND, FALSE}}}, false,
+         open, 1},
+        {"disk file", {.fileType = FILE_TYPE_DISK}, false, open, 3},
+        {"send", {}, true, [] { BSTR text = Bytes("A<13>"); SER_SEND(&text); SysFreeString(text); },
+         1},
+        {"raw send", {}, true, [] { SER_RAWSEND_BV(Bytes("x")); }, 1},
+        {"close", {}, true, [] { SER_CLOSE(); }, 1},
+    };
+    // clang-format on
+    const UINT saved = SetErrorMode(kCallerMode);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDevice fake(c.driver);
+        if (c.open_first) {
+            ASSERT_EQ(SER_OPEN(2, 9600), 1);
+            fake.calls.clear();
+        }
+        SetLastError(ERROR_MORE_DATA);
+        c.operation();
+        EXPECT_EQ(ErrorMode(), kCallerMode) << "the caller's error mode is given back";
+        EXPECT_EQ(fake.calls.size(), c.calls);
+        for (std::size_t i = 0; i < fake.calls.size(); ++i) {
+            const DeviceCall& call = fake.calls[i];
+            SCOPED_TRACE(fake.CallNames()[i]);
+            EXPECT_FALSE(call.tableLockHeld);
+            // Clearing the break is the one call made as it stands.
+            EXPECT_EQ(call.deviceCallLockHeld, call.kind != CallKind::EscapeComm);
+            if (call.kind != CallKind::EscapeComm) {
+                EXPECT_EQ(call.errorMode, kDeviceMode);
+                EXPECT_EQ(call.lastError, 0u);
+            }
+        }
+    }
+    SetErrorMode(saved);
 }
 
 } // namespace

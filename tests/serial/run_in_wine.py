@@ -5,17 +5,9 @@ import sys
 
 from winelab import WinePrefix
 
-
-def main():
-    prefix_path, program, *arguments = sys.argv[1:]
-    prefix = WinePrefix(prefix_path)
-    code, output = prefix.run(program, *arguments, timeout=300)
-    sys.stdout.write(output)
-    if code is None:
-        print(f"run_in_wine: {program} did not end in time")
-        return 1
-    return code
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+prefix_path, program, *arguments = sys.argv[1:]
+code, output = WinePrefix(prefix_path).run(program, *arguments, timeout=300)
+sys.stdout.write(output)
+if code is None:
+    print(f"run_in_wine: {program} did not end in time")
+sys.exit(1 if code is None else code)

@@ -16,14 +16,6 @@ namespace {
 
 using namespace std::string_literals;
 
-BSTR Bytes(const std::optional<std::string>& text) {
-    return text ? SysAllocStringByteLen(text->data(), static_cast<UINT>(text->size())) : nullptr;
-}
-
-std::string Text(BSTR text) {
-    return std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text));
-}
-
 std::vector<std::string> Writes(const FakeDevice& fake) {
     std::vector<std::string> writes;
     for (const DeviceCall& call : fake.CallsOf(CallKind::WriteFile)) {
@@ -38,7 +30,7 @@ struct OpenPort {
     FakeDevice fake;
     OpenPort(FakeDriver driver = {}) : fake(std::move(driver)) {
         EXPECT_EQ(SER_OPEN(1, 9600), 1);
-        fake.ForgetCalls();
+        fake.calls.clear();
     }
 };
 
@@ -51,29 +43,20 @@ struct SendCase {
     std::string written;
 };
 
+// clang-format off
 const SendCase kSendCases[] = {
-    {Op::Send, "A<13>", "A\r"},
-    {Op::Send, "<CLS>Hi<13>", "\x0CHi\r"},
-    {Op::Send, "A\0B<66>"s, "A\0BB"s},
-    {Op::Send, "no tokens", "no tokens"},
-    {Op::Send, "", ""},
-    {Op::Send, "\xFF<255>\x80", "\xFF\xFF\x80"},
-    {Op::Send, std::nullopt, ""},
-    {Op::RawSend, "A<13>", "A<13>"},
-    {Op::RawSend, "\0\0<0>"s, "\0\0<0>"s},
-    {Op::RawSend, "", ""},
-    {Op::RawSend, std::string(5000, 'x'), std::string(5000, 'x')},
-    {Op::RawSend, std::nullopt, ""},
-    {Op::SendByValue, "A<13>", "A\r"},
-    {Op::SendByValue, "<60>12>", "\x0C"},
-    {Op::SendByValue, "a<>b", "a<>b"},
-    {Op::SendByValue, "", ""},
-    {Op::SendByValue, std::nullopt, ""},
-    {Op::RawSendByValue, "A<13>", "A<13>"},
-    {Op::RawSendByValue, "<60>12>", "<60>12>"},
-    {Op::RawSendByValue, "", ""},
+    {Op::Send, "A<13>", "A\r"}, {Op::Send, "<CLS>Hi<13>", "\x0CHi\r"},
+    {Op::Send, "A\0B<66>"s, "A\0BB"s}, {Op::Send, "no tokens", "no tokens"}, {Op::Send, "", ""},
+    {Op::Send, "\xFF<255>\x80", "\xFF\xFF\x80"}, {Op::Send, std::nullopt, ""},
+    {Op::RawSend, "A<13>", "A<13>"}, {Op::RawSend, "\0\0<0>"s, "\0\0<0>"s}, {Op::RawSend, "", ""},
+    {Op::RawSend, std::string(5000, 'x'), std::string(5000, 'x')}, {Op::RawSend, std::nullopt, ""},
+    {Op::SendByValue, "A<13>", "A\r"}, {Op::SendByValue, "<60>12>", "\x0C"},
+    {Op::SendByValue, "a<>b", "a<>b"}, {Op::SendByValue, "", ""},
+    {Op::SendByValue, std::nullopt, ""}, {Op::RawSendByValue, "A<13>", "A<13>"},
+    {Op::RawSendByValue, "<60>12>", "<60>12>"}, {Op::RawSendByValue, "", ""},
     {Op::RawSendByValue, std::nullopt, ""},
 };
+// clang-format on
 
 // Each send makes one write of all its bytes. SER_SEND puts a new string, the
 // translation, into the caller's variable; SER_RAWSEND leaves it alone.
@@ -123,34 +106,30 @@ TEST(SerSend, SecondSendTranslatesTheTranslationAgain) {
 
 TEST(Send, NoPortInTheSlotWritesNothingButStillTranslates) {
     FakeDevice fake;
+    // clang-format off
     const struct {
         const char* what;
         void (*before)();
     } cases[] = {
-        {"after a close",
-         [] {
-             SER_OPEN(1, 9600);
-             SER_CLOSE();
-         }},
+        {"after a close", [] { SER_OPEN(1, 9600); SER_CLOSE(); }},
         {"after a refused open", [] { SER_OPEN(0, 9600); }},
-        {"after a failed open",
-         [] {
-             FakeDevice::Active().Driver().faults = {
+        {"after a failed open", [] {
+             FakeDevice::Active().driver.faults = {
                  {CallKind::CreateFile, 2, ERROR_FILE_NOT_FOUND, FALSE}};
-             SER_OPEN(1, 9600);
-         }},
+             SER_OPEN(1, 9600); }},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         c.before();
-        fake.ForgetCalls();
+        fake.calls.clear();
         BSTR variable = Bytes("A<13>");
         SER_SEND(&variable);
         EXPECT_EQ(Text(variable), "A\r");
         SER_RAWSEND(&variable);
         SER_SEND_BV(Bytes("x<13>"));
         SER_RAWSEND_BV(Bytes("x"));
-        EXPECT_TRUE(fake.Calls().empty());
+        EXPECT_TRUE(fake.calls.empty());
         SysFreeString(variable);
     }
 }
@@ -159,7 +138,7 @@ TEST(Send, NullVariableAddressDoesNothing) {
     OpenPort port;
     SER_SEND(nullptr);
     SER_RAWSEND(nullptr);
-    EXPECT_TRUE(port.fake.Calls().empty());
+    EXPECT_TRUE(port.fake.calls.empty());
 }
 
 TEST(Send, FailedOrShortWriteIsNotRetried) {
@@ -195,7 +174,7 @@ TEST(SerSend, OutOfMemoryLeavesTheVariableAndWritesNothing) {
     SER_SEND(&variable);
     EXPECT_EQ(variable, huge);
     EXPECT_EQ(std::memcmp(storage + 4, "A<13>", 5), 0);
-    EXPECT_TRUE(port.fake.Calls().empty());
+    EXPECT_TRUE(port.fake.calls.empty());
 }
 
 TEST(SerVersinfo, ReturnsTheVersionTextAsANewByteString) {

@@ -34,6 +34,12 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 } // namespace
 
+std::string TempFile(std::string_view name, std::string_view bytes) {
+    const std::string path = testing::TempDir() + std::to_string(getpid()) + std::string(name);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return path;
+}
+
 RunningTool::RunningTool(const std::string& program, const std::vector<std::string>& args,
                          std::string_view input, const std::vector<std::string>& environment,
                          const std::string& output)

@@ -47,6 +47,10 @@ class RunningTool {
     bool reaped_ = false;
 };
 
+// A file of this process in the test's temporary folder, holding `bytes`;
+// its path.
+std::string TempFile(std::string_view name, std::string_view bytes = {});
+
 inline ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
                        std::string_view input = {},
                        const std::vector<std::string>& environment = {}) {

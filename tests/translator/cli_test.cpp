@@ -1,12 +1,10 @@
 // Runs the built wendle-translate the way scripts do.
-#include "tests/translator/message_cases.h"
 #include "tests/translator/test_support.h"
 
 #include "tests/support/tool_run.h"
 
 #include <gtest/gtest.h>
 
-#include <span>
 #include <string>
 #include <vector>
 
@@ -14,21 +12,6 @@ namespace {
 
 ToolRun RunTranslate(const std::vector<std::string>& args, std::string_view input = {}) {
     return RunTool(WENDLE_TRANSLATE_TOOL, args, input);
-}
-
-TEST(Cli, HexOfEveryDocumentedMessage) {
-    using Cases = std::span<const MessageCase>;
-    for (Cases cases : {Cases(kScannerCases), Cases(kTokenCases)}) {
-        for (const MessageCase& c : cases) {
-            const std::string text(c.text);
-            const bool fits_an_argument = text.find('\0') == std::string::npos;
-            const ToolRun run =
-                fits_an_argument ? RunTranslate({"--hex", text}) : RunTranslate({"--hex"}, text);
-            EXPECT_EQ(run.exit_code, 0) << Hex(text);
-            EXPECT_EQ(run.out, std::string(c.hex) + "\n") << "message: " << Hex(text);
-            EXPECT_EQ(run.err, "");
-        }
-    }
 }
 
 TEST(Cli, StandardOutputCarriesEveryByte) {

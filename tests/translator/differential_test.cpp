@@ -1,5 +1,4 @@
 #include "tests/translator/naive_translate.h"
-#include "tests/translator/random_messages.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>

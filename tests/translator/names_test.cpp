@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,52 +54,37 @@ std::vector<NamedBytes> Names() {
     return names;
 }
 
-bool IsName(std::string_view candidate) {
-    for (const NamedBytes& n : Names()) {
-        if (n.name == candidate) {
-            return true;
-        }
+// The name with every `step`-th letter lowered, from the `first`.
+std::string Lowered(std::string name, std::size_t first, std::size_t step) {
+    for (std::size_t i = first; i < name.size(); i += step) {
+        name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
     }
-    return false;
-}
-
-std::string Lower(std::string_view name) {
-    std::string lower(name);
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return lower;
-}
-
-// Every other letter lowered, starting with the second.
-std::string Mixed(std::string_view name) {
-    std::string mixed(name);
-    for (std::size_t i = 1; i < mixed.size(); i += 2) {
-        mixed[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(mixed[i])));
-    }
-    return mixed;
+    return name;
 }
 
 TEST(Names, EveryNameGivesItsBytesInAnyCase) {
     ASSERT_EQ(Names().size(), 116u);
     for (const NamedBytes& n : Names()) {
-        const std::string name(n.name);
-        EXPECT_EQ(TranslateHex("<" + name + ">"), n.hex) << name;
-        EXPECT_EQ(TranslateHex("<" + Lower(name) + ">"), n.hex) << Lower(name);
-        EXPECT_EQ(TranslateHex("<" + Mixed(name) + ">"), n.hex) << Mixed(name);
-        EXPECT_EQ(TranslateHex("<1," + name + ",2>"), "01 " + std::string(n.hex) + " 02") << name;
+        // As written, all lower case, and every other letter lowered.
+        for (const std::string& name : {n.name, Lowered(n.name, 0, 1), Lowered(n.name, 1, 2)}) {
+            EXPECT_EQ(TranslateHex("<" + name + ">"), n.hex) << name;
+        }
+        EXPECT_EQ(TranslateHex("<1," + n.name + ",2>"), "01 " + n.hex + " 02") << n.name;
     }
 }
 
 // No prefix, abbreviation or extension of a name matches.
 TEST(Names, OnlyExactNamesMatch) {
+    std::set<std::string> names;
     for (const NamedBytes& n : Names()) {
-        const std::string& name = n.name;
+        names.insert(n.name);
+    }
+    for (const std::string& name : names) {
         const std::string near_misses[] = {
             name.substr(0, name.size() - 1), name + "X", name + "_", "X" + name, name + "1",
         };
         for (const std::string& miss : near_misses) {
-            if (!IsName(miss) && miss.size() > 1) {
+            if (!names.contains(miss) && miss.size() > 1) {
                 EXPECT_EQ(TranslateHex("<" + miss + ">"), "") << miss;
             }
         }

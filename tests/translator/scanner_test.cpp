@@ -1,9 +1,23 @@
-#include "tests/translator/message_cases.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// How the scanner finds tokens, passes other text on and rescans; several
+// rows to a line.
+// clang-format off
+constexpr MessageCase kScannerCases[] = {
+    {"Hello", "48 65 6C 6C 6F"}, {"Hello<13>", "48 65 6C 6C 6F 0D"}, {"<12>Hi", "0C 48 69"},
+    {"<CLS>Hi<13>", "0C 48 69 0D"}, {"a<>b", "61 3C 3E 62"}, {"<12", "3C 31 32"},
+    {"12>", "31 32 3E"}, {"<<12>", "3C 0C"}, {"<1<2>", "3C 31 02"}, {"<60>12>", "0C"},
+    {"<60,65,62>", "01"}, {"<<65>66>", "3C 41 36 36 3E"}, {"<cls>", "0C"}, {"<CLS>", "0C"},
+    {"<A-B>", "3C 41 2D 42 3E"}, {"<[>", "1B"}, {"a<XYZZY>b", "61 62"}, {"A\0<66>"sv, "41 00 42"},
+    {"<A <B>", "3C 41 20 02"}, {"< 12>", "3C 20 31 32 3E"}, {"<12 >", "3C 31 32 20 3E"},
+    {"\x80<65>\xFF", "80 41 FF"}, {"<\xE9>", "3C E9 3E"}, {"<>", "3C 3E"}, {">", "3E"},
+    {"<65><66>", "41 42"}, {"<XYZZY><65>", "41"},
+};
+// clang-format on
 
 TEST(Scanner, DocumentedMessages) {
     ExpectTranslations(kScannerCases);

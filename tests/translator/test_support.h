@@ -1,10 +1,12 @@
-// Helpers shared by the translator tests.
+// Helpers shared by the translator tests: hex, translation in a buffer of
+// the message's own size, tables of messages, and random messages.
 #pragma once
 
 #include "translator/translator.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,4 +51,31 @@ inline void ExpectTranslations(std::span<const MessageCase> cases, std::string_v
         const std::string text = std::string(before) + std::string(c.text) + std::string(after);
         EXPECT_EQ(TranslateHex(text), c.hex) << "message: " << text << " (" << Hex(text) << ")";
     }
+}
+
+using namespace std::string_view_literals;
+
+// Pieces that make tokens, half-tokens and the bytes around them likely:
+// brackets, commas, numbers that give "<", ">" and ",", names, the special
+// forms, and bytes that are no token characters.
+// clang-format off
+inline constexpr std::string_view kPieces[] = {
+    "<", "<", "<", ">", ">", ">", ",", ",", "60", "62", "44", "65", "0", "12", "256", "4294967295",
+    "99999999999999999999", "A", "a", "z", "G", "_", "__5", "\\", "\\a", "0x", "0x3c", "0X3E",
+    "x", "CLS", "cls", "KTA_LINE2", "NUL", "XYZZY", "`", "[", "@", "{", " ", "-", "\0"sv, "\x80",
+    "\xFF", "\x7F", "<60>", "<62>", "<44>", "<60,",
+};
+// clang-format on
+
+inline std::string RandomMessage(std::mt19937& random) {
+    std::string message;
+    const unsigned pieces = random() % 40;
+    for (unsigned i = 0; i < pieces; ++i) {
+        if (random() % 16 == 0) {
+            message += static_cast<char>(random() % 256);
+        } else {
+            message += kPieces[random() % std::size(kPieces)];
+        }
+    }
+    return message;
 }

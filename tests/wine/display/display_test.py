@@ -9,21 +9,20 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "exports"))
-from exportlab import open_prefix, run_caller  # noqa: E402
+from exportlab import ExportsTest  # noqa: E402
 
 DISPLAY = os.environ.get("WENDLE_DISPLAY", "")
 PORT = 51
 
 
-class SendToTheDisplay(unittest.TestCase):
+class SendToTheDisplay(ExportsTest):
     def test_ser_send_reaches_the_display(self):
         if not os.access(DISPLAY, os.X_OK):
             self.fail(f"wendle-display is not at {DISPLAY!r}: build the host preset first "
                       "(cmake --preset host && cmake --build --preset host), or configure "
                       "the win32 preset with -DWENDLE_HOST_BUILD=<its build folder>")
-        prefix = open_prefix()
-        link = os.path.join(prefix.path, "dosdevices", f"com{PORT}")
-        out_path = prefix.path + f"-display-{os.getpid()}.txt"
+        link = os.path.join(self.prefix.path, "dosdevices", f"com{PORT}")
+        out_path = self.prefix.path + f"-display-{os.getpid()}.txt"
         with open(out_path, "wb") as out:
             display = subprocess.Popen(
                 [DISPLAY, "--pty", "--link", link, "--dump", "--idle-exit", "1"],
@@ -33,17 +32,15 @@ class SendToTheDisplay(unittest.TestCase):
             while not os.path.islink(link) and time.monotonic() < deadline:
                 time.sleep(0.01)
             message = b"<CLS>Hello<KTA_LINE2>world"
-            report = run_caller(prefix, None, f"open:{PORT}:9600",
-                                f"send:hex:{message.hex()}", "close")
-            self.assertEqual(report.code, 0, report.text)
-            self.assertEqual(report.results(r"open \d+ \d+ = (-?\d+)"), ["1"])
+            report = self.call(f"open:{PORT}:9600", f"send:hex:{message.hex()}", "close")
+            self.assertEqual(report.opens(), ["1"])
             # --idle-exit ends it a second after the message.
             self.assertEqual(display.wait(timeout=60), 0)
         finally:
             if display.poll() is None:
                 display.kill()
                 display.wait()
-                prefix.unlink_com(PORT)
+                self.prefix.unlink_com(PORT)
             with open(out_path, encoding="utf-8") as out:
                 lines = out.read().splitlines()
             os.unlink(out_path)

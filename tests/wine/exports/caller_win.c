@@ -1,4 +1,9 @@
 /* export_caller <path of Wendlev14.EXE> <step> [<step> ...]
+ * linked_caller <step> [<step> ...]
+ *
+ * export_caller loads the EXE with LoadLibrary and finds the exports with
+ * GetProcAddress; linked_caller is built from serial/wendle.h and linked
+ * with the import library, so that the system's loader binds them.
  *
  * Steps, run in order:
  *   open:<port>:<baud>        SER_OPEN; prints its result
@@ -7,22 +12,29 @@
  *   rawsend:<payload>         SER_RAWSEND on a variable; prints the variable after
  *   send_bv:<payload>         SER_SEND_BV with a fresh string
  *   rawsend_bv:<payload>      SER_RAWSEND_BV with a fresh string
- *   version                   SER_VERSINFO; prints the text in hex, then frees it
+ *   version                   SER_VERSINFO; prints the text as the variables, then
+ *                             frees it
  *   hold:<port>               opens the device itself: is it held by someone?
  *   unload                    FreeLibrary on the EXE (the process then exits)
- *   ordinals                  looks each export up by its ordinal, 1 to 7 in
- *                             the order of the Exports record, prints whether
- *                             that is the function of its name, and calls
- *                             through the ordinals from then on
- *   threads:, race:, firstcall:, memory:   see their files
+ *   ordinals                  looks each export up by its ordinal, prints
+ *                             whether that is the function of its name, and
+ *                             calls through the ordinals from then on
+ *   threads:, race:, firstcall:, memory:, loader:, slots   see their files
  * A payload is `null`, `hex:<bytes in hex>` or `fill:<chunk in hex>:<size>`
  * (the chunk repeated to `size` bytes). */
 #include "caller_win.h"
+
+#ifdef WENDLE_LINKED
+#include "serial/wendle.h"
+#endif
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+static const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
+                                     "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
 
 void Report(const char* format, ...) {
     va_list args;
@@ -40,6 +52,12 @@ unsigned long Fnv1a(const void* bytes, size_t count) {
         hash = ((hash ^ p[i]) * 16777619UL) & 0xffffffffUL;
     }
     return hash;
+}
+
+int IsVersionText(BSTR text) {
+    static const char kVersion[] = "v1.3, 22 Oct 2012, https://wendle.example.org";
+    return SysStringByteLen(text) == sizeof kVersion - 1 &&
+           memcmp(text, kVersion, sizeof kVersion - 1) == 0;
 }
 
 /* Builds a payload as a fresh BSTR; *ok is cleared when the text is not a
@@ -71,23 +89,20 @@ static BSTR MakePayload(const char* text, int* ok) {
     return result;
 }
 
-static void ReportBytes(const char* what, const void* bytes, UINT length, UINT shown) {
-    char* hex = malloc(2 * (size_t)shown + 1);
-    if (!hex) {
-        return;
+/* "<what> len=<bytes> fnv=<check value> hex=<the first 32 bytes>" */
+static void ReportBytes(const char* what, BSTR text) {
+    const UINT length = SysStringByteLen(text);
+    char hex[65] = "";
+    for (UINT i = 0; i < length && i < 32; ++i) {
+        sprintf(hex + 2 * i, "%02x", ((const unsigned char*)text)[i]);
     }
-    hex[0] = 0;
-    for (UINT i = 0; i < length && i < shown; ++i) {
-        sprintf(hex + 2 * i, "%02x", ((const unsigned char*)bytes)[i]);
-    }
-    Report("%s len=%u fnv=%08lx hex=%s", what, length, Fnv1a(bytes, length), hex);
-    free(hex);
+    Report("%s len=%u fnv=%08lx hex=%s", what, length, Fnv1a(text, length), hex);
 }
 
 enum { kSend, kRawSend, kSendByValue, kRawSendByValue };
 
-static int RunSend(const Exports* x, const char* arg, int op) {
-    static const char* const kNames[] = {"send", "rawsend", "send_bv", "rawsend_bv"};
+static int RunSend(Exports* x, const char* arg, int op) {
+    static const char* const kSteps[] = {"send", "rawsend", "send_bv", "rawsend_bv"};
     int ok;
     BSTR text = MakePayload(arg, &ok);
     if (!ok) {
@@ -96,19 +111,19 @@ static int RunSend(const Exports* x, const char* arg, int op) {
     if (op == kSend || op == kRawSend) {
         (op == kSend ? x->send : x->rawSend)(&text);
         if (text) {
-            ReportBytes(op == kSend ? "send var" : "rawsend var", text, SysStringByteLen(text), 32);
+            ReportBytes(op == kSend ? "send var" : "rawsend var", text);
         } else {
-            Report("%s var=null", kNames[op]);
+            Report("%s var=null", kSteps[op]);
         }
         SysFreeString(text);
     } else {
         (op == kSendByValue ? x->sendByValue : x->rawSendByValue)(text);
-        Report("%s done", kNames[op]);
+        Report("%s done", kSteps[op]);
     }
     return 1;
 }
 
-static int RunOpen(const Exports* x, const char* arg, int op) {
+static int RunOpen(Exports* x, const char* arg, int op) {
     int port = 0, baud = 0;
     (void)op;
     if (sscanf(arg, "%d:%d", &port, &baud) != 2) {
@@ -118,21 +133,21 @@ static int RunOpen(const Exports* x, const char* arg, int op) {
     return 1;
 }
 
-static int RunClose(const Exports* x, const char* arg, int op) {
+static int RunClose(Exports* x, const char* arg, int op) {
     (void)arg, (void)op;
     Report("close = %ld", x->close());
     return 1;
 }
 
-static int RunVersion(const Exports* x, const char* arg, int op) {
+static int RunVersion(Exports* x, const char* arg, int op) {
     (void)arg, (void)op;
     BSTR text = x->version();
-    ReportBytes("version", text, SysStringByteLen(text), SysStringByteLen(text));
+    ReportBytes("version", text);
     SysFreeString(text);
     return 1;
 }
 
-static int RunHold(const Exports* x, const char* arg, int op) {
+static int RunHold(Exports* x, const char* arg, int op) {
     (void)x, (void)op;
     WCHAR name[32];
     _snwprintf(name, 32, atoi(arg) >= 10 ? L"\\\\.\\COM%d" : L"COM%d", atoi(arg));
@@ -146,10 +161,31 @@ static int RunHold(const Exports* x, const char* arg, int op) {
     return 1;
 }
 
-static int RunStep(const Exports* exports, const char* step) {
+static int RunUnload(Exports* x, const char* arg, int op) {
+    (void)arg, (void)op;
+    Report("unload = %d", FreeLibrary(x->module));
+    return 1;
+}
+
+/* The documented ordinals are the positions in the Exports record, from 1. */
+static int RunOrdinals(Exports* x, const char* arg, int op) {
+    (void)arg, (void)op;
+    FARPROC* slots = (FARPROC*)x;
+    for (int i = 0; i < 7; ++i) {
+        FARPROC by_ordinal = GetProcAddress(x->module, MAKEINTRESOURCEA(i + 1));
+        Report("ordinal %d %s %s", i + 1, kNames[i],
+               !by_ordinal              ? "missing"
+               : by_ordinal == slots[i] ? "same"
+                                        : "other");
+        slots[i] = by_ordinal;
+    }
+    return 1;
+}
+
+static int RunStep(Exports* exports, const char* step) {
     static const struct {
         const char* name;
-        int (*handler)(const Exports* exports, const char* arg, int op);
+        int (*handler)(Exports* exports, const char* arg, int op);
         int op;
     } kSteps[] = {
         {"open", RunOpen, 0},
@@ -160,10 +196,14 @@ static int RunStep(const Exports* exports, const char* step) {
         {"rawsend_bv", RunSend, kRawSendByValue},
         {"version", RunVersion, 0},
         {"hold", RunHold, 0},
+        {"unload", RunUnload, 0},
+        {"ordinals", RunOrdinals, 0},
         {"threads", RunThreadedSends, 0},
         {"race", RunRace, 0},
         {"firstcall", RunFirstCalls, 0},
         {"memory", RunMemory, 0},
+        {"loader", RunLoaderState, 0},
+        {"slots", RunSlots, 0},
     };
     const char* colon = strchr(step, ':');
     size_t length = colon ? (size_t)(colon - step) : strlen(step);
@@ -175,48 +215,36 @@ static int RunStep(const Exports* exports, const char* step) {
     return 0;
 }
 
-/* The documented ordinals are the positions in the Exports record, from 1. */
-static void BindByOrdinal(HMODULE module, Exports* exports, const char* const* names) {
-    FARPROC* slots = (FARPROC*)exports;
-    for (int i = 0; i < 7; ++i) {
-        FARPROC by_ordinal = GetProcAddress(module, MAKEINTRESOURCEA(i + 1));
-        Report("ordinal %d %s %s", i + 1, names[i],
-               !by_ordinal              ? "missing"
-               : by_ordinal == slots[i] ? "same"
-                                        : "other");
-        slots[i] = by_ordinal;
-    }
-}
-
+#ifdef WENDLE_LINKED
+int main(int argc, char** argv) {
+    Exports exports = {SER_CLOSE, SER_OPEN,    SER_RAWSEND,  SER_RAWSEND_BV,
+                       SER_SEND,  SER_SEND_BV, SER_VERSINFO, GetModuleHandleA("Wendlev14.EXE")};
+    const int first_step = 1;
+#else
 int main(int argc, char** argv) {
     if (argc < 2) {
         Report("usage: export_caller <Wendlev14.EXE> <step>...");
         return 2;
     }
-    HMODULE module = LoadLibraryA(argv[1]);
-    if (!module) {
+    Exports exports;
+    exports.module = LoadLibraryA(argv[1]);
+    if (!exports.module) {
         Report("load failed err=%lu", GetLastError());
         return 2;
     }
-    Exports exports;
-    static const char* const kNames[] = {"SER_CLOSE",      "SER_OPEN", "SER_RAWSEND",
-                                         "SER_RAWSEND_BV", "SER_SEND", "SER_SEND_BV",
-                                         "SER_VERSINFO"};
     FARPROC* slots = (FARPROC*)&exports;
     for (int i = 0; i < 7; ++i) {
-        slots[i] = GetProcAddress(module, kNames[i]);
+        slots[i] = GetProcAddress(exports.module, kNames[i]);
         if (!slots[i]) {
             Report("missing export %s", kNames[i]);
             return 2;
         }
     }
-    Report("loaded base=%p", (void*)module);
-    for (int i = 2; i < argc; ++i) {
-        if (strcmp(argv[i], "unload") == 0) {
-            Report("unload = %d", FreeLibrary(module));
-        } else if (strcmp(argv[i], "ordinals") == 0) {
-            BindByOrdinal(module, &exports, kNames);
-        } else if (!RunStep(&exports, argv[i])) {
+    Report("loaded base=%p", (void*)exports.module);
+    const int first_step = 2;
+#endif
+    for (int i = first_step; i < argc; ++i) {
+        if (!RunStep(&exports, argv[i])) {
             Report("bad step %s", argv[i]);
             return 2;
         }

@@ -1,5 +1,6 @@
 """What the tests of the exported interface share: the prefix, the programs,
-serial lines drained while a caller runs, and the caller's report."""
+serial lines drained while a caller runs, the caller's report, and a test
+case that holds them."""
 
 import fcntl
 import os
@@ -7,12 +8,14 @@ import re
 import select
 import threading
 import time
+import unittest
 
 from winelab import PtyLine, WinePrefix, build_path
 
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
 LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
+VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org"
 
 
 _run_lock = None
@@ -41,6 +44,11 @@ def fnv1a(data):
     for byte in data:
         value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
     return value
+
+
+def variable(data):
+    """The caller's description of a string holding `data`."""
+    return f"len={len(data)} fnv={fnv1a(data):08x} hex={data[:32].hex()}"
 
 
 class Lines:
@@ -127,12 +135,34 @@ class Report:
     def results(self, pattern):
         return [m.group(1) for m in self.find(pattern)]
 
+    def opens(self):
+        return self.results(r"open \d+ \d+ = (-?\d+)")
 
-def run_caller(prefix, lines, *steps, timeout=180, program=None):
-    """Runs the caller to its end while the lines drain, then waits for the
-    lines to fall quiet."""
-    argv = [windows_path(EXE), *steps] if program is None else list(steps)
-    code, text = prefix.run(program or CALLER, *argv, timeout=timeout)
-    if lines is not None:
-        lines.settle()
-    return Report(code, text)
+
+class ExportsTest(unittest.TestCase):
+    """The prefix, with the class's PORTS linked to lines drained for the
+    whole class and emptied before each test."""
+
+    PORTS = []
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = open_prefix()
+        cls.lines = Lines(cls.prefix, cls.PORTS)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.lines.close()
+
+    def setUp(self):
+        self.lines.take_all()
+
+    def call(self, *steps, program=None):
+        """Runs the caller (export_caller with the EXE, unless `program` is
+        given) to its end, which must be exit code 0, while the lines drain;
+        waits for the lines to fall quiet; the caller's report."""
+        argv = [windows_path(EXE), *steps] if program is None else list(steps)
+        report = Report(*self.prefix.run(program or CALLER, *argv, timeout=180))
+        self.lines.settle()
+        self.assertEqual(report.code, 0, report.text)
+        return report

@@ -9,8 +9,9 @@ in the object file):
   work may carry relocations other than image-relative ones;
 - in the EXE, no export may carry a base relocation before its call of
   EnsureModuleReady, which must be its first call;
-- the EXE keeps its relocation table, and none of its code uses implicit
-  thread-local storage, whose slot the host's loader never allocates.
+- none of the EXE's code uses implicit thread-local storage, whose slot the
+  host's loader never allocates (that the EXE keeps its relocation table,
+  exports_loader_states reads from its header).
 
 usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <object files of wendle_serial...>
 """
@@ -80,9 +81,6 @@ class Executable(unittest.TestCase):
                                     table))
         names = re.findall(r"\[\s*(\d+)\] (SER_\w+)", table.split("[Ordinal/Name Pointer] Table")[1])
         return {name: int(addresses[index], 16) for index, name in names}
-
-    def test_relocation_table_is_kept(self):
-        self.assertGreater(len(self.relocated), 100)
 
     def test_each_export_calls_the_self_initialiser_before_any_absolute_address(self):
         rvas = self.export_rvas()

@@ -5,7 +5,6 @@ fresh Wine prefix, the program shows its window and examples/hello.c, built
 exactly as README.txt says, writes its greeting to a COM port on a pty. The
 VBA module and the .def are read against the EXE's export table."""
 
-import json
 import os
 import re
 import shlex
@@ -20,7 +19,6 @@ import winelab
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))))
-PROBE = winelab.build_path("tests", "wine", "window", "wendle_window_probe.exe")
 OBJDUMP = "i686-w64-mingw32-objdump"
 
 FILES = ["README.txt", "Wendlev14.EXE", "include/wendle.h", "lib/libwendle.a",
@@ -46,7 +44,6 @@ DECLARE = re.compile(r'(?:Public |Private )?Declare (Function|Sub) (\w+) Lib "([
 ARGUMENT = re.compile(r"(?:(ByVal|ByRef) )?\w+ As (\w+)")
 
 GREETING = b"\x0cHello from Wendle\r\n"
-WM_SYSCOMMAND, SC_CLOSE = 0x0112, 0xF060
 
 
 def run(argv, **kwargs):
@@ -201,20 +198,14 @@ class ReleaseArchive(unittest.TestCase):
     def test_program_shows_its_window(self):
         program = self.prefix.start(self.path("Wendlev14.EXE"))
         try:
-            found = self.probe("find", 20000)
+            found = winelab.probe(self.prefix, ("find", 20000))[0]
             self.assertTrue(found["found"])
             self.assertTrue(found["caption"].startswith("Wendle 1.4"), found["caption"])
-            self.probe("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
+            winelab.probe(self.prefix, ("post", 0, winelab.WM_SYSCOMMAND, winelab.SC_CLOSE, 0))
             self.assertEqual(program.wait(timeout=20), 0)
         finally:
             if program.poll() is None:
                 program.kill()
-
-    def probe(self, *command):
-        _, text = self.prefix.run(PROBE, *[str(part) for part in command], ";", timeout=60)
-        answers = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
-        self.assertEqual(len(answers), 1, text)
-        return answers[0]
 
 
 if __name__ == "__main__":

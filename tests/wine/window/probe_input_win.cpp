@@ -1,4 +1,4 @@
-#include "probe_input_win.h"
+#include "probe_win.h"
 
 #include <array>
 #include <vector>
@@ -11,14 +11,12 @@ struct NamedKey {
     WORD key;
 };
 
-constexpr std::array<NamedKey, 8> kKeys{{
+constexpr std::array<NamedKey, 6> kKeys{{
     {"tab", 0, VK_TAB},
-    {"shift+tab", VK_SHIFT, VK_TAB},
     {"enter", 0, VK_RETURN},
     {"escape", 0, VK_ESCAPE},
     {"up", 0, VK_UP},
     {"down", 0, VK_DOWN},
-    {"space", 0, VK_SPACE},
     {"alt+f4", VK_MENU, VK_F4},
 }};
 

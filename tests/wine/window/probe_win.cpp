@@ -1,8 +1,7 @@
 // Looks at and works the running Wendle window from outside its process:
 // each argument group is one command, and each command prints one JSON line.
 //   wendle_window_probe find 5000 ; layout ; settext 175 "A\r\nB" ; click 1
-#include "probe_input_win.h"
-#include "probe_json.h"
+#include "probe_win.h"
 
 #include <windows.h>
 

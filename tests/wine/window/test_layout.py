@@ -1,13 +1,16 @@
 """The main window as built: every control, the window's size, place and
 style, the initial state, that command-line arguments change nothing, and
-that the idle window sleeps."""
+that the idle window sleeps; and on a Windows that is not of the NT family,
+no window but a message box and exit code 255.
+
+usage: test_layout.py Layout|NonNtWindows"""
 
 import os
 import time
 import unittest
 
 from wendle_window import Wendle
-from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE,
+from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE, WENDLE,
                      WM_SYSCOMMAND)
 
 WS_POPUP, WS_VISIBLE, WS_CLIPSIBLINGS = 0x80000000, 0x10000000, 0x04000000
@@ -154,6 +157,24 @@ class Layout(unittest.TestCase):
         self.assertEqual(state, self.state)
         self.wendle.ask("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
         self.assertEqual(self.wendle.wait_exit(), 0)
+
+
+class NonNtWindows(unittest.TestCase):
+    def test_refuses_with_message_box_and_255(self):
+        text = "Win98 No Support"
+        wendle = Wendle(name="win98", windows_version="win98")
+        try:
+            wendle.process = wendle.prefix.start(WENDLE)
+            box, main = wendle.probe(("msgbox", text, 20000), ("find", 0))
+            self.assertTrue(box["found"], "no message box")
+            # No caption of its own: the system's default one.
+            self.assertEqual(box["caption"], "Error")
+            self.assertFalse(main["found"], "a main window was created")
+            self.assertTrue(wendle.running(), "ended before the message box was answered")
+            wendle.ask("msgbox", text, 0, "ok")
+            self.assertEqual(wendle.wait_exit(), 255)
+        finally:
+            wendle.shutdown()
 
 
 if __name__ == "__main__":

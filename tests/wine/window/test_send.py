@@ -15,13 +15,23 @@ class Send(WendleTestCase):
     def send(self):
         self.wendle.ask("click", SEND)
 
-    def test_default_port_and_rate_write_the_translation(self):
-        self.reset_window(message="<CLS>Hi<13>")
-        self.send()
-        self.assertEqual(self.received(expect=4), b"\x0cHi\r")
-        self.assertEqual(self.lines[1].termios()[5], termios.B9600)
-        # Tokens are not replaced in the box: the same message can go again.
-        self.assertEqual(self.wendle.state()["message"], "<CLS>Hi<13>")
+    def test_messages_reach_the_line_at_the_default_port_and_rate(self):
+        cases = [
+            # the text as the probe takes it, as the box holds it, as written
+            ("<CLS>Hi<13>", "<CLS>Hi<13>", b"\x0cHi\r"),
+            # e-acute is in the ANSI code page; a smiling face is not and
+            # becomes its default character.
+            (r"\u00e9|\u263a", "\u00e9|\u263a", b"\xe9|?"),
+            (r"A\r\nB", "A\r\nB", b"A\r\nB"),  # a line break is 13 10
+        ]
+        for text, box, written in cases:
+            with self.subTest(text=text):
+                self.reset_window(message=text)
+                self.send()
+                self.assertEqual(self.received(expect=len(written)), written)
+                self.assertEqual(self.lines[1].termios()[5], termios.B9600)
+                # Tokens are not replaced in the box: the message can go again.
+                self.assertEqual(self.wendle.state()["message"], box)
 
     def test_port_number_text(self):
         cases = [
@@ -76,18 +86,6 @@ class Send(WendleTestCase):
                 self.assertEqual(self.received(expect=len(written) or None), written)
                 self.assertEqual(state["message"], left)
                 self.assertEqual(state["checks"][str(CLEAR_AFTER_SEND)], int(clear))
-
-    def test_text_converted_with_the_ansi_code_page(self):
-        # e-acute is in the code page; a smiling face is not and becomes its
-        # default character.
-        self.reset_window(message=r"\u00e9|\u263a")
-        self.send()
-        self.assertEqual(self.received(expect=3), b"\xe9|?")
-
-    def test_line_break_is_13_10(self):
-        self.reset_window(message=r"A\r\nB")
-        self.send()
-        self.assertEqual(self.received(expect=4), b"A\r\nB")
 
     def test_port_field_is_read_at_each_send(self):
         self.reset_window(port="3", message="three")

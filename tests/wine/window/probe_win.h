@@ -1,5 +1,6 @@
-// One JSON object per probe command, written to standard output, and the
-// text helpers of the probe's commands.
+// What the probe's commands share: one JSON object per command, written to
+// standard output, text helpers, and real input through SendInput, which
+// takes the same road as a user's, through the target's message loop.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +12,6 @@
 
 class JsonLine {
   public:
-    JsonLine() = default;
-    JsonLine(const JsonLine&) = delete;
-    JsonLine& operator=(const JsonLine&) = delete;
     ~JsonLine() {
         std::printf("{%s}\n", body_.c_str());
         std::fflush(stdout);
@@ -91,3 +89,14 @@ inline void AddItem(std::string& list, const std::string& item) {
     }
     list += item;
 }
+
+// Brings the window to the foreground; true when it got there.
+bool MakeForeground(HWND window);
+
+// Presses one named key ("tab", "enter", "escape", "up", "down", "alt+f4")
+// or types the characters after "text:".
+bool PressKey(std::string_view key);
+
+// Clicks the left button at a point of a window given as fractions of its
+// width and height.
+void ClickAt(HWND window, double fx, double fy);

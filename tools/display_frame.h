@@ -45,7 +45,9 @@ std::string ScreenText(const std::vector<std::string>& lines);
 // display commands by name, a newline.
 std::string ArrivalLine(std::string_view bytes);
 
-// Live mode on a terminal: the alternate screen with the cursor hidden, and
-// back to the screen as it was, attributes reset and the cursor shown.
-inline constexpr std::string_view kEnterLive = "\x1b[?1049h\x1b[?25l";
-inline constexpr std::string_view kLeaveLive = "\x1b[0m\x1b[?25h\x1b[?1049l";
+// Live mode on a terminal: the alternate screen with the cursor hidden and
+// line wrapping off, so that a title or status line wider than the terminal
+// is cut at its edge instead of pushing the frame down a line; and back to
+// the screen as it was, wrapping on, attributes reset and the cursor shown.
+inline constexpr std::string_view kEnterLive = "\x1b[?1049h\x1b[?25l\x1b[?7l";
+inline constexpr std::string_view kLeaveLive = "\x1b[?7h\x1b[0m\x1b[?25h\x1b[?1049l";

@@ -37,7 +37,7 @@ struct LiveDisplay {
         tool->Signal(signal);
         const int status = tool->Finish().exit_code;
         const std::string& text = terminal.arrived;
-        const std::string leave = "\x1b[0m\x1b[?25h\x1b[?1049l";
+        const std::string leave = "\x1b[?7h\x1b[0m\x1b[?25h\x1b[?1049l";
         EXPECT_TRUE(WaitFor(leave) && WaitFor("\ncursor ", text.rfind(leave)));
         WaitFor("\n", text.rfind("\ncursor ") + 1);
         return {status, text.substr(text.rfind(leave) + leave.size())};

@@ -100,16 +100,19 @@ class Run:
                 raise RunError(str(error)) from None
             if headless:
                 say(f"no X display: a demo under a private Xvfb ({os.environ['DISPLAY']})")
+            # A run that was killed left its links to pseudo-terminals, which
+            # may by now be someone else's terminal: they go before Wine
+            # starts, since making a prefix or starting its server looks at
+            # every port linked there (and can wait on one for minutes).
+            for port in range(1, 100):
+                link = os.path.join(path, "dosdevices", f"com{port}")
+                if os.path.realpath(link).startswith("/dev/pts/"):
+                    os.unlink(link)
             if os.path.exists(os.path.join(path, "system.reg")):
                 say("starting Wine")
             else:
                 say(f"preparing Wine in {path} (first run only, about 20 s)")
             self.prefix = winelab.WinePrefix(path)
-        # A run that was killed left its links to pseudo-terminals, which
-        # may by now be someone else's terminal.
-        for port in range(1, 100):
-            if os.path.realpath(self.com_path(port)).startswith("/dev/pts/"):
-                self.prefix.unlink_com(port)
         # Without a window manager (Xvfb) Wine draws the caption and the
         # frame itself only when asked to; with one, it lets it decorate.
         self.prefix.run("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",

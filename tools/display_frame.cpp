@@ -192,9 +192,11 @@ void NoteArrival(Arrivals& arrivals, std::string_view bytes) {
 std::vector<std::string> FrameLines(const FrameView& view) {
     const Module& module = view.module;
     std::vector<std::string> lines;
+    // The source goes last: a long path is what a narrow terminal cuts off
+    // (live drawing does not wrap), and the way out must stay in view.
     lines.push_back("wendle-display " + std::string(module.geometry->name) + " " +
-                    std::string(ProfileName(module.profile)) + " · " + Printable(view.source) +
-                    " · Ctrl+C ends");
+                    std::string(ProfileName(module.profile)) + " · Ctrl+C ends · " +
+                    Printable(view.source));
     if (view.dots) {
         AddDotRows(module, lines);
     } else {

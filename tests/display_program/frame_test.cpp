@@ -30,7 +30,7 @@ TEST(Frame, TextModeLines) {
         {"16x2",
          "<CLS>Hello<KTA_LINE2>world",
          "",
-         {"wendle-display 16x2 command · capture.bin · Ctrl+C ends", "╔════════════════╗",
+         {"wendle-display 16x2 command · Ctrl+C ends · capture.bin", "╔════════════════╗",
           "║" + std::string(kLit) + "Hello           " + kReset + "║",
           "║" + std::string(kLit) + "world           " + kReset + "║", "╚════════════════╝",
           "13 bytes: 0C 48 65 6C 6C 6F FE C0 77 6F 72 6C 64", "decoded: <CLS>Hello<KTA_LINE2>world",
@@ -40,7 +40,7 @@ TEST(Frame, TextModeLines) {
         {"16x2",
          "<BL_OFF>ab<UL_CURSOR><BELL><27>",
          "9600 8N1, no flow control, raw",
-         {"wendle-display 16x2 command · capture.bin · Ctrl+C ends", "╔════════════════╗",
+         {"wendle-display 16x2 command · Ctrl+C ends · capture.bin", "╔════════════════╗",
           "║" + std::string(kDark) + "ab\x1b[0;38;5;16;48;5;59;4m " + kDark + "             " +
               kReset + "║",
           "║" + std::string(kDark) + "                " + kReset + "║", "╚════════════════╝",
@@ -133,7 +133,7 @@ TEST(Frame, PlainLinesAndTitles) {
     const Arrivals arrivals;
     // A path cannot steer the terminal.
     EXPECT_EQ(FrameLines({module, arrivals, "a\x1b[2J\nb", "", false})[0],
-              "wendle-display 16x2 prefix-only · a?[2J?b · Ctrl+C ends");
+              "wendle-display 16x2 prefix-only · Ctrl+C ends · a?[2J?b");
 }
 
 } // namespace

@@ -114,6 +114,9 @@ class WinePrefix:
         with open(self.path + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not os.path.exists(os.path.join(self.path, "system.reg")):
+                # What an interrupted making left (a drive folder, device
+                # links) would stop wineboot from laying the prefix out.
+                shutil.rmtree(self.path, ignore_errors=True)
                 self._call(["wineboot", "-i"], timeout=180)
                 if windows_version:
                     self._call(["wine", "reg", "add", r"HKCU\Software\Wine", "/v", "Version",

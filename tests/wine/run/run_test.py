@@ -104,7 +104,12 @@ class Terminal:
                               text=True, check=True).stdout.strip()
 
     def close(self):
+        """Ends the session, and waits for the run to finish its clean-up
+        (the hang-up ends it), so that the next case does not find it there."""
         subprocess.run(self.tmux + ["kill-server"], stderr=subprocess.DEVNULL, check=False)
+        with open(os.path.join(RUN_DIR, "run.lock"), "a") as lock:
+            subprocess.run(["flock", "-w", "120", str(lock.fileno())], pass_fds=[lock.fileno()],
+                           check=False)
 
 
 class BeforeAnything(unittest.TestCase):
@@ -132,15 +137,6 @@ class BeforeAnything(unittest.TestCase):
 class Demo(unittest.TestCase):
     def test_without_a_display(self):
         leftovers = Leftovers()
-        # A killed run's link to a pseudo-terminal, now perhaps someone's terminal.
-        stale = os.path.join(PREFIX, "dosdevices", "com5")
-        os.makedirs(os.path.dirname(stale), exist_ok=True)
-        if os.path.lexists(stale):
-            os.unlink(stale)
-        master, slave = pty.openpty()
-        os.symlink(os.ttyname(slave), stale)
-        self.addCleanup(os.close, master)
-        self.addCleanup(os.close, slave)
         with tempfile.TemporaryDirectory() as folder:
             shot, picture = os.path.join(folder, "w.png"), os.path.join(folder, "d.png")
             code, out, err = run_script("--screenshot", shot, "--png", picture, env=HEADLESS)
@@ -172,6 +168,15 @@ class Live(unittest.TestCase):
         for args, sends, shown, after in cases:
             with self.subTest(args=args):
                 leftovers = Leftovers()
+                # A killed run's link to a pseudo-terminal, now perhaps
+                # someone's terminal (the demo above made the prefix).
+                stale = os.path.join(PREFIX, "dosdevices", "com5")
+                if os.path.lexists(stale):
+                    os.unlink(stale)
+                master, slave = pty.openpty()
+                os.symlink(os.ttyname(slave), stale)
+                self.addCleanup(os.close, master)
+                self.addCleanup(os.close, slave)
                 terminal = Terminal(f"{SCRIPT} {args}; echo run-ended-$?; stty -a; sleep 600")
                 try:
                     terminal.wait_for("Ctrl+C ends")

@@ -31,6 +31,11 @@ struct LineStatus {
     bool ok() const { return error == LineError::kNone; }
 };
 
+// Every failed system call is told the same way: what was being done, then
+// the system's own words for `error` (errno, saved before anything else can
+// change it).
+LineStatus SystemFailure(LineError kind, const std::string& what, int error);
+
 // The rates a port can be opened at.
 inline constexpr int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
 

@@ -38,12 +38,6 @@ template <typename Call> auto Retry(Call call) {
     return result;
 }
 
-// Every failed call is told the same way: what was being done, then the
-// system's own words for errno. Saved before anything else can change it.
-LineStatus Failure(LineError kind, const std::string& what, int error) {
-    return {kind, what + " (" + std::strerror(error) + ")"};
-}
-
 // What failing to open or to use a port at all means for the user.
 LineError OpenErrorKind(int error) {
     switch (error) {
@@ -93,16 +87,17 @@ LineStatus OpenFailure(const std::string& path, int error) {
     const LineError kind = OpenErrorKind(error);
     switch (kind) {
     case LineError::kNoSuchPort:
-        return Failure(kind, path + ": no such port", error);
+        return SystemFailure(kind, path + ": no such port", error);
     case LineError::kPermissionDenied:
-        return {kind,
-                Failure(kind, path + ": permission denied", error).message + WhoMayOpen(path)};
+        return {kind, SystemFailure(kind, path + ": permission denied", error).message +
+                          WhoMayOpen(path)};
     case LineError::kBusy:
-        return Failure(kind, path + ": port busy: another program holds it for its own use", error);
+        return SystemFailure(kind, path + ": port busy: another program holds it for its own use",
+                             error);
     case LineError::kNotASerialPort:
-        return Failure(kind, path + ": not a serial port", error);
+        return SystemFailure(kind, path + ": not a serial port", error);
     default:
-        return Failure(kind, path + ": cannot open", error);
+        return SystemFailure(kind, path + ": cannot open", error);
     }
 }
 
@@ -165,7 +160,7 @@ LineStatus DropModemLines(int fd) {
     const int lines = TIOCM_DTR | TIOCM_RTS;
     if (Retry([&] { return ioctl(fd, TIOCMBIC, &lines); }) != 0 && errno != ENOTTY &&
         errno != EINVAL) {
-        return Failure(LineError::kOther, "cannot turn DTR and RTS off", errno);
+        return SystemFailure(LineError::kOther, "cannot turn DTR and RTS off", errno);
     }
     return {};
 }
@@ -211,12 +206,16 @@ LineStatus Drain(int fd, std::size_t size, Clock::time_point deadline,
             std::chrono::milliseconds(std::min(5, MillisecondsLeft(deadline))));
     }
     if (Retry([&] { return tcdrain(fd); }) != 0) {
-        return Failure(LineError::kOther, "cannot wait for the port to send", errno);
+        return SystemFailure(LineError::kOther, "cannot wait for the port to send", errno);
     }
     return {};
 }
 
 } // namespace
+
+LineStatus SystemFailure(LineError kind, const std::string& what, int error) {
+    return {kind, what + " (" + std::strerror(error) + ")"};
+}
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
@@ -255,17 +254,18 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
             return {LineError::kBusy, path + ": port busy: another process has locked it; "
                                              "close the program that uses it and try again"};
         }
-        return Failure(LineError::kOther, path + ": cannot lock the port", error);
+        return SystemFailure(LineError::kOther, path + ": cannot lock the port", error);
     }
     const speed_t speed = SpeedCodeOf(baud);
     SetWendleLine(settings, speed);
     if (Retry([&] { return tcsetattr(port.get(), TCSANOW, &settings); }) != 0) {
-        return Failure(LineError::kOther, path + ": cannot set the line", errno);
+        return SystemFailure(LineError::kOther, path + ": cannot set the line", errno);
     }
     // tcsetattr succeeds when any of the settings took: read them back.
     termios applied{};
     if (tcgetattr(port.get(), &applied) != 0) {
-        return Failure(LineError::kOther, path + ": cannot read the line settings back", errno);
+        return SystemFailure(LineError::kOther, path + ": cannot read the line settings back",
+                             errno);
     }
     if (!HasWendleLine(applied, speed)) {
         return {LineError::kOther,
@@ -277,7 +277,8 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
     }
     // Last, so that no failure above leaves the device in exclusive mode.
     if (ioctl(port.get(), TIOCEXCL) != 0) {
-        return Failure(LineError::kOther, path + ": cannot take the port for sole use", errno);
+        return SystemFailure(LineError::kOther, path + ": cannot take the port for sole use",
+                             errno);
     }
     line = std::move(port);
     return {};
@@ -310,10 +311,10 @@ LineStatus WriteToLine(const UniqueFd& line, std::string_view bytes,
         if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             const int error = errno;
             tcflush(fd, TCOFLUSH);
-            return Failure(LineError::kOther,
-                           "write failed after " + std::to_string(written) + " of " +
-                               std::to_string(bytes.size()) + " bytes",
-                           error);
+            return SystemFailure(LineError::kOther,
+                                 "write failed after " + std::to_string(written) + " of " +
+                                     std::to_string(bytes.size()) + " bytes",
+                                 error);
         }
         // The port's queue is full: wait for room, but not past the deadline.
         const int left = MillisecondsLeft(deadline);
@@ -329,18 +330,18 @@ LineStatus OpenPseudoTerminal(PseudoTerminal& pty) {
     pty = PseudoTerminal();
     UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!master.is_open()) {
-        return Failure(LineError::kOther, "cannot make a pseudo-terminal", errno);
+        return SystemFailure(LineError::kOther, "cannot make a pseudo-terminal", errno);
     }
     if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
-        return Failure(LineError::kOther, "cannot unlock the pseudo-terminal", errno);
+        return SystemFailure(LineError::kOther, "cannot unlock the pseudo-terminal", errno);
     }
     char name[128];
     if (const int error = ptsname_r(master.get(), name, sizeof name); error != 0) {
-        return Failure(LineError::kOther, "cannot name the pseudo-terminal", error);
+        return SystemFailure(LineError::kOther, "cannot name the pseudo-terminal", error);
     }
     UniqueFd slave(Retry([&] { return open(name, O_RDWR | O_NOCTTY | O_CLOEXEC); }));
     if (!slave.is_open()) {
-        return Failure(LineError::kOther, std::string(name) + ": cannot hold it open", errno);
+        return SystemFailure(LineError::kOther, std::string(name) + ": cannot hold it open", errno);
     }
     pty.master = std::move(master);
     pty.slave = std::move(slave);
@@ -385,7 +386,7 @@ LineSettings LineSettingsOf(const termios& line) {
 LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings) {
     termios line{};
     if (tcgetattr(fd.get(), &line) != 0) {
-        return Failure(OpenErrorKind(errno), "cannot read the line settings", errno);
+        return SystemFailure(OpenErrorKind(errno), "cannot read the line settings", errno);
     }
     settings = LineSettingsOf(line);
     return {};
@@ -396,7 +397,7 @@ LineStatus ReadFromLine(const UniqueFd& fd, std::string& out, std::chrono::milli
     pollfd ready{fd.get(), POLLIN, 0};
     const int waited = Retry([&] { return poll(&ready, 1, static_cast<int>(wait.count())); });
     if (waited < 0) {
-        return Failure(LineError::kOther, "cannot wait for the line", errno);
+        return SystemFailure(LineError::kOther, "cannot wait for the line", errno);
     }
     if (waited == 0) {
         return {};
@@ -410,7 +411,7 @@ LineStatus ReadFromLine(const UniqueFd& fd, std::string& out, std::chrono::milli
     }
     if (count < 0) {
         // EIO on a master: no one holds the slave end open.
-        return Failure(LineError::kOther, "cannot read the line", error);
+        return SystemFailure(LineError::kOther, "cannot read the line", error);
     }
     if (count == 0) {
         return {LineError::kOther, "the line was hung up"};

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
-#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -29,10 +28,6 @@ constexpr std::chrono::milliseconds kFramePause(33);
 // less than this many buffers.
 constexpr int kReadsAfterTheEnd = 16;
 
-LineStatus SystemFailure(const std::string& what, int error) {
-    return {LineError::kOther, what + " (" + std::strerror(error) + ")"};
-}
-
 // The signals that end the program, and the one that asks for a redraw,
 // reach the loop through a pipe that poll watches with the input.
 int signal_pipe_write = -1;
@@ -44,7 +39,8 @@ extern "C" void NoteSignal(int number) {
     errno = saved;
 }
 
-constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The first three end the program; SIGWINCH asks for a redraw.
+constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
 
 class SignalPipe {
   public:
@@ -59,10 +55,9 @@ class SignalPipe {
         struct sigaction action {};
         action.sa_handler = NoteSignal;
         sigemptyset(&action.sa_mask);
-        for (int number : kEndSignals) {
+        for (int number : kWatchedSignals) {
             sigaction(number, &action, &saved_[Index(number)]);
         }
-        sigaction(SIGWINCH, &action, &saved_[Index(SIGWINCH)]);
     }
     SignalPipe(const SignalPipe&) = delete;
     SignalPipe& operator=(const SignalPipe&) = delete;
@@ -70,7 +65,7 @@ class SignalPipe {
         if (!read_end_.is_open()) {
             return;
         }
-        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) {
+        for (int number : kWatchedSignals) {
             sigaction(number, &saved_[Index(number)], nullptr);
         }
         signal_pipe_write = -1;
@@ -154,16 +149,16 @@ class Session {
 
     LineStatus Run() {
         if (!signals_.ok()) {
-            return SystemFailure("cannot watch for signals", errno);
+            return SystemFailure(LineError::kOther, "cannot watch for signals", errno);
         }
         for (;;) {
             if (dirty_ && Clock::now() >= next_frame_ && !Draw()) {
-                return SystemFailure("cannot write standard output", errno);
+                return SystemFailure(LineError::kOther, "cannot write standard output", errno);
             }
             pollfd ready[2] = {{source_.fd.get(), POLLIN, 0}, {signals_.fd(), POLLIN, 0}};
             const int count = poll(ready, 2, Wait());
             if (count < 0 && errno != EINTR) {
-                return SystemFailure("cannot wait for input", errno);
+                return SystemFailure(LineError::kOther, "cannot wait for input", errno);
             }
             if (count > 0 && ready[1].revents != 0 && signals_.Take(clear_)) {
                 // What the writer sent before the end is still shown.
@@ -231,7 +226,7 @@ class Session {
             if (errno == EINTR || errno == EAGAIN) {
                 return std::nullopt;
             }
-            return SystemFailure(source_.name + ": cannot read", errno);
+            return SystemFailure(LineError::kOther, source_.name + ": cannot read", errno);
         }
         const std::string_view bytes(buffer_.data(), static_cast<std::size_t>(got));
         FeedModule(module_, bytes);
@@ -242,7 +237,7 @@ class Session {
             line_ = DescribeLineSettings(settings);
         }
         if (options_.lines && !WriteOut(ArrivalLine(bytes))) {
-            return SystemFailure("cannot write standard output", errno);
+            return SystemFailure(LineError::kOther, "cannot write standard output", errno);
         }
         dirty_ = options_.live;
         return std::nullopt;

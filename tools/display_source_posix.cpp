@@ -6,28 +6,20 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
-
-namespace {
-
-LineStatus SystemFailure(const std::string& what, int error) {
-    return {LineError::kOther, what + " (" + std::strerror(error) + ")"};
-}
-
-} // namespace
 
 LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) {
     source = DisplaySource();
     if (path == "-") {
         source.fd = UniqueFd(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
         source.name = "standard input";
-        return source.fd.is_open() ? LineStatus{}
-                                   : SystemFailure("cannot use standard input", errno);
+        return source.fd.is_open()
+                   ? LineStatus{}
+                   : SystemFailure(LineError::kOther, "cannot use standard input", errno);
     }
     source.name = path;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        return SystemFailure(path + ": cannot open", errno);
+        return SystemFailure(LineError::kOther, path + ": cannot open", errno);
     }
     if (S_ISCHR(info.st_mode)) {
         // A device that is no terminal (/dev/null, say) is read as a file.
@@ -44,7 +36,8 @@ LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) 
         return {LineError::kOther, path + ": is a directory: give a port, a file or -"};
     }
     source.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
-    return source.fd.is_open() ? LineStatus{} : SystemFailure(path + ": cannot open", errno);
+    return source.fd.is_open() ? LineStatus{}
+                               : SystemFailure(LineError::kOther, path + ": cannot open", errno);
 }
 
 void UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source) {
@@ -84,12 +77,12 @@ LineStatus MakeLink(const std::string& link, const std::string& target) {
     const std::string temporary = link + ".wendle-display-" + std::to_string(getpid());
     unlink(temporary.c_str());
     if (symlink(target.c_str(), temporary.c_str()) != 0) {
-        return SystemFailure(link + ": cannot make the link", errno);
+        return SystemFailure(LineError::kOther, link + ": cannot make the link", errno);
     }
     if (rename(temporary.c_str(), link.c_str()) != 0) {
         const int error = errno;
         unlink(temporary.c_str());
-        return SystemFailure(link + ": cannot make the link", error);
+        return SystemFailure(LineError::kOther, link + ": cannot make the link", error);
     }
     return {};
 }

@@ -105,7 +105,7 @@ class Run:
             # starts, since making a prefix or starting its server looks at
             # every port linked there (and can wait on one for minutes).
             for port in range(1, 100):
-                link = os.path.join(path, "dosdevices", f"com{port}")
+                link = winelab.com_path(path, port)
                 if os.path.realpath(link).startswith("/dev/pts/"):
                     os.unlink(link)
             if os.path.exists(os.path.join(path, "system.reg")):
@@ -117,9 +117,6 @@ class Run:
         # frame itself only when asked to; with one, it lets it decorate.
         self.prefix.run("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
                         "/d", "N" if headless else "Y", "/f", timeout=60)
-
-    def com_path(self, port):
-        return os.path.join(self.prefix.path, "dosdevices", f"com{port}")
 
     def link(self, port, device):
         self.linked.add(port)
@@ -134,7 +131,7 @@ class Run:
 
     def start_display(self, options, stdout=None):
         """wendle-display on a pseudo-terminal it links as COM1."""
-        link = self.com_path(1)
+        link = self.prefix.com_path(1)
         with self.signals.hold():
             self.linked.add(1)
             self.display = subprocess.Popen([DISPLAY_TOOL, "--pty", "--link", link, *options],

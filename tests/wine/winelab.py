@@ -97,6 +97,11 @@ def ensure_display():
     raise RuntimeError("no X display could be started (is Xvfb installed? scripts/setup)")
 
 
+def com_path(prefix_path, number):
+    """Where Wine looks for COMnumber: a link to the device."""
+    return os.path.join(prefix_path, "dosdevices", f"com{number}")
+
+
 class WinePrefix:
     """A private Wine prefix with a server kept alive between program runs
     and ended with this process. Its set-up log, <prefix>.log, holds the
@@ -149,14 +154,15 @@ class WinePrefix:
         os.makedirs(fonts, exist_ok=True)
         shutil.copy(MARLETT, fonts)
 
+    def com_path(self, number):
+        return com_path(self.path, number)
+
     def link_com(self, number, device):
-        link = os.path.join(self.path, "dosdevices", f"com{number}")
-        if os.path.lexists(link):
-            os.unlink(link)
-        os.symlink(device, link)
+        self.unlink_com(number)
+        os.symlink(device, self.com_path(number))
 
     def unlink_com(self, number):
-        link = os.path.join(self.path, "dosdevices", f"com{number}")
+        link = self.com_path(number)
         if os.path.lexists(link):
             os.unlink(link)
 

@@ -21,7 +21,7 @@ class SendToTheDisplay(ExportsTest):
             self.fail(f"wendle-display is not at {DISPLAY!r}: build the host preset first "
                       "(cmake --preset host && cmake --build --preset host), or configure "
                       "the win32 preset with -DWENDLE_HOST_BUILD=<its build folder>")
-        link = os.path.join(self.prefix.path, "dosdevices", f"com{PORT}")
+        link = self.prefix.com_path(PORT)
         out_path = self.prefix.path + f"-display-{os.getpid()}.txt"
         with open(out_path, "wb") as out:
             display = subprocess.Popen(

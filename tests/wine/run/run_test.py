@@ -170,7 +170,7 @@ class Live(unittest.TestCase):
                 leftovers = Leftovers()
                 # A killed run's link to a pseudo-terminal, now perhaps
                 # someone's terminal (the demo above made the prefix).
-                stale = os.path.join(PREFIX, "dosdevices", "com5")
+                stale = winelab.com_path(PREFIX, 5)
                 if os.path.lexists(stale):
                     os.unlink(stale)
                 master, slave = pty.openpty()

@@ -1,6 +1,7 @@
 #include "translator/decode.h"
 
 #include "translator/mnemonic_table.h"
+#include "translator/token.h"
 
 #include <algorithm>
 #include <array>
@@ -12,11 +13,6 @@ namespace {
 
 constexpr bool IsPrintable(unsigned char c) {
     return c >= 0x20 && c <= 0x7E;
-}
-
-// The same set as the scanner's: the comma, the digits and "A" to "z".
-constexpr bool IsTokenChar(unsigned char c) {
-    return c == ',' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'z');
 }
 
 // A display command the decoder writes by name.

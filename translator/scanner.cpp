@@ -5,12 +5,6 @@
 
 namespace {
 
-// The comma, the digits and every byte from "A" to "z", which takes in the six
-// characters between the two alphabets.
-constexpr bool IsTokenChar(char c) {
-    return c == ',' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'z');
-}
-
 // Moves text[from, to) to the end of the finished part, text[0, done).
 void Keep(char* text, std::size_t& done, std::size_t from, std::size_t to) noexcept {
     if (done != from) {

@@ -10,6 +10,14 @@
 
 #include <cstddef>
 
+// What may stand between the brackets of a token: the comma, the digits and
+// every byte from "A" to "z", which takes in the six characters between the
+// two alphabets. The scanner finds tokens by it, and the decoder must see
+// them exactly as the scanner does.
+constexpr bool IsTokenChar(unsigned char c) {
+    return c == ',' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'z');
+}
+
 // Splits a token inside (the characters between the brackets) at commas and
 // writes the bytes of every item in order: an item of digits only (the empty
 // item included) is a decimal byte code, any other item a name for

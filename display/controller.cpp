@@ -2,10 +2,6 @@
 
 namespace {
 
-constexpr unsigned kLineTwo = 0x40;
-constexpr unsigned kTwoLineLength = 40;
-constexpr unsigned kOneLineLength = 80;
-
 static_assert(2 * kTwoLineLength == kDdramSize && kOneLineLength == kDdramSize);
 
 bool IsDdramAddress(const Controller& c, unsigned address) {

@@ -8,6 +8,12 @@
 inline constexpr std::size_t kDdramSize = 80;
 inline constexpr std::size_t kCgramSize = 64; // 8 characters of 8 rows
 
+// How display memory is laid out: one line of 80 cells, or two of 40 with
+// the second at address 0x40.
+inline constexpr unsigned kLineTwo = 0x40;
+inline constexpr unsigned kTwoLineLength = 40;
+inline constexpr unsigned kOneLineLength = 80;
+
 // Instruction kinds: the highest set bit of an instruction byte selects one.
 inline constexpr unsigned char kClearDisplay = 0x01;
 inline constexpr unsigned char kReturnHome = 0x02;

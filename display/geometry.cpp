@@ -1,5 +1,7 @@
 #include "display/geometry.h"
 
+#include "display/controller.h"
+
 constexpr Geometry Geometries[kGeometryCount] = {
     // One-line glasses run the controller in one-line mode: an 80-cell line.
     // A 16x1 is the common kind that shows 0x00-0x0F in one-line mode, not the
@@ -17,10 +19,6 @@ constexpr Geometry Geometries[kGeometryCount] = {
 };
 
 namespace {
-
-constexpr unsigned kLineTwo = 0x40;
-constexpr unsigned kTwoLineLength = 40;
-constexpr unsigned kOneLineLength = 80;
 
 constexpr bool NameMatches(const Geometry& g) {
     unsigned columns = 0;

@@ -26,16 +26,43 @@ import termios
 import time
 import tty
 
-BUILD_DIR = os.environ.get("WENDLE_WIN32_BUILD", "")
+# The build under test and its architecture, set by ctest for every Wine
+# test: win32 (an i386 EXE, run by the 32-bit Wine loader, natively or under
+# an emulator) or win64 (run by the 64-bit loader). WENDLE_WIN32_BUILD is the
+# older name of WENDLE_BUILD, still read by the benchmarks.
+BUILD_DIR = os.environ.get("WENDLE_BUILD") or os.environ.get("WENDLE_WIN32_BUILD", "")
+ARCH = os.environ.get("WENDLE_WINE_ARCH", "win32")
+if ARCH not in ("win32", "win64"):
+    sys.exit(f"winelab: WENDLE_WINE_ARCH is {ARCH!r}: give win32 or win64")
+
+# The `wine` wrapper picks the 32-bit loader whenever wine32 is installed, so
+# each architecture names its loader; one wineserver (the wrapper prefers the
+# 64-bit one) serves both kinds of process.
+LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
+LOADER = LOADERS[ARCH]
 
 
 def build_path(*parts):
-    """A file of the win32 build tree (set by ctest through WENDLE_WIN32_BUILD)."""
+    """A file of the build tree under test (set by ctest through WENDLE_BUILD)."""
     return os.path.join(BUILD_DIR, *parts)
 
 
-WENDLE = build_path("app", "Wendlev14.EXE")
-PROBE = build_path("tests", "wine", "window", "wendle_window_probe.exe")
+def wine_env(base=None):
+    """The environment every Wine command of this architecture runs with."""
+    env = dict(os.environ if base is None else base)
+    env.update(WINEARCH=ARCH, WINELOADER=LOADER, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    return env
+
+
+def wine_argv(program, *args):
+    """The command line that runs a Windows program, or one of Wine's own
+    (wineboot, reg, cmd), under this architecture's loader; "wineserver"
+    is the server itself."""
+    if program == "wineserver":
+        return ["wineserver", *args]
+    return [LOADER, program, *args]
+
 
 # The main window's controls.
 SEND = 1
@@ -110,8 +137,8 @@ class WinePrefix:
     def __init__(self, path, windows_version=None):
         self.path = os.path.abspath(path)
         self.log_path = self.path + ".log"
-        self.env = dict(os.environ, WINEPREFIX=self.path, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env = wine_env()
+        self.env["WINEPREFIX"] = self.path
         self._outputs = set()
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
         with open(self.log_path, "wb"):
@@ -122,21 +149,21 @@ class WinePrefix:
                 # What an interrupted making left (a drive folder, device
                 # links) would stop wineboot from laying the prefix out.
                 shutil.rmtree(self.path, ignore_errors=True)
-                self._call(["wineboot", "-i"], timeout=180)
+                self._call(wine_argv("wineboot", "-i"), timeout=180)
                 if windows_version:
-                    self._call(["wine", "reg", "add", r"HKCU\Software\Wine", "/v", "Version",
-                                "/d", windows_version, "/f"], timeout=60)
-                self._call(["wineserver", "-w"], timeout=60)
+                    self._call(wine_argv("reg", "add", r"HKCU\Software\Wine", "/v", "Version",
+                                "/d", windows_version, "/f"), timeout=60)
+                self._call(wine_argv("wineserver", "-w"), timeout=60)
             self._install_marlett()
         # The device manager re-creates com1 when a server starts: start the
         # server first, link ports afterwards. Its own output, object dumps
         # among it, would fill the log.
-        subprocess.run(["wineserver", "-p30"], env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run(wine_argv("wineserver", "-p30"), env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30, check=False, start_new_session=True)
         atexit.register(self.stop)
         atexit.register(self._remove_outputs)
         # The first window of a fresh server may come up before the desktop.
-        self._call(["wine", "cmd", "/c", "echo"], timeout=60)
+        self._call(wine_argv("cmd", "/c", "echo"), timeout=60)
 
     def _call(self, argv, timeout):
         with open(self.log_path, "ab") as out:
@@ -175,7 +202,7 @@ class WinePrefix:
             out_path = f"{self.path}.out-{os.getpid()}-{time.monotonic_ns()}.txt"
             self._outputs.add(out_path)
         with open(out_path, "wb") as out:
-            proc = subprocess.Popen(["wine", exe, *args], env=self.env, stdout=out,
+            proc = subprocess.Popen(wine_argv(exe, *args), env=self.env, stdout=out,
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                     start_new_session=True)
         proc.out_path = out_path
@@ -225,7 +252,7 @@ class WinePrefix:
     def stop(self):
         """Ends the prefix's server and every program still running in it,
         and waits (up to 10 s) for the server to be gone."""
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run(wine_argv("wineserver", "-k"), env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
         deadline = time.monotonic() + 10
         while self.server_pid() is not None and time.monotonic() < deadline:

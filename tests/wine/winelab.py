@@ -14,6 +14,7 @@ with the process.
 """
 
 import atexit
+import errno
 import fcntl
 import json
 import os
@@ -45,6 +46,68 @@ LOADER = LOADERS[ARCH]
 def build_path(*parts):
     """A file of the build tree under test (set by ctest through WENDLE_BUILD)."""
     return os.path.join(BUILD_DIR, *parts)
+
+
+class WineError(RuntimeError):
+    """Wine cannot run this architecture's programs here; the text says why
+    and what to do, in one line."""
+
+
+def _emulated():
+    """Whether i386 programs go through a registered QEMU (binfmt_misc)."""
+    way = os.environ.get("WENDLE_WINE32_WAY")
+    if way:
+        return way == "emulated"
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as handler:
+            return handler.readline().strip() == "enabled"
+    except OSError:
+        return False
+
+
+# An emulated 32-bit Wine is about ten times slower in everything it does
+# (a prefix in 30 s, a window in 5 s): every wait here and in the tests is
+# scaled by this one factor. No test fails on a time otherwise.
+SLOW = 10 if ARCH == "win32" and _emulated() else 1
+
+
+def patience(seconds):
+    """How long to wait for something that takes `seconds` natively at worst."""
+    return seconds * SLOW
+
+
+def wine_problem():
+    """Why this architecture's Wine cannot run programs here, or None."""
+    return _wine_problem()[0]
+
+
+def _wine_problem():
+    """(why Wine cannot run programs here or None, whether the reason is that
+    this machine runs no 32-bit programs at all). One quick probe: a kernel
+    that refuses i386 programs does so at once."""
+    if ARCH == "win32" and os.environ.get("WENDLE_WINE32_WAY") == "unavailable":
+        return os.environ.get("WENDLE_WINE32_WHY") or "32-bit programs cannot run here", True
+    if ARCH == "win32" and os.environ.get("WENDLE_WINE32_WAY"):
+        return None, False  # scripts/test has found out already
+    package = "wine32:i386" if ARCH == "win32" else "wine64"
+    try:
+        result = subprocess.run([LOADER, "--version"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                timeout=patience(60), check=False)
+    except FileNotFoundError:
+        return f"{LOADER} is missing: install {package} (scripts/setup does)", False
+    except OSError as error:
+        if error.errno == errno.ENOEXEC:
+            return ("this kernel runs no 32-bit programs: scripts/test runs them under "
+                    "qemu-user (scripts/wine32), or use the win64 build"), True
+        return f"{LOADER} cannot be started ({error.strerror})", False
+    except subprocess.TimeoutExpired:
+        return f"{LOADER} --version did not answer (try it by hand)", False
+    if result.returncode != 0:
+        said = result.stderr.decode(errors="replace").strip().splitlines()
+        return (f"{LOADER} --version failed with status {result.returncode}"
+                f"{': ' + said[-1] if said else ''} (try it by hand; reinstall {package})"), False
+    return None, False
 
 
 def wine_env(base=None):
@@ -140,6 +203,9 @@ class WinePrefix:
         self.env = wine_env()
         self.env["WINEPREFIX"] = self.path
         self._outputs = set()
+        problem = wine_problem()
+        if problem:
+            raise WineError(problem)
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
         with open(self.log_path, "wb"):
             pass
@@ -149,11 +215,14 @@ class WinePrefix:
                 # What an interrupted making left (a drive folder, device
                 # links) would stop wineboot from laying the prefix out.
                 shutil.rmtree(self.path, ignore_errors=True)
-                self._call(wine_argv("wineboot", "-i"), timeout=180)
+                self._call(wine_argv("wineboot", "-i"), timeout=patience(180))
                 if windows_version:
                     self._call(wine_argv("reg", "add", r"HKCU\Software\Wine", "/v", "Version",
-                                "/d", windows_version, "/f"), timeout=60)
-                self._call(wine_argv("wineserver", "-w"), timeout=60)
+                                "/d", windows_version, "/f"), timeout=patience(60))
+                self._call(wine_argv("wineserver", "-w"), timeout=patience(60))
+                if not os.path.exists(os.path.join(self.path, "system.reg")):
+                    raise WineError(f"Wine could not make its prefix {self.path}: the end of "
+                                    f"{self.log_path} says why")
             self._install_marlett()
         # The device manager re-creates com1 when a server starts: start the
         # server first, link ports afterwards. Its own output, object dumps
@@ -163,12 +232,16 @@ class WinePrefix:
         atexit.register(self.stop)
         atexit.register(self._remove_outputs)
         # The first window of a fresh server may come up before the desktop.
-        self._call(wine_argv("cmd", "/c", "echo"), timeout=60)
+        self._call(wine_argv("cmd", "/c", "echo"), timeout=patience(60))
 
     def _call(self, argv, timeout):
         with open(self.log_path, "ab") as out:
-            subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout,
-                           stdin=subprocess.DEVNULL, check=False, start_new_session=True)
+            try:
+                subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout,
+                               stdin=subprocess.DEVNULL, check=False, start_new_session=True)
+            except subprocess.TimeoutExpired:
+                raise WineError(f"{' '.join(argv[1:3])} did not end within {timeout} s in "
+                                f"{self.path} (its log: {self.log_path})") from None
 
     def _install_marlett(self):
         fonts = os.path.join(self.path, "drive_c", "windows", "Fonts")
@@ -219,7 +292,9 @@ class WinePrefix:
 
     def run(self, exe, *args, timeout=120):
         """Runs a program to its end; returns (exit code, output text), with
-        None for a program that did not end in time and was killed."""
+        None for a program that did not end in time (`timeout` seconds at
+        native speed) and was killed."""
+        timeout = patience(timeout)
         proc = self.start(exe, *args)
         try:
             code = proc.wait(timeout=timeout)
@@ -318,3 +393,15 @@ class PtyLine:
                 os.close(fd)
             except OSError:
                 pass
+
+
+# A Wine test (ctest sets WENDLE_WINE_TEST) where Wine cannot run ends here
+# with one line: skipped (status 77) where the machine runs no 32-bit
+# programs and no emulator could be had, failed for anything else.
+if os.environ.get("WENDLE_WINE_TEST"):
+    _why, _refused = _wine_problem()
+    if _why and _refused:
+        print(f"SKIPPED: {_why}", flush=True)
+        sys.exit(77)
+    if _why:
+        sys.exit(f"winelab: {_why}")

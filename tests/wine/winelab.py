@@ -127,6 +127,9 @@ def wine_argv(program, *args):
     return [LOADER, program, *args]
 
 
+WENDLE = build_path("app", "Wendlev14.EXE")
+PROBE = build_path("tests", "wine", "window", "wendle_window_probe.exe")
+
 # The main window's controls.
 SEND = 1
 MESSAGE = 175

@@ -92,7 +92,8 @@ class Run:
         self.error = None
 
     def open_prefix(self, headless):
-        path = os.path.join(RUN_DIR, "prefix")
+        # A prefix serves one architecture: the x64 build has its own.
+        path = os.path.join(RUN_DIR, "prefix" if winelab.ARCH == "win32" else "prefix-win64")
         with self.signals.hold():
             try:
                 winelab.ensure_display()
@@ -111,8 +112,12 @@ class Run:
             if os.path.exists(os.path.join(path, "system.reg")):
                 say("starting Wine")
             else:
-                say(f"preparing Wine in {path} (first run only, about 20 s)")
-            self.prefix = winelab.WinePrefix(path)
+                say(f"preparing Wine in {path} (first run only, about "
+                    f"{winelab.patience(20)} s)")
+            try:
+                self.prefix = winelab.WinePrefix(path)
+            except winelab.WineError as error:
+                raise RunError(str(error)) from None
         # Without a window manager (Xvfb) Wine draws the caption and the
         # frame itself only when asked to; with one, it lets it decorate.
         self.prefix.run("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated",
@@ -146,7 +151,7 @@ class Run:
     def start_wendle(self):
         with self.signals.hold():
             self.wendle = self.prefix.start(WENDLE)
-        if not probe(self.prefix, ("find", 20000))[0]["found"]:
+        if not probe(self.prefix, ("find", winelab.patience_ms(20)))[0]["found"]:
             raise RunError("the Wendle window did not appear; Wendle wrote: "
                            + (self.prefix.output(self.wendle, keep=True).strip() or "nothing"))
 
@@ -196,7 +201,7 @@ class Run:
     def _close_window(self):
         if self.wendle is not None and self.wendle.poll() is None:
             probe(self.prefix, ("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0), timeout=15)
-            self.wendle.wait(timeout=10)
+            self.wendle.wait(timeout=winelab.patience(10))
 
     def _end_display(self):
         if self.display is not None and self.display.poll() is None:
@@ -255,7 +260,7 @@ def demo(run, args):
         # The box is emptied after a send only when the port could be opened.
         probe(run.prefix, ("setcheck", CLEAR_AFTER_SEND, 1))
         run.send(args.message)
-        if probe(run.prefix, ("text", MESSAGE, "", 2000))[0]["text"]:
+        if probe(run.prefix, ("text", MESSAGE, "", winelab.patience_ms(2)))[0]["text"]:
             raise RunError(f"Wendle could not open COM1 ({args.device})")
         say(f"sent to {args.device}")
     elif args.monitor:
@@ -264,8 +269,8 @@ def demo(run, args):
         say("COM1-COM9: virtual lines")
         run.start_wendle()
         run.send(args.message)
-        if not arrived.wait(15):
-            raise RunError("nothing arrived on COM1 in 15 s")
+        if not arrived.wait(winelab.patience(15)):
+            raise RunError(f"nothing arrived on COM1 in {winelab.patience(15)} s")
     else:
         say(f"COM1: a virtual {args.size} display module")
         run.start_display(["--size", args.size, "--dump", "--png", args.png, "--idle-exit", "1"],
@@ -273,9 +278,9 @@ def demo(run, args):
         run.start_wendle()
         run.send(args.message)
         try:
-            out, _ = run.display.communicate(timeout=15)
+            out, _ = run.display.communicate(timeout=winelab.patience(15))
         except subprocess.TimeoutExpired:
-            raise RunError("nothing arrived on COM1 in 15 s") from None
+            raise RunError(f"nothing arrived on COM1 in {winelab.patience(15)} s") from None
         say("the module's screen (its rows, then the cursor's row and column):")
         print("\n".join(out.decode().splitlines()[1:]), flush=True)
         say(f"the module's picture: {args.png}")

@@ -76,6 +76,11 @@ def patience(seconds):
     return seconds * SLOW
 
 
+def patience_ms(seconds):
+    """patience() in milliseconds, for the probe program's waits."""
+    return int(seconds * SLOW * 1000)
+
+
 def wine_problem():
     """Why this architecture's Wine cannot run programs here, or None."""
     return _wine_problem()[0]
@@ -86,7 +91,7 @@ def _wine_problem():
     this machine runs no 32-bit programs at all). One quick probe: a kernel
     that refuses i386 programs does so at once."""
     if ARCH == "win32" and os.environ.get("WENDLE_WINE32_WAY") == "unavailable":
-        return os.environ.get("WENDLE_WINE32_WHY") or "32-bit programs cannot run here", True
+        return os.environ.get("WENDLE_WINE32_HOW") or "32-bit programs cannot run here", True
     if ARCH == "win32" and os.environ.get("WENDLE_WINE32_WAY"):
         return None, False  # scripts/test has found out already
     package = "wine32:i386" if ARCH == "win32" else "wine64"

@@ -10,6 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "exports"))
 from exportlab import ExportsTest  # noqa: E402
+from winelab import patience  # noqa: E402
 
 DISPLAY = os.environ.get("WENDLE_DISPLAY", "")
 PORT = 51
@@ -35,7 +36,7 @@ class SendToTheDisplay(ExportsTest):
             report = self.call(f"open:{PORT}:9600", f"send:hex:{message.hex()}", "close")
             self.assertEqual(report.opens(), ["1"])
             # --idle-exit ends it a second after the message.
-            self.assertEqual(display.wait(timeout=60), 0)
+            self.assertEqual(display.wait(timeout=patience(60)), 0)
         finally:
             if display.poll() is None:
                 display.kill()

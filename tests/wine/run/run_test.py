@@ -21,14 +21,19 @@ sys.path.insert(0, os.path.join(REPO, "scripts"))
 from run_lines import line_settings  # noqa: E402
 
 SCRIPT = os.path.join(REPO, "scripts", "run")
-# The tests' own run folder and prefix, kept between test runs.
+# The tests' own run folder and prefix, kept between test runs; scripts/run
+# keeps the x64 build's prefix apart.
 RUN_DIR = winelab.build_path("scripts-run")
-PREFIX = os.path.join(RUN_DIR, "prefix")
+PREFIX = os.path.join(RUN_DIR, "prefix" if winelab.ARCH == "win32" else "prefix-win64")
+ARCH = ["--arch", winelab.ARCH]
+# What scripts/run says where it starts the x64 build by itself.
+X64_BY_DEFAULT = ("run: this machine runs no 32-bit programs natively: starting the x64 build "
+                  "(build/win64); --arch win32 runs the 32-bit one under emulation, slowly")
 ENV = dict(os.environ, WENDLE_RUN_DIR=RUN_DIR)
 HEADLESS = {k: v for k, v in ENV.items() if k != "DISPLAY"}
 
 
-def run_script(*args, env=ENV, timeout=600):
+def run_script(*args, env=ENV, timeout=winelab.patience(600)):
     """scripts/run to its end; one that overstays gets SIGTERM, so that it
     still ends what it started. (status, stdout, stderr)"""
     proc = subprocess.Popen([SCRIPT, *args], env=env, stdout=subprocess.PIPE,
@@ -92,7 +97,7 @@ class Terminal:
         return subprocess.run(self.tmux + ["capture-pane", "-p", "-S", "-200"], capture_output=True,
                               text=True, check=True).stdout
 
-    def wait_for(self, text, timeout=300):
+    def wait_for(self, text, timeout):
         deadline = time.monotonic() + timeout
         while text not in self.screen():
             if time.monotonic() > deadline:
@@ -134,14 +139,32 @@ class BeforeAnything(unittest.TestCase):
                     self.assertNotIn("run: building", out)
 
 
+def runs_32_bit_natively():
+    if subprocess.run(["/usr/lib/wine/wine", "--version"], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL, check=False).returncode != 0:
+        return False
+    try:
+        with open("/proc/sys/fs/binfmt_misc/qemu-i386") as handler:
+            return handler.readline().strip() != "enabled"
+    except OSError:
+        return True
+
+
 class Demo(unittest.TestCase):
     def test_without_a_display(self):
         leftovers = Leftovers()
+        # The x64 build is the one started by itself where 32-bit programs
+        # do not run natively; the 32-bit one where they do.
+        by_default = (winelab.ARCH == "win64") != runs_32_bit_natively()
         with tempfile.TemporaryDirectory() as folder:
             shot, picture = os.path.join(folder, "w.png"), os.path.join(folder, "d.png")
-            code, out, err = run_script("--screenshot", shot, "--png", picture, env=HEADLESS)
+            code, out, err = run_script(*([] if by_default else ARCH), "--screenshot", shot,
+                                        "--png", picture, env=HEADLESS)
             self.assertEqual(code, 0, out + err)
             lines = out.splitlines()
+            self.assertEqual(X64_BY_DEFAULT in lines, by_default and winelab.ARCH == "win64")
+            self.assertIn(f"run: building Wendlev14.EXE and its window probe ({winelab.ARCH} "
+                          "preset)", out)
             start = lines.index("Hello           ")
             self.assertEqual(lines[start:start + 3],
                              ["Hello           ", "world           ", "cursor 2 6"])
@@ -177,18 +200,19 @@ class Live(unittest.TestCase):
                 os.symlink(os.ttyname(slave), stale)
                 self.addCleanup(os.close, master)
                 self.addCleanup(os.close, slave)
-                terminal = Terminal(f"{SCRIPT} {args}; echo run-ended-$?; stty -a; sleep 600")
+                terminal = Terminal(f"{SCRIPT} {' '.join(ARCH)} {args}; echo run-ended-$?; "
+                                    "stty -a; sleep 600")
                 try:
-                    terminal.wait_for("Ctrl+C ends")
+                    terminal.wait_for("Ctrl+C ends", winelab.patience(300))
                     prefix = winelab.WinePrefix(PREFIX)
-                    self.assertTrue(probe(prefix, ("find", 30000))[0]["found"])
+                    self.assertTrue(probe(prefix, ("find", winelab.patience_ms(30)))[0]["found"])
                     for port, baud, message in sends:
                         probe(prefix, ("settext", PORT_NUMBER, port), ("click", BAUD_CHOICES[baud]),
                               ("settext", MESSAGE, message), ("click", SEND))
                     for text in shown:
-                        terminal.wait_for(text, 20)
+                        terminal.wait_for(text, winelab.patience(20))
                     subprocess.run(terminal.tmux + ["send-keys", "C-c"], check=True)
-                    terminal.wait_for("run-ended-0", 60)
+                    terminal.wait_for("run-ended-0", winelab.patience(60))
                     for text in after:
                         self.assertIn(text, terminal.screen())
                     self.assertEqual(terminal.ask("#{alternate_on} #{cursor_flag}"), "0 1")

@@ -6,11 +6,12 @@ waits (up to WAIT ms) for the effect it expects."""
 import unittest
 
 from wendle_window import WendleTestCase
+import winelab
 from winelab import CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN, SEND, WM_CLOSE
 
 BAUD_ORDER = [135, 140, 115, 120, 125, 130]
 TAB_CYCLE = ["baud rate", MESSAGE, CLEAR_AFTER_SEND, SEND]
-WAIT = 5000
+WAIT = winelab.patience_ms(5)
 
 
 class Keyboard(WendleTestCase):

@@ -9,6 +9,7 @@ import os
 import time
 import unittest
 
+import winelab
 from wendle_window import Wendle
 from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE, WENDLE,
                      WM_SYSCOMMAND)
@@ -165,7 +166,7 @@ class NonNtWindows(unittest.TestCase):
         wendle = Wendle(name="win98", windows_version="win98")
         try:
             wendle.process = wendle.prefix.start(WENDLE)
-            box, main = wendle.probe(("msgbox", text, 20000), ("find", 0))
+            box, main = wendle.probe(("msgbox", text, winelab.patience_ms(20)), ("find", 0))
             self.assertTrue(box["found"], "no message box")
             # No caption of its own: the system's default one.
             self.assertEqual(box["caption"], "Error")

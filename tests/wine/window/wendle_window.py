@@ -25,7 +25,7 @@ class Wendle:
 
     def start(self, *args):
         self.process = self.prefix.start(winelab.WENDLE, *args)
-        found = self.ask("find", 20000)
+        found = self.ask("find", winelab.patience_ms(20))
         if not found["found"]:
             raise AssertionError("the Wendle window did not appear")
         return found
@@ -36,8 +36,8 @@ class Wendle:
     def set_text(self, control, text):
         self.ask("settext", control, text)
 
-    def wait_exit(self, timeout=20):
-        return self.process.wait(timeout=timeout)
+    def wait_exit(self):
+        return self.process.wait(timeout=winelab.patience(20))
 
     def running(self):
         return self.process is not None and self.process.poll() is None
@@ -85,7 +85,7 @@ class WendleTestCase(unittest.TestCase):
             line.drain()
 
     def received(self, number=1, expect=None):
-        return self.lines[number].read(idle=0.3, limit=5.0, expect=expect)
+        return self.lines[number].read(idle=0.3, limit=winelab.patience(5), expect=expect)
 
     def assert_silent_lines(self):
         # A click is sent, not posted: any write is over when the probe returns.

@@ -24,7 +24,9 @@ template <typename Call> bool CallDevice(Call&& call) noexcept {
 } // namespace
 
 HANDLE OpenDevice(const wchar_t* name) noexcept {
-    static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "a 32-bit record");
+    // nLength must be the record's size for the build's pointer width.
+    static_assert(sizeof(SECURITY_ATTRIBUTES) == (sizeof(void*) == 8 ? 24 : 12),
+                  "the system's SECURITY_ATTRIBUTES layout");
     // Inheritable, as the handle has always been; callers may rely on it.
     SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE device = INVALID_HANDLE_VALUE;

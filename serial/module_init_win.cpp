@@ -17,11 +17,16 @@
 // an absolute address: no global, no string literal, no import, no jump table,
 // no library call. This file is built freestanding, without builtins, jump
 // tables or a stack protector, and a test reads its object code to hold it to
-// that. It finds its record through the return address of a call and
-// image-relative offsets that the linker writes into the code, finds kernel32
-// through the process's module list, and resolves the few kernel32 functions
-// it needs from kernel32's export directory, comparing names by hash.
+// that. It finds its base and record from where its code runs (x86: the
+// return address of a call and image-relative offsets that the linker writes
+// into the code; x64: RIP-relative addressing), finds kernel32 through the
+// process's module list, and resolves the few kernel32 functions it needs
+// from kernel32's export directory, comparing names by hash
+// (serial/loaded_image_win.h). One source serves both: the differences are the
+// size and kind of an address slot and the ordinal flag of an import.
 #include "serial/module_init.h"
+
+#include "serial/loaded_image_win.h"
 
 #include <windows.h>
 
@@ -52,6 +57,20 @@ struct ImageView {
     InitRecord* record;
 };
 
+#if defined(__x86_64__)
+// The image's actual base and the record's actual address, by RIP-relative
+// addressing: the operands are distances within the image, which the linker
+// writes and no base relocation touches.
+[[gnu::always_inline]] inline ImageView LocateImage() noexcept {
+    char* base;
+    InitRecord* record;
+    asm volatile("leaq __ImageBase(%%rip), %0\n\t"
+                 "leaq %2, %1"
+                 : "=r"(base), "=r"(record)
+                 : "m"(initRecord));
+    return {base, record};
+}
+#else
 // The image's actual base and the record's actual address, from the address
 // the call pushes and the linker's image-relative offsets (rva32 operands,
 // which carry no base relocation).
@@ -68,137 +87,18 @@ struct ImageView {
     char* base = here - here_offset;
     return {base, reinterpret_cast<InitRecord*>(base + record_offset)};
 }
+#endif
 
-// The leading parts of the process environment block and of the loader's
-// record of a module, as the x86 system lays them out.
-struct CountedName {
-    USHORT length;
-    USHORT maximumLength;
-    const WCHAR* buffer;
-};
-
-struct LoaderEntry {
-    LIST_ENTRY inLoadOrder;
-    LIST_ENTRY inMemoryOrder;
-    LIST_ENTRY inInitializationOrder;
-    char* dllBase;
-    void* entryPoint;
-    ULONG size_of_image;
-    CountedName fullDllName;
-    CountedName baseDllName;
-};
-
-struct LoaderData {
-    ULONG length;
-    ULONG initialized;
-    void* ssHandle;
-    LIST_ENTRY inLoadOrder;
-};
-
-struct ProcessBlock {
-    BYTE flags[4];
-    void* mutant;
-    char* imageBaseAddress;
-    LoaderData* loaderData;
-};
-
-[[gnu::always_inline]] inline ProcessBlock* CurrentProcessBlock() noexcept {
-    ProcessBlock* peb;
-    asm("movl %%fs:0x30, %0" : "=r"(peb));
-    return peb;
-}
-
-constexpr std::uint32_t kHashSeed = 2166136261u;
-
-constexpr std::uint32_t HashStep(std::uint32_t hash, unsigned char c) noexcept {
-    return (hash ^ c) * 16777619u;
-}
-
-constexpr unsigned char FoldCase(unsigned c) noexcept {
-    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-}
-
-// Names are compared by hash: a name hashed here at compile time leaves no
-// string in the image. Module names compare without regard to case.
-consteval std::uint32_t NameHash(const char* name, bool fold_case = false) {
-    std::uint32_t hash = kHashSeed;
-    for (; *name; ++name) {
-        hash = HashStep(hash, fold_case ? FoldCase(*name) : static_cast<unsigned char>(*name));
-    }
-    return hash;
-}
-
-std::uint32_t HashOf(const char* name, char end) noexcept {
-    std::uint32_t hash = kHashSeed;
-    for (; *name && *name != end; ++name) {
-        hash = HashStep(hash, static_cast<unsigned char>(*name));
-    }
-    return hash;
-}
-
-// Finds a loaded module by the hash of its lower-cased file name. Modules
-// enter the load-order list at its tail, so a walk from the head to a module
-// loaded at process start does not race with later loads.
-char* FindLoadedModule(std::uint32_t name_hash) noexcept {
-    LIST_ENTRY* head = &CurrentProcessBlock()->loaderData->inLoadOrder;
-    for (LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) {
-        const auto* entry = reinterpret_cast<const LoaderEntry*>(link);
-        const CountedName& name = entry->baseDllName;
-        std::uint32_t hash = kHashSeed;
-        for (USHORT i = 0; i < name.length / 2; ++i) {
-            hash = HashStep(hash, FoldCase(name.buffer[i]));
-        }
-        if (hash == name_hash) {
-            return entry->dllBase;
-        }
-    }
-    return nullptr;
-}
-
-IMAGE_NT_HEADERS32* NtHeaders(char* image) noexcept {
-    return reinterpret_cast<IMAGE_NT_HEADERS32*>(
-        image + reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_lfanew);
-}
-
-IMAGE_DATA_DIRECTORY& Directory(char* image, int index) noexcept {
-    return NtHeaders(image)->OptionalHeader.DataDirectory[index];
-}
-
-// An export of `module` found by the hash of its name. A forwarder
-// ("MODULE.Name") is followed into the module it names when that module is
-// already loaded, as kernel32's forwarders' targets are.
-void* FindExport(char* module, std::uint32_t name_hash, int depth = 0) noexcept {
-    const IMAGE_DATA_DIRECTORY& dir = Directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
-    if (dir.Size == 0 || depth > 3) {
-        return nullptr;
-    }
-    const auto* exports =
-        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(module + dir.VirtualAddress);
-    const auto* names = reinterpret_cast<const DWORD*>(module + exports->AddressOfNames);
-    const auto* ordinals = reinterpret_cast<const WORD*>(module + exports->AddressOfNameOrdinals);
-    const auto* functions = reinterpret_cast<const DWORD*>(module + exports->AddressOfFunctions);
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        if (HashOf(module + names[i], '\0') != name_hash) {
-            continue;
-        }
-        DWORD rva = functions[ordinals[i]];
-        if (rva < dir.VirtualAddress || rva >= dir.VirtualAddress + dir.Size) {
-            return module + rva;
-        }
-        const char* forward = module + rva;
-        std::uint32_t module_hash = kHashSeed;
-        for (; *forward && *forward != '.'; ++forward) {
-            module_hash = HashStep(module_hash, FoldCase(static_cast<unsigned char>(*forward)));
-        }
-        if (*forward != '.') {
-            return nullptr;
-        }
-        module_hash = HashStep(HashStep(HashStep(HashStep(module_hash, '.'), 'd'), 'l'), 'l');
-        char* target = FindLoadedModule(module_hash);
-        return target ? FindExport(target, HashOf(forward + 1, '\0'), depth + 1) : nullptr;
-    }
-    return nullptr;
-}
+// An absolute address in the image is one slot of the pointer's size, listed
+// in the relocation table under this kind; the table's other kinds, but the
+// padding entry, are not expected here. The ordinal flag of an import is the
+// slot's top bit.
+#if defined(__x86_64__)
+constexpr unsigned kAddressSlot = IMAGE_REL_BASED_DIR64;
+#else
+constexpr unsigned kAddressSlot = IMAGE_REL_BASED_HIGHLOW;
+#endif
+static_assert(sizeof(ULONG_PTR) == sizeof(void*) && IMAGE_ORDINAL_FLAG == ~(~ULONG_PTR{0} >> 1));
 
 struct Kernel32 {
     decltype(&::VirtualProtect) virtualProtect;
@@ -238,13 +138,13 @@ bool ApplyRelocations(char* base, std::intptr_t delta, const Kernel32& k) noexce
         }
         const auto* entries = reinterpret_cast<const WORD*>(header + 1);
         const DWORD count = (header->SizeOfBlock - sizeof(IMAGE_BASE_RELOCATION)) / sizeof(WORD);
-        // The span ends after the last four-byte slot, which may reach into
-        // the next page of the same section.
+        // The span ends after the last slot, which may reach into the next
+        // page of the same section.
         DWORD span = 0;
         for (DWORD i = 0; i < count; ++i) {
             const unsigned type = entries[i] >> 12;
-            if (type == IMAGE_REL_BASED_HIGHLOW) {
-                const DWORD reach = (entries[i] & 0xfffu) + 4;
+            if (type == kAddressSlot) {
+                const DWORD reach = (entries[i] & 0xfffu) + sizeof(std::intptr_t);
                 span = reach > span ? reach : span;
             } else if (type != IMAGE_REL_BASED_ABSOLUTE) {
                 return false;
@@ -254,7 +154,7 @@ bool ApplyRelocations(char* base, std::intptr_t delta, const Kernel32& k) noexce
         DWORD old_protect;
         if (span != 0 && k.virtualProtect(page, span, PAGE_EXECUTE_READWRITE, &old_protect)) {
             for (DWORD i = 0; i < count; ++i) {
-                if ((entries[i] >> 12) == IMAGE_REL_BASED_HIGHLOW) {
+                if ((entries[i] >> 12) == kAddressSlot) {
                     *reinterpret_cast<std::intptr_t*>(page + (entries[i] & 0xfffu)) += delta;
                 }
             }
@@ -269,12 +169,13 @@ bool ApplyRelocations(char* base, std::intptr_t delta, const Kernel32& k) noexce
 
 // A slot still holds its import's name (an image-relative offset) or ordinal
 // until it is bound; the lookup table beside it always does.
-bool IsUnbound(DWORD slot, DWORD name, DWORD size_of_image, bool have_lookup_table) noexcept {
+bool IsUnbound(ULONG_PTR slot, ULONG_PTR name, DWORD size_of_image,
+               bool have_lookup_table) noexcept {
     if (have_lookup_table) {
         return slot == name;
     }
     return slot < size_of_image ||
-           ((slot & IMAGE_ORDINAL_FLAG32) != 0 && (slot & 0x7fff0000u) == 0);
+           ((slot & IMAGE_ORDINAL_FLAG) != 0 && (slot & ~(IMAGE_ORDINAL_FLAG | 0xffffu)) == 0);
 }
 
 // Loads each imported module and writes the address of each imported
@@ -288,11 +189,11 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
     }
     for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
          desc->Name != 0; ++desc) {
-        auto* slots = reinterpret_cast<DWORD*>(base + desc->FirstThunk);
+        auto* slots = reinterpret_cast<ULONG_PTR*>(base + desc->FirstThunk);
         const bool have_lookup_table = desc->OriginalFirstThunk != 0;
-        const auto* names = have_lookup_table
-                                ? reinterpret_cast<const DWORD*>(base + desc->OriginalFirstThunk)
-                                : slots;
+        const auto* names =
+            have_lookup_table ? reinterpret_cast<const ULONG_PTR*>(base + desc->OriginalFirstThunk)
+                              : slots;
         if (names[0] == 0 || !IsUnbound(slots[0], names[0], size_of_image, have_lookup_table)) {
             continue;
         }
@@ -306,20 +207,20 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
             ++count;
         }
         DWORD old_protect;
-        if (!k.virtualProtect(slots, count * sizeof(DWORD), PAGE_READWRITE, &old_protect)) {
+        if (!k.virtualProtect(slots, count * sizeof(ULONG_PTR), PAGE_READWRITE, &old_protect)) {
             complete = false;
             continue;
         }
         for (DWORD i = 0; i < count; ++i) {
-            const DWORD name = names[i];
-            const char* which = (name & IMAGE_ORDINAL_FLAG32)
+            const ULONG_PTR name = names[i];
+            const char* which = (name & IMAGE_ORDINAL_FLAG)
                                     ? reinterpret_cast<const char*>(name & 0xffffu)
                                     : reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name)->Name;
             FARPROC proc = k.getProcAddress(module, which);
             complete = complete && proc != nullptr;
-            slots[i] = reinterpret_cast<DWORD>(proc);
+            slots[i] = reinterpret_cast<ULONG_PTR>(proc);
         }
-        k.virtualProtect(slots, count * sizeof(DWORD), old_protect, &old_protect);
+        k.virtualProtect(slots, count * sizeof(ULONG_PTR), old_protect, &old_protect);
     }
     return complete;
 }
@@ -341,7 +242,7 @@ bool BindImports(char* base, const Kernel32& k) noexcept {
     const IMAGE_DATA_DIRECTORY& tls = Directory(base, IMAGE_DIRECTORY_ENTRY_TLS);
     if (tls.Size != 0) {
         const auto* directory =
-            reinterpret_cast<const IMAGE_TLS_DIRECTORY32*>(base + tls.VirtualAddress);
+            reinterpret_cast<const IMAGE_TLS_DIRECTORY*>(base + tls.VirtualAddress);
         auto* callbacks = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(directory->AddressOfCallBacks);
         for (; callbacks && *callbacks; ++callbacks) {
             (*callbacks)(base, DLL_PROCESS_ATTACH, nullptr);

@@ -22,17 +22,24 @@
 
 enum { kRelocate = 1, kHeader = 2, kBind = 4, kTls = 8 };
 
+/* The relocation kind of an address-sized slot. */
+#ifdef _WIN64
+#define ADDRESS_SLOT IMAGE_REL_BASED_DIR64
+#else
+#define ADDRESS_SLOT IMAGE_REL_BASED_HIGHLOW
+#endif
+
 /* What the loader step found. */
 static struct {
     char* base;
-    DWORD delta; /* from the preferred base */
+    ULONG_PTR delta; /* from the preferred base */
     DWORD count;
-    DWORD* rvas; /* of the relocated (HIGHLOW) slots */
-    DWORD* originals;
+    DWORD* rvas; /* of the relocated (address-sized) slots */
+    ULONG_PTR* originals;
 } image;
 
-static IMAGE_NT_HEADERS32* Headers(void) {
-    return (IMAGE_NT_HEADERS32*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
+static IMAGE_NT_HEADERS* Headers(void) {
+    return (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
 }
 
 static const IMAGE_DATA_DIRECTORY* Directory(int index) {
@@ -40,20 +47,20 @@ static const IMAGE_DATA_DIRECTORY* Directory(int index) {
 }
 
 /* Writes one slot of the mapped image, whatever its page's protection. */
-static void WriteSlot(void* slot, DWORD value) {
+static void WriteSlot(void* slot, ULONG_PTR value) {
     DWORD protection;
-    if (!VirtualProtect(slot, sizeof(DWORD), PAGE_EXECUTE_READWRITE, &protection)) {
+    if (!VirtualProtect(slot, sizeof(ULONG_PTR), PAGE_EXECUTE_READWRITE, &protection)) {
         Report("VirtualProtect failed err=%lu", GetLastError());
         exit(2);
     }
-    *(DWORD*)slot = value;
-    VirtualProtect(slot, sizeof(DWORD), protection, &protection);
+    *(ULONG_PTR*)slot = value;
+    VirtualProtect(slot, sizeof(ULONG_PTR), protection, &protection);
 }
 
 static void TakeRelocations(void) {
     const IMAGE_DATA_DIRECTORY* dir = Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC);
     image.rvas = malloc(dir->Size * sizeof(DWORD));
-    image.originals = malloc(dir->Size * sizeof(DWORD));
+    image.originals = malloc(dir->Size * sizeof(ULONG_PTR));
     for (DWORD at = 0; image.rvas && image.originals && at + 8 <= dir->Size;) {
         const IMAGE_BASE_RELOCATION* block =
             (const IMAGE_BASE_RELOCATION*)(image.base + dir->VirtualAddress + at);
@@ -62,9 +69,9 @@ static void TakeRelocations(void) {
             break;
         }
         for (DWORD i = 0; i < (block->SizeOfBlock - 8) / 2; ++i) {
-            if (entries[i] >> 12 == IMAGE_REL_BASED_HIGHLOW) {
+            if (entries[i] >> 12 == ADDRESS_SLOT) {
                 image.rvas[image.count] = block->VirtualAddress + (entries[i] & 0xfffu);
-                image.originals[image.count] = *(DWORD*)(image.base + image.rvas[image.count]);
+                image.originals[image.count] = *(ULONG_PTR*)(image.base + image.rvas[image.count]);
                 ++image.count;
             }
         }
@@ -78,7 +85,7 @@ static DWORD CheckRelocations(int apply, DWORD* first_wrong) {
     DWORD right = 0;
     *first_wrong = 0;
     for (DWORD i = 0; i < image.count; ++i) {
-        DWORD* slot = (DWORD*)(image.base + image.rvas[i]);
+        ULONG_PTR* slot = (ULONG_PTR*)(image.base + image.rvas[i]);
         if (apply) {
             WriteSlot(slot, *slot + image.delta);
         }
@@ -100,14 +107,14 @@ static DWORD CheckImports(int bind, DWORD* total) {
     *total = 0;
     for (; desc->Name != 0; ++desc) {
         HMODULE module = LoadLibraryA(image.base + desc->Name);
-        DWORD* slots = (DWORD*)(image.base + desc->FirstThunk);
-        const DWORD* names = (const DWORD*)(image.base + desc->OriginalFirstThunk);
+        ULONG_PTR* slots = (ULONG_PTR*)(image.base + desc->FirstThunk);
+        const ULONG_PTR* names = (const ULONG_PTR*)(image.base + desc->OriginalFirstThunk);
         for (DWORD i = 0; names[i]; ++i, ++*total) {
             const char* which =
-                IMAGE_SNAP_BY_ORDINAL32(names[i])
-                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL32(names[i])
+                IMAGE_SNAP_BY_ORDINAL(names[i])
+                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
                     : (const char*)((IMAGE_IMPORT_BY_NAME*)(image.base + names[i]))->Name;
-            const DWORD proc = module ? (DWORD)GetProcAddress(module, which) : 0;
+            const ULONG_PTR proc = module ? (ULONG_PTR)GetProcAddress(module, which) : 0;
             if (bind) {
                 WriteSlot(&slots[i], proc);
             }
@@ -127,8 +134,7 @@ static void ReportSlots(const char* when) {
 
 static void RunTlsCallbacks(void) {
     const IMAGE_DATA_DIRECTORY* dir = Directory(IMAGE_DIRECTORY_ENTRY_TLS);
-    const IMAGE_TLS_DIRECTORY32* tls =
-        (const IMAGE_TLS_DIRECTORY32*)(image.base + dir->VirtualAddress);
+    const IMAGE_TLS_DIRECTORY* tls = (const IMAGE_TLS_DIRECTORY*)(image.base + dir->VirtualAddress);
     int called = 0;
     for (PIMAGE_TLS_CALLBACK* callback = (PIMAGE_TLS_CALLBACK*)tls->AddressOfCallBacks;
          dir->Size != 0 && callback && *callback; ++callback, ++called) {
@@ -154,8 +160,8 @@ int RunLoaderState(Exports* x, const char* arg, int op) {
         state |= (1 << i) >> 1; /* the flags in the order of kFlags; none is none */
     }
     image.base = (char*)x->module;
-    IMAGE_NT_HEADERS32* nt = Headers();
-    image.delta = (DWORD)image.base - nt->OptionalHeader.ImageBase;
+    IMAGE_NT_HEADERS* nt = Headers();
+    image.delta = (ULONG_PTR)image.base - nt->OptionalHeader.ImageBase;
     Report("file characteristics=%#x dll_characteristics=%#x reloc_size=%lu",
            nt->FileHeader.Characteristics, nt->OptionalHeader.DllCharacteristics,
            Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC)->Size);
@@ -166,7 +172,7 @@ int RunLoaderState(Exports* x, const char* arg, int op) {
         CheckRelocations(1, &unused);
     }
     if (state & kHeader) {
-        WriteSlot(&nt->OptionalHeader.ImageBase, (DWORD)image.base);
+        WriteSlot(&nt->OptionalHeader.ImageBase, (ULONG_PTR)image.base);
     }
     if (state & kBind) {
         CheckImports(1, &unused);

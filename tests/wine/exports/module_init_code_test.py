@@ -6,12 +6,19 @@ done its work, no instruction may hold an absolute address (a base
 relocation, or a relocation against data, an import or a library function
 in the object file):
 - in the self-initialiser's object, only the function that runs after the
-  work may carry relocations other than image-relative ones;
+  work may carry relocations other than image-relative ones: on x86 the
+  linker's image-relative offsets (rva32); on x64 those, and RIP-relative
+  operands that reach the image's own base or the object's own data (never
+  an import slot, a pointer kept elsewhere or a library function);
 - in the EXE, no export may carry a base relocation before its call of
   EnsureModuleReady, which must be its first call;
+- every base relocation of the EXE is an address-sized slot (HIGHLOW on x86,
+  DIR64 on x64), the only kind the self-initialiser applies;
 - none of the EXE's code uses implicit thread-local storage, whose slot the
   host's loader never allocates (that the EXE keeps its relocation table,
   exports_loader_states reads from its header).
+The same tests read the 32-bit and the x64 build; the architecture is read
+from the EXE.
 
 usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <object files of wendle_serial...>
 """
@@ -26,11 +33,25 @@ OBJDUMP, EXE, *OBJECTS = sys.argv[1:] if len(sys.argv) > 2 else ("", "")
 EXPORTS = ["SER_CLOSE", "SER_OPEN", "SER_RAWSEND", "SER_RAWSEND_BV", "SER_SEND", "SER_SEND_BV",
            "SER_VERSINFO"]
 AFTER_THE_WORK = "FinishStartUp("
+# RIP-relative operands (x64) that stay right in an unrelocated image: the
+# image's base and the object's own data, where the record is.
+OWN_TARGETS = {"__ImageBase", ".data", ".bss"}
+# Per architecture: the base relocation kind of an address, and the operand
+# through which implicit thread-local storage is reached.
+ARCHITECTURES = {
+    "pei-i386": ("HIGHLOW", "%fs:0x2c"),
+    "pei-x86-64": ("DIR64", "%gs:0x58"),
+}
 
 
 def objdump(*args):
     return subprocess.run([OBJDUMP, *args], check=True, capture_output=True,
                           text=True).stdout
+
+
+def image_relative(kind, target):
+    return kind == "rva32" or (kind.startswith("IMAGE_REL_AMD64_REL32") and
+                               target in OWN_TARGETS)
 
 
 def functions_with_relocations(listing):
@@ -57,23 +78,30 @@ class SelfInitialiserObject(unittest.TestCase):
         functions = functions_with_relocations(objdump("-drC", found[0]))
         finishing = [name for name in functions if AFTER_THE_WORK in name]
         self.assertEqual(len(finishing), 1, list(functions))
-        self.assertTrue(any(kind != "rva32" for kind, _ in functions[finishing[0]]))
+        self.assertTrue(not all(image_relative(*r) for r in functions[finishing[0]]))
         for name, relocations in functions.items():
             if name in finishing:
                 continue
             with self.subTest(function=name):
-                self.assertEqual([r for r in relocations if r[0] != "rva32"], [])
+                self.assertEqual([r for r in relocations if not image_relative(*r)], [])
 
 
 class Executable(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.headers = objdump("-p", EXE)
+        file_format = re.search(r"file format (\S+)", cls.headers).group(1)
+        cls.slot_kind, cls.tls_operand = ARCHITECTURES[file_format]
         cls.image_base = int(re.search(r"^ImageBase\s+([0-9a-f]+)$", cls.headers, re.M).group(1),
                              16)
-        cls.relocated = {int(rva, 16) for rva in
-                         re.findall(r"reloc\s+\d+ offset\s+[0-9a-f]+ \[([0-9a-f]+)\] HIGHLOW",
-                                    cls.headers)}
+        cls.relocations = [(int(rva, 16), kind) for rva, kind in
+                           re.findall(r"reloc\s+\d+ offset\s+[0-9a-f]+ \[([0-9a-f]+)\] (\w+)",
+                                      cls.headers) if kind != "ABSOLUTE"]
+        cls.relocated = {rva for rva, _ in cls.relocations}
+
+    def test_every_relocation_is_an_address_sized_slot(self):
+        self.assertGreater(len(self.relocations), 100)
+        self.assertEqual({kind for _, kind in self.relocations}, {self.slot_kind})
 
     def export_rvas(self):
         table = self.headers.split("Export Address Table -- Ordinal Base")[1]
@@ -100,7 +128,7 @@ class Executable(unittest.TestCase):
 
     def test_no_implicit_thread_local_storage(self):
         listing = objdump("-d", EXE)
-        self.assertNotIn("%fs:0x2c", listing)
+        self.assertNotIn(self.tls_operand, listing)
 
 
 if __name__ == "__main__":

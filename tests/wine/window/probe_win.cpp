@@ -134,7 +134,8 @@ std::string ChecksJson(HWND main) {
     std::string checks = "{";
     for (int id : {135, 140, 115, 120, 125, 130, 180}) {
         char item[32];
-        std::snprintf(item, sizeof item, "\"%d\":%ld", id, Ask(main, id, BM_GETCHECK));
+        std::snprintf(item, sizeof item, "\"%d\":%ld", id,
+                      static_cast<long>(Ask(main, id, BM_GETCHECK)));
         AddItem(checks, item);
     }
     return checks.append("}");

@@ -1,10 +1,13 @@
 /* hello: clears a serial display and writes a greeting on it, through the
  * functions of Wendlev14.EXE.
  *
- * Built from the folder the archive was unpacked into, with mingw-w64:
- *   i686-w64-mingw32-gcc examples/hello.c -I include -L lib -lwendle -loleaut32 -o hello.exe
+ * Built from the folder the archive was unpacked into, with mingw-w64, as a
+ * 32-bit program beside Wendlev14.EXE or as an x64 one beside
+ * x64\Wendlev14.EXE: a program loads the EXE of its own bitness only.
+ * i686-w64-mingw32-gcc examples/hello.c -Iinclude -Llib -lwendle -loleaut32 -o hello.exe
+ * x86_64-w64-mingw32-gcc examples/hello.c -Iinclude -Llib/x64 -lwendle -loleaut32 -o x64/hello.exe
  *
- * Run it with Wendlev14.EXE beside it or on the PATH:
+ * Run it there, or with that Wendlev14.EXE on the PATH:
  *   hello          writes to COM1 at 9600 baud
  *   hello 3        writes to COM3 at 9600 baud */
 #include <stdio.h>

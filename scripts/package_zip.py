@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Assembles the Windows release archive from a win32 build and the texts in
-packaging/. The same inputs give the same bytes: the entries are stored in
+"""Assembles the Windows release archive from the win32 and win64 builds and
+the texts in packaging/. The same inputs give the same bytes: the entries are stored in
 a fixed order, with fixed permissions and one date, the date of the commit
 built (or SOURCE_DATE_EPOCH when set)."""
 
@@ -12,14 +12,18 @@ import tempfile
 import time
 import zipfile
 
-# (name in the archive, "source" or "build" tree, path there, text?) in the
-# order stored. Text files get Windows line ends.
+# (name in the archive, tree: "source", "win32" or "win64", path there, text?)
+# in the order stored. Text files get Windows line ends. The 32-bit files keep
+# the places they have always had; the x64 ones sit in x64 folders beside them.
 CONTENTS = (
     ("README.txt", "source", "packaging/README.txt", True),
-    ("Wendlev14.EXE", "build", "app/Wendlev14.EXE", False),
+    ("Wendlev14.EXE", "win32", "app/Wendlev14.EXE", False),
+    ("x64/Wendlev14.EXE", "win64", "app/Wendlev14.EXE", False),
     ("include/wendle.h", "source", "serial/wendle.h", True),
-    ("lib/libwendle.a", "build", "serial/libwendle.a", False),
-    ("lib/wendle.def", "build", "serial/wendle-exports.def", True),
+    ("lib/libwendle.a", "win32", "serial/libwendle.a", False),
+    ("lib/wendle.def", "win32", "serial/wendle-exports.def", True),
+    ("lib/x64/libwendle.a", "win64", "serial/libwendle.a", False),
+    ("lib/x64/wendle.def", "win64", "serial/wendle-exports.def", True),
     ("vba/Wendle.bas", "source", "packaging/Wendle.bas", True),
     ("examples/hello.c", "source", "packaging/hello.c", True),
 )
@@ -51,7 +55,8 @@ def entry_bytes(path, text, version):
     return data.replace(b"\n", b"\r\n")
 
 
-def write_archive(output, source_dir, build_dir, version, epoch):
+def write_archive(output, trees, version, epoch):
+    """Writes the archive; `trees` maps each tree of CONTENTS to its folder."""
     stamp = time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
     folder = os.path.dirname(os.path.abspath(output))
     os.makedirs(folder, exist_ok=True)
@@ -62,15 +67,14 @@ def write_archive(output, source_dir, build_dir, version, epoch):
     try:
         with zipfile.ZipFile(partial, "w") as archive:
             for name, tree, path, text in CONTENTS:
-                root = source_dir if tree == "source" else build_dir
-                data = entry_bytes(os.path.join(root, path), text, version)
+                data = entry_bytes(os.path.join(trees[tree], path), text, version)
                 info = zipfile.ZipInfo(name, date_time=stamp)
                 info.create_system = 3  # Unix, so that the permissions below count
                 mode = 0o755 if name.endswith(".EXE") else 0o644
                 info.external_attr = (0o100000 | mode) << 16
                 info.compress_type = zipfile.ZIP_DEFLATED
                 archive.writestr(info, data, compresslevel=9)
-                print(f"  {name:18} {len(data):8} bytes")
+                print(f"  {name:20} {len(data):8} bytes")
         os.replace(partial, output)
     finally:
         if os.path.exists(partial):
@@ -80,13 +84,14 @@ def write_archive(output, source_dir, build_dir, version, epoch):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--source", required=True, help="the repository's top folder")
-    parser.add_argument("--build", required=True, help="the win32 build folder")
+    parser.add_argument("--win32", required=True, help="the win32 build folder")
+    parser.add_argument("--win64", required=True, help="the win64 build folder")
     parser.add_argument("--version", required=True, help="the release number, e.g. 1.4")
     parser.add_argument("--output", required=True, help="the archive to write")
     args = parser.parse_args()
     try:
-        write_archive(args.output, args.source, args.build, args.version,
-                      archive_epoch(args.source))
+        trees = {"source": args.source, "win32": args.win32, "win64": args.win64}
+        write_archive(args.output, trees, args.version, archive_epoch(args.source))
     except (OSError, ValueError) as error:
         print(f"package: {error}", file=sys.stderr)
         return 1

@@ -1,9 +1,11 @@
 """The release archive as a Windows user meets it. scripts/package builds it
 twice from scratch, in two build folders, and the two must be the same
 bytes. One is unpacked into a folder of its own; from there alone, in a
-fresh Wine prefix, the program shows its window and examples/hello.c, built
-exactly as README.txt says, writes its greeting to a COM port on a pty. The
-VBA module and the .def are read against the EXE's export table."""
+fresh Wine prefix, the EXE of the bitness under test (winelab.ARCH) shows
+its window and examples/hello.c, built for that bitness exactly as
+README.txt says, writes its greeting to a COM port on a pty. What needs no
+running is checked for both bitnesses: both declaration blocks of the VBA
+module and both .def files against both EXEs' export tables."""
 
 import os
 import re
@@ -19,19 +21,30 @@ import winelab
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__)))))
-OBJDUMP = "i686-w64-mingw32-objdump"
-
-FILES = ["README.txt", "Wendlev14.EXE", "include/wendle.h", "lib/libwendle.a",
-         "lib/wendle.def", "vba/Wendle.bas", "examples/hello.c"]
+FILES = ["README.txt", "Wendlev14.EXE", "x64/Wendlev14.EXE", "include/wendle.h",
+         "lib/libwendle.a", "lib/wendle.def", "lib/x64/libwendle.a", "lib/x64/wendle.def",
+         "vba/Wendle.bas", "examples/hello.c"]
 TEXT_FILES = [name for name in FILES if not name.endswith((".EXE", ".a"))]
 
-# Each export's ordinal and the bytes of its arguments, as the .def must say.
+# Each bitness's files in the archive, its tools, its EXE's file format, and
+# where README.txt's build of hello.c puts the program: beside the EXE it loads.
+BITNESS = {
+    "win32": {"folder": "", "lib": "lib/", "tools": "i686-w64-mingw32-", "format": "pei-i386"},
+    "win64": {"folder": "x64/", "lib": "lib/x64/", "tools": "x86_64-w64-mingw32-",
+              "format": "pei-x86-64"},
+}
+# Each export's ordinal and the bytes of its arguments, which the 32-bit .def
+# names in the stdcall decoration; x64 has none.
 EXPORTS = {"SER_CLOSE": (1, 0), "SER_OPEN": (2, 8), "SER_RAWSEND": (3, 4),
            "SER_RAWSEND_BV": (4, 4), "SER_SEND": (5, 4), "SER_SEND_BV": (6, 4),
            "SER_VERSINFO": (7, 0)}
+DEF_LINE = {"win32": "    {name}@{size} @{ordinal}", "win64": "    {name} @{ordinal}"}
 # The module's Declare lines, in name order: name, Sub or Function, library,
 # (passing, type) of each argument, result. The _BV forms free a string that
-# VB frees itself too: the module must not declare them.
+# VB frees itself too: the module must not declare them. Both blocks hold
+# these, PtrSafe under VBA7 (Office 2010 on, either bitness), plain after
+# #Else (older Office and VB6, 32-bit only); the numbers stay Long, since
+# the exports take and give 32-bit LONGs.
 VB_DECLARES = [
     ("SER_CLOSE", "Function", "Wendlev14.EXE", [], "Long"),
     ("SER_OPEN", "Function", "Wendlev14.EXE", [("ByVal", "Long"), ("ByVal", "Long")], "Long"),
@@ -39,8 +52,9 @@ VB_DECLARES = [
     ("SER_SEND", "Sub", "Wendlev14.EXE", [("ByRef", "String")], None),
     ("SER_VERSINFO", "Function", "Wendlev14.EXE", [], "String"),
 ]
-DECLARE = re.compile(r'(?:Public |Private )?Declare (Function|Sub) (\w+) Lib "([^"]*)" '
-                     r'\(([^)]*)\)(?: As (\w+))?')
+VB_BLOCKS = re.compile(r"#If VBA7 Then\n(.*)\n#Else\n(.*)\n#End If\n", re.S)
+DECLARE = re.compile(r'(?:Public |Private )?Declare ((?:PtrSafe )?(?:Function|Sub)) (\w+) '
+                     r'Lib "([^"]*)" \(([^)]*)\)(?: As (\w+))?')
 ARGUMENT = re.compile(r"(?:(ByVal|ByRef) )?\w+ As (\w+)")
 
 GREETING = b"\x0cHello from Wendle\r\n"
@@ -60,21 +74,25 @@ def command_line(text, program):
     return found[0]
 
 
-def exe_exports(exe):
-    """{name: ordinal} and the module name from the EXE's export directory."""
-    table = run([OBJDUMP, "-p", exe], check=True).stdout.split("The Export Tables")[1]
+def exe_exports(exe, tools):
+    """The EXE's file format, and its export directory's module name and
+    {name: ordinal}."""
+    dump = run([tools + "objdump", "-p", exe], check=True).stdout
+    file_format = re.search(r"file format (\S+)", dump).group(1)
+    table = dump.split("The Export Tables")[1]
     base = int(re.search(r"Ordinal Base\s+(\d+)", table).group(1))
     module = re.search(r"^Name\s+[0-9a-f]+ (\S+)$", table, re.M).group(1)
     names = table.split("[Ordinal/Name Pointer] Table")[1].split("\n\n")[0]
-    return {name: int(index) + base
-            for index, name in re.findall(r"\[\s*(\d+)\] (\S+)", names)}, module
+    return file_format, module, {name: int(index) + base
+                                 for index, name in re.findall(r"\[\s*(\d+)\] (\S+)", names)}
 
 
-def vb_declares(module):
-    """The Declare lines as VB_DECLARES lists them; an argument without ByVal
-    or ByRef goes by reference, as in VB."""
+def vb_declares(block):
+    """The block's Declare lines as VB_DECLARES lists them, "PtrSafe" kept
+    before Sub or Function; an argument without ByVal or ByRef goes by
+    reference, as in VB."""
     declares = []
-    for line in module.replace(" _\r\n", " ").splitlines():
+    for line in block.replace(" _\n", " ").splitlines():
         if re.match(r"(Public |Private )?Declare ", line):
             found = DECLARE.fullmatch(line)
             assert found, f"unreadable declaration: {line}"
@@ -130,7 +148,7 @@ class ReleaseArchive(unittest.TestCase):
         # A zip date holds even seconds only.
         date = time.gmtime(int(commit.stdout) // 2 * 2)[:6]
         for entry in self.entries:
-            mode = 0o100755 if entry.filename == "Wendlev14.EXE" else 0o100644
+            mode = 0o100755 if entry.filename.endswith(".EXE") else 0o100644
             self.assertEqual((entry.filename, entry.date_time, entry.external_attr >> 16),
                              (entry.filename, date, mode))
 
@@ -142,38 +160,44 @@ class ReleaseArchive(unittest.TestCase):
             self.assertFalse(b"\n" in bare or b"\r" in bare, name)
         readme = self.read("README.txt").decode()
         for text in ("Wendle 1.4 for Windows", "lib /def:lib\\wendle.def /machine:x86",
-                     "ByRef s As String", "Call SER_CLOSE before calling SER_OPEN again"):
+                     "lib /def:lib\\x64\\wendle.def /machine:x64", "ByRef s As String",
+                     "Call SER_CLOSE before calling SER_OPEN again"):
             self.assertIn(text, readme)
 
-    def test_vba_module_declares_the_exports_for_vb(self):
-        exports, module = exe_exports(self.path("Wendlev14.EXE"))
-        self.assertEqual(module, "Wendlev14.EXE")
-        self.assertEqual(exports, {name: ordinal for name, (ordinal, _) in EXPORTS.items()})
-        self.assertEqual(vb_declares(self.read("vba/Wendle.bas").decode()), VB_DECLARES)
+    def test_vba_module_declares_the_exports_of_both_exes(self):
+        for bitness in BITNESS.values():
+            self.assertEqual(exe_exports(self.path(bitness["folder"] + "Wendlev14.EXE"),
+                                         bitness["tools"]),
+                             (bitness["format"], "Wendlev14.EXE",
+                              {name: ordinal for name, (ordinal, _) in EXPORTS.items()}))
+        blocks = VB_BLOCKS.search(self.read("vba/Wendle.bas").decode().replace("\r\n", "\n"))
+        self.assertIsNotNone(blocks, "no #If VBA7 Then ... #Else ... #End If")
+        for block, safe in ((blocks[1], "PtrSafe "), (blocks[2], "")):
+            self.assertEqual(vb_declares(block),
+                             [(name, safe + kind, *rest) for name, kind, *rest in VB_DECLARES])
 
-    def test_def_names_the_decorated_exports_and_makes_the_import_library(self):
-        lines = self.read("lib/wendle.def").decode().splitlines()
-        self.assertEqual(lines[:2], ['NAME "Wendlev14.EXE"', "EXPORTS"])
-        listed = {}
-        for line in lines[2:]:
-            name, size, ordinal = re.fullmatch(r"\s+(\w+)@(\d+) @(\d+)", line).groups()
-            listed[name] = (int(ordinal), int(size))
-        self.assertEqual(listed, EXPORTS)
-        # The README's command, run in the lib folder, gives lib/libwendle.a.
+    def test_defs_name_the_exports_and_make_the_import_libraries(self):
         readme = self.read("README.txt").decode()
-        lib = os.path.join(self.tmp, "lib-again")
-        os.makedirs(lib)
-        shutil.copy(self.path("lib/wendle.def"), lib)
-        made = run(shlex.split(command_line(readme, "i686-w64-mingw32-dlltool")), cwd=lib)
-        self.assertEqual(made.returncode, 0, made.stderr)
-        with open(os.path.join(lib, "libwendle.a"), "rb") as again:
-            self.assertTrue(again.read() == self.read("lib/libwendle.a"))
+        for arch, bitness in BITNESS.items():
+            lines = ['NAME "Wendlev14.EXE"', "EXPORTS"] + [
+                DEF_LINE[arch].format(name=name, ordinal=ordinal, size=size)
+                for name, (ordinal, size) in EXPORTS.items()]
+            self.assertEqual(self.read(bitness["lib"] + "wendle.def").decode().splitlines(), lines)
+            # The README's command, run in the lib folder, makes the shipped
+            # import library again.
+            lib = os.path.join(self.tmp, "lib-again-" + arch)
+            os.makedirs(lib)
+            shutil.copy(self.path(bitness["lib"] + "wendle.def"), lib)
+            made = run(shlex.split(command_line(readme, bitness["tools"] + "dlltool")), cwd=lib)
+            self.assertEqual(made.returncode, 0, made.stderr)
+            with open(os.path.join(lib, "libwendle.a"), "rb") as again:
+                self.assertTrue(again.read() == self.read(bitness["lib"] + "libwendle.a"), arch)
 
     def test_hello_built_as_the_readme_says_writes_to_the_port(self):
-        readme = self.read("README.txt").decode()
-        build = command_line(readme, "i686-w64-mingw32-gcc")
-        self.assertEqual(command_line(self.read("examples/hello.c").decode(),
-                                      "i686-w64-mingw32-gcc"), build)
+        bitness = BITNESS[winelab.ARCH]
+        compiler = bitness["tools"] + "gcc"
+        build = command_line(self.read("README.txt").decode(), compiler)
+        self.assertEqual(command_line(self.read("examples/hello.c").decode(), compiler), build)
         built = run(shlex.split(build), cwd=self.folder)
         self.assertEqual((built.returncode, built.stdout + built.stderr), (0, ""))
         line = winelab.PtyLine()
@@ -187,7 +211,7 @@ class ReleaseArchive(unittest.TestCase):
                 (["100"], 2, 'hello: "100" is not a port number from 1 to 99', b""),
                 (["5x"], 2, 'hello: "5x" is not a port number from 1 to 99', b""),
             ]:
-                result = self.prefix.run(self.path("hello.exe"), *args, timeout=60)
+                result = self.prefix.run(self.path(bitness["folder"] + "hello.exe"), *args)
                 self.assertEqual(result, (code, output + "\r\n"), args)
                 self.assertEqual(line.read(idle=0.3, limit=10, expect=len(sent) or None), sent,
                                  args)
@@ -196,13 +220,13 @@ class ReleaseArchive(unittest.TestCase):
             line.close()
 
     def test_program_shows_its_window(self):
-        program = self.prefix.start(self.path("Wendlev14.EXE"))
+        program = self.prefix.start(self.path(BITNESS[winelab.ARCH]["folder"] + "Wendlev14.EXE"))
         try:
-            found = winelab.probe(self.prefix, ("find", 20000))[0]
+            found = winelab.probe(self.prefix, ("find", winelab.patience_ms(20)))[0]
             self.assertTrue(found["found"])
             self.assertTrue(found["caption"].startswith("Wendle 1.4"), found["caption"])
             winelab.probe(self.prefix, ("post", 0, winelab.WM_SYSCOMMAND, winelab.SC_CLOSE, 0))
-            self.assertEqual(program.wait(timeout=20), 0)
+            self.assertEqual(program.wait(timeout=winelab.patience(20)), 0)
         finally:
             if program.poll() is None:
                 program.kill()

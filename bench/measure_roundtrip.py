@@ -4,8 +4,9 @@ Win32 calls alone (CreateFileW, GetCommState/SetCommState, WriteFile,
 CloseHandle), alternating the two in one caller process. A benchmark: it
 prints figures and fails only when the runs themselves fail.
 
-usage (from the repository, after the win32 build):
-    python3 bench/measure_roundtrip.py [rounds] [runs]
+usage (from the repository, after the win32 or win64 build):
+    [WENDLE_WINE_ARCH=win64] python3 bench/measure_roundtrip.py [rounds] [runs]
+Built for win64, the caller and the EXE are both x64 and run under wine64.
 """
 
 import os
@@ -15,10 +16,13 @@ import sys
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(REPOSITORY, "tests", "wine"),
                 os.path.join(REPOSITORY, "tests", "wine", "exports")]
-os.environ.setdefault("WENDLE_WIN32_BUILD", os.path.join(REPOSITORY, "build", "win32"))
+# The build measured: win32 (the default) or win64, from build/<arch>, run
+# under that architecture's Wine loader.
+ARCH = os.environ.setdefault("WENDLE_WINE_ARCH", "win32")
+os.environ.setdefault("WENDLE_BUILD", os.path.join(REPOSITORY, "build", ARCH))
 
 from exportlab import EXE, Lines, open_prefix, windows_path  # noqa: E402
-from winelab import build_path  # noqa: E402
+from winelab import LOADER, build_path  # noqa: E402
 
 PORT = 91
 CALLER = build_path("bench", "roundtrip_caller.exe")
@@ -41,6 +45,7 @@ def main():
     lines = Lines(prefix, [PORT])
     try:
         print(f"machine: {machine()}")
+        print(f"build: {ARCH}, {os.environ['WENDLE_BUILD']}, under {LOADER}")
         for run in range(runs):
             print(f"run {run + 1} of {runs}: {rounds} round trips of each kind...", flush=True)
             code, text = prefix.run(CALLER, windows_path(EXE), str(PORT), str(rounds),

@@ -1,8 +1,11 @@
 """Measures the running window under Wine: processor time of the idle window
-over ten seconds, and the time from a Send click to the last byte on the
-serial line. A measurement, not a test: it prints and fails on nothing.
+over ten seconds, beside a plain window of the same build served by a
+GetMessage loop (bench/idle_window_floor_win.c), and the time from a Send
+click to the last byte on the serial line. A measurement, not a test: it
+prints and fails on nothing.
 
-  python3 bench/measure_window.py     (from the repository, after the win32 build)
+  [WENDLE_WINE_ARCH=win64] python3 bench/measure_window.py
+      (from the repository, after the win32 or win64 build)
 """
 
 import os
@@ -15,7 +18,10 @@ import time
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(REPOSITORY, "tests", "wine"),
                 os.path.join(REPOSITORY, "tests", "wine", "window")]
-os.environ.setdefault("WENDLE_WIN32_BUILD", os.path.join(REPOSITORY, "build", "win32"))
+# The build measured: win32 (the default) or win64, from build/<arch>, run
+# under that architecture's Wine loader.
+ARCH = os.environ.setdefault("WENDLE_WINE_ARCH", "win32")
+os.environ.setdefault("WENDLE_BUILD", os.path.join(REPOSITORY, "build", ARCH))
 
 import winelab  # noqa: E402
 from wendle_window import Wendle  # noqa: E402
@@ -31,19 +37,33 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def measure_idle(wendle):
-    pid = wendle.process.pid
+def measure_idle(prefix, process, name, what):
+    pid = process.pid
     with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-        assert b"Wendlev14" in cmdline.read(), "the wine process is not Wendle's"
-    server = wendle.prefix.server_pid()
+        assert name.encode() in cmdline.read(), f"the wine process is not {name}"
+    server = prefix.server_pid()
     time.sleep(1)
     start = (cpu_seconds(pid), cpu_seconds(server) if server else 0.0, time.monotonic())
     time.sleep(IDLE_SECONDS)
     wall = time.monotonic() - start[2]
     used = cpu_seconds(pid) - start[0]
     served = (cpu_seconds(server) - start[1]) if server else float("nan")
-    print(f"idle {wall:.1f} s: Wendle process {used:.2f} s CPU ({100 * used / wall:.1f} %), "
+    print(f"idle {wall:.1f} s: {what} {used:.2f} s CPU ({100 * used / wall:.1f} %), "
           f"wineserver {served:.2f} s CPU ({100 * served / wall:.1f} %)")
+
+
+def measure_floor(prefix):
+    """The same measure on the plain window, which ends itself afterwards."""
+    floor = prefix.start(winelab.build_path("bench", "idle_window_floor.exe"),
+                         str(IDLE_SECONDS + 10))
+    try:
+        # Its start-up is over within a few seconds, under an emulator too.
+        time.sleep(5)
+        measure_idle(prefix, floor, "idle_window_floor", "plain GetMessage window")
+    finally:
+        floor.kill()
+        floor.wait()
+        prefix.output(floor)
 
 
 def measure_send(wendle, line, message, expect):
@@ -82,8 +102,10 @@ def main():
     line = winelab.PtyLine()
     wendle.prefix.link_com(1, line.device)
     try:
+        print(f"build: {ARCH}, {os.environ['WENDLE_BUILD']}, under {winelab.LOADER}")
+        measure_floor(wendle.prefix)
         wendle.start()
-        measure_idle(wendle)
+        measure_idle(wendle.prefix, wendle.process, "Wendlev14", "Wendle process")
         measure_send(wendle, line, "<CLS>Hello<13>", 7)
         measure_send(wendle, line, "<65>" * 1024, 1024)
     finally:

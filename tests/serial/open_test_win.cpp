@@ -30,7 +30,8 @@ TEST(OpenDevice, NameAndOpenArguments) {
         EXPECT_EQ(open.access, DWORD(GENERIC_READ | GENERIC_WRITE));
         EXPECT_EQ(open.share, 0u);
         ASSERT_TRUE(open.hasSecurity);
-        EXPECT_EQ(open.security.nLength, 12u);
+        // The record's size: three 4-byte members on x86, 8-byte aligned on x64.
+        EXPECT_EQ(open.security.nLength, sizeof(void*) == 8 ? 24u : 12u);
         EXPECT_EQ(open.security.lpSecurityDescriptor, nullptr);
         EXPECT_EQ(open.security.bInheritHandle, TRUE);
         EXPECT_EQ(open.disposition, DWORD(OPEN_EXISTING));

@@ -162,8 +162,13 @@ TEST(Send, FailedOrShortWriteIsNotRetried) {
 
 // A string whose count says more than memory can hold: the scratch copy
 // cannot be had, so the caller's variable stays as it is and nothing goes
-// out. The count is all that is read.
+// out. The count is all that is read. A 64-bit process can be given the
+// 4 GiB such a count asks for (the count is 32 bits), so there the copy
+// would go on to read the whole count: the case cannot be made that way.
 TEST(SerSend, OutOfMemoryLeavesTheVariableAndWritesNothing) {
+    if (sizeof(void*) == 8) {
+        GTEST_SKIP() << "a 32-bit count cannot exhaust a 64-bit address space";
+    }
     OpenPort port;
     alignas(4) unsigned char storage[16] = {};
     const std::uint32_t count = 0xFFFFFFF0u;

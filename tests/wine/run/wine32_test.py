@@ -1,14 +1,16 @@
 """scripts/wine32's bookworm-backports source, taken from the machine's own
 Debian source in a made-up apt folder: the URIs and keyring of the plain
-bookworm suite, whichever style the machine's source is written in."""
+bookworm suite, whichever style the machine's source is written in. And a
+32-bit Wine test where 32-bit programs cannot run at all: skipped with its
+reason, never passed."""
 
 import os
 import subprocess
 import tempfile
 import unittest
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
-                      "scripts", "wine32")
+REPO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
+SCRIPT = os.path.join(REPO, "scripts", "wine32")
 
 SECURITY = """Types: deb
 URIs: http://security.example/debian-security
@@ -63,6 +65,21 @@ class BackportsSource(unittest.TestCase):
                 if status:
                     self.assertEqual(result.stderr, "no Debian bookworm source found in "
                                      f"{etc} to take bookworm-backports from\n")
+
+
+class NoWayToRun(unittest.TestCase):
+    def test_32_bit_tests_are_skipped_with_the_reason(self):
+        why = "this kernel runs no 32-bit programs and binfmt_misc cannot be mounted here"
+        env = dict(os.environ, WENDLE_WINE_TEST="1", WENDLE_WINE_ARCH="win32",
+                   WENDLE_WINE32_WAY="unavailable", WENDLE_WINE32_HOW=why,
+                   PYTHONPATH=os.path.join(REPO, "tests", "wine"))
+        for script in (["tests/serial/run_in_wine.py", "/tmp/p", "x.exe"],
+                       ["tests/wine/window/test_layout.py", "Layout"]):
+            with self.subTest(script[0]):
+                result = subprocess.run(["python3", os.path.join(REPO, script[0]), *script[1:]],
+                                        env=env, capture_output=True, text=True, check=False)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (77, f"SKIPPED: {why}\n", ""))
 
 
 if __name__ == "__main__":

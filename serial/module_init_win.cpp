@@ -89,10 +89,10 @@ struct ImageView {
 }
 #endif
 
-// An absolute address in the image is one slot of the pointer's size, listed
-// in the relocation table under this kind; the table's other kinds, but the
-// padding entry, are not expected here. The ordinal flag of an import is the
-// slot's top bit.
+// The linker lists each absolute address in the image as a slot of the
+// pointer's size, of this kind; any other kind but the padding entry makes
+// the relocation fail. An import slot, of the same size, is an ordinal when
+// its top bit is set.
 #if defined(__x86_64__)
 constexpr unsigned kAddressSlot = IMAGE_REL_BASED_DIR64;
 #else

@@ -78,7 +78,7 @@ class SelfInitialiserObject(unittest.TestCase):
         functions = functions_with_relocations(objdump("-drC", found[0]))
         finishing = [name for name in functions if AFTER_THE_WORK in name]
         self.assertEqual(len(finishing), 1, list(functions))
-        self.assertTrue(not all(image_relative(*r) for r in functions[finishing[0]]))
+        self.assertFalse(all(image_relative(*r) for r in functions[finishing[0]]))
         for name, relocations in functions.items():
             if name in finishing:
                 continue

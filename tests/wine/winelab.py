@@ -200,6 +200,46 @@ def com_path(prefix_path, number):
     return os.path.join(prefix_path, "dosdevices", f"com{number}")
 
 
+def _call(argv, env, log_path, timeout):
+    """Runs a Wine command to its end, its output appended to the log."""
+    with open(log_path, "ab") as out:
+        try:
+            subprocess.run(argv, env=env, stdout=out, stderr=out, timeout=timeout,
+                           stdin=subprocess.DEVNULL, check=False, start_new_session=True)
+        except subprocess.TimeoutExpired:
+            raise WineError(f"{' '.join(argv[1:3])} did not end within {timeout} s in "
+                            f"{env['WINEPREFIX']} (its log: {log_path})") from None
+
+
+def _boot(path, env, log_path):
+    """Lays a new prefix out at `path` with wineboot, its server ended."""
+    # What an interrupted making left (a drive folder, device links) would
+    # stop wineboot from laying the prefix out.
+    shutil.rmtree(path, ignore_errors=True)
+    env = dict(env, WINEPREFIX=path)
+    _call(wine_argv("wineboot", "-i"), env, log_path, patience(180))
+    _call(wine_argv("wineserver", "-w"), env, log_path, patience(60))
+    if not os.path.exists(os.path.join(path, "system.reg")):
+        raise WineError(f"Wine could not make its prefix {path}: the end of {log_path} says why")
+
+
+def _template():
+    """A prefix of the build tree under test as wineboot leaves it, made once
+    and copied for every prefix made later: making one takes half a minute
+    and more under emulation, a copy a second (a prefix holds no path of its
+    own). None outside a build tree."""
+    if not BUILD_DIR:
+        return None
+    path = build_path("wine-prefix-template")
+    with open(path + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(path, "system.reg")):
+            with open(path + ".log", "wb"):
+                pass
+            _boot(path, wine_env(), path + ".log")
+    return path
+
+
 class WinePrefix:
     """A private Wine prefix with a server kept alive between program runs
     and ended with this process. Its set-up log, <prefix>.log, holds the
@@ -220,17 +260,16 @@ class WinePrefix:
         with open(self.path + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not os.path.exists(os.path.join(self.path, "system.reg")):
-                # What an interrupted making left (a drive folder, device
-                # links) would stop wineboot from laying the prefix out.
-                shutil.rmtree(self.path, ignore_errors=True)
-                self._call(wine_argv("wineboot", "-i"), timeout=patience(180))
+                template = _template()
+                if template:
+                    shutil.rmtree(self.path, ignore_errors=True)
+                    shutil.copytree(template, self.path, symlinks=True)
+                else:
+                    _boot(self.path, self.env, self.log_path)
                 if windows_version:
                     self._call(wine_argv("reg", "add", r"HKCU\Software\Wine", "/v", "Version",
-                                "/d", windows_version, "/f"), timeout=patience(60))
-                self._call(wine_argv("wineserver", "-w"), timeout=patience(60))
-                if not os.path.exists(os.path.join(self.path, "system.reg")):
-                    raise WineError(f"Wine could not make its prefix {self.path}: the end of "
-                                    f"{self.log_path} says why")
+                                         "/d", windows_version, "/f"), timeout=patience(60))
+                    self._call(wine_argv("wineserver", "-w"), timeout=patience(60))
             self._install_marlett()
         # The device manager re-creates com1 when a server starts: start the
         # server first, link ports afterwards. Its own output, object dumps
@@ -243,13 +282,7 @@ class WinePrefix:
         self._call(wine_argv("cmd", "/c", "echo"), timeout=patience(60))
 
     def _call(self, argv, timeout):
-        with open(self.log_path, "ab") as out:
-            try:
-                subprocess.run(argv, env=self.env, stdout=out, stderr=out, timeout=timeout,
-                               stdin=subprocess.DEVNULL, check=False, start_new_session=True)
-            except subprocess.TimeoutExpired:
-                raise WineError(f"{' '.join(argv[1:3])} did not end within {timeout} s in "
-                                f"{self.path} (its log: {self.log_path})") from None
+        _call(argv, self.env, self.log_path, timeout)
 
     def _install_marlett(self):
         fonts = os.path.join(self.path, "drive_c", "windows", "Fonts")

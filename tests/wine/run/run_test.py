@@ -26,6 +26,8 @@ SCRIPT = os.path.join(REPO, "scripts", "run")
 RUN_DIR = winelab.build_path("scripts-run")
 PREFIX = os.path.join(RUN_DIR, "prefix" if winelab.ARCH == "win32" else "prefix-win64")
 ARCH = ["--arch", winelab.ARCH]
+# The live runs need an X display: the caller's, or a private Xvfb.
+winelab.ensure_display()
 # What scripts/run says where it starts the x64 build by itself.
 X64_BY_DEFAULT = ("run: this machine runs no 32-bit programs natively: starting the x64 build "
                   "(build/win64); --arch win32 runs the 32-bit one under emulation, slowly")

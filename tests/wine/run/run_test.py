@@ -131,6 +131,7 @@ class BeforeAnything(unittest.TestCase):
              "as /dev/ttyUSB0, or no DEVICE for the virtual display"),
             (["/dev/null"], 2, "run: /dev/null is not a serial port (not a terminal device)"),
             ([SCRIPT], 2, f"run: {SCRIPT} is not a serial port (not a character device)"),
+            (["--arch", "win16"], 2, "run: --arch is win32 or win64, not 'win16'"),
         ]
         for args, status, first_line in cases:
             with self.subTest(args=args):

@@ -124,14 +124,16 @@ class Terminal:
 
 class BeforeAnything(unittest.TestCase):
     def test_help_and_bad_devices(self):
-        cases = [  # arguments, status, the first line of stdout or stderr
+        cases = [  # arguments, status, the first line of stdout, or all of stderr
             (["--help"], 0,
              "scripts/run: Wendle (Wendlev14.EXE) under Wine, with a serial display to send to."),
             (["/no/such/port"], 2, "run: /no/such/port does not exist: give a serial port such "
              "as /dev/ttyUSB0, or no DEVICE for the virtual display"),
             (["/dev/null"], 2, "run: /dev/null is not a serial port (not a terminal device)"),
             ([SCRIPT], 2, f"run: {SCRIPT} is not a serial port (not a character device)"),
-            (["--arch", "win16"], 2, "run: --arch is win32 or win64, not 'win16'"),
+            (["--arch", "win16"], 2, "run: --arch is win32 or win64, not 'win16'\nusage: "
+             "scripts/run [--arch win32|win64] [--monitor] [--size SIZE] [--message TEXT] "
+             "[--screenshot FILE] [--png FILE] [DEVICE] (see --help)"),
         ]
         for args, status, first_line in cases:
             with self.subTest(args=args):

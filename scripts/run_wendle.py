@@ -112,8 +112,8 @@ class Run:
             if os.path.exists(os.path.join(path, "system.reg")):
                 say("starting Wine")
             else:
-                say(f"preparing Wine in {path} (first run only, about "
-                    f"{winelab.patience(20)} s)")
+                took = "about 20 s" if winelab.SLOW == 1 else "a minute or more, emulated"
+                say(f"preparing Wine in {path} (first run only, {took})")
             try:
                 self.prefix = winelab.WinePrefix(path)
             except winelab.WineError as error:

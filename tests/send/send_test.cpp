@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <random>
 
 namespace {
@@ -75,41 +76,44 @@ TEST(Send, OneMebibyteFromStandardInputArrivesWhole) {
     EXPECT_TRUE(delivery.arrived == message);
 }
 
-// Read back from the slave after the program has gone: the settings of a
-// pseudo-terminal stay while the test holds it open.
-TEST(Send, TheLineItLeaves) {
-    // clang-format off
+std::string Settings(const PtyPort& port) {
+    termios line{};
+    EXPECT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
+    return std::to_string(cfgetospeed(&line)) + " " + std::to_string(line.c_iflag) + " " +
+           std::to_string(line.c_oflag) + " " + std::to_string(line.c_cflag) + " " +
+           std::to_string(line.c_lflag);
+}
+
+// A port is left with the settings it had, whether the send ends well, times
+// out or is ended by a signal while it waits; --keep-settings leaves
+// Wendle's line. The pseudo-terminal starts cooked, as a user's terminal is.
+TEST(Send, ThePortIsLeftAsFound) {
     const struct {
-        std::vector<std::string> rate_args;
-        speed_t speed;
-    } rates[] = {
-        {{}, B9600}, {{"-b", "1200"}, B1200}, {{"-b", "2400"}, B2400}, {{"-b", "4800"}, B4800},
-        {{"--baud", "9600"}, B9600}, {{"-b", "19200"}, B19200}, {{"-b", "38400"}, B38400},
+        std::vector<std::string> args;
+        int signal; // sent once bytes arrive and nothing reads them; 0: none
+        int status;
+        bool as_found;
+    } cases[] = {
+        {{"x"}, 0, 0, true},
+        {{"--keep-settings", "x"}, 0, 0, false},
+        {{"--timeout", "1", "--raw"}, 0, 8, true},
+        {{"--raw"}, SIGINT, -1, true},
+        {{"--raw"}, SIGTERM, -1, true},
     };
-    // clang-format on
-
-    for (const auto& rate : rates) {
+    for (const auto& c : cases) {
         PtyPort port;
-        termios line{};
-        ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
-        ASSERT_NE(line.c_oflag & OPOST, 0u) << "the test needs a cooked line to begin with";
-        // What another program may have left: two stop bits, flow control.
-        line.c_cflag |= CSTOPB | CRTSCTS;
-        line.c_iflag |= IXON | IXOFF | IXANY;
-        ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
-        std::vector<std::string> args = rate.rate_args;
-        args.push_back("x");
-        EXPECT_EQ(SendThrough(port, args).run.exit_code, 0);
-
-        ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
-        EXPECT_EQ(cfgetospeed(&line), rate.speed);
-        EXPECT_EQ(cfgetispeed(&line), rate.speed);
-        EXPECT_EQ(line.c_cflag & CSIZE, tcflag_t{CS8});
-        EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-        EXPECT_NE(line.c_cflag & CLOCAL, 0u);
-        EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u);
-        EXPECT_EQ(line.c_oflag & OPOST, 0u);
-        EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        const std::string found = Settings(port);
+        std::vector<std::string> args{"-p", port.path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunningTool tool(WENDLE_SEND_TOOL, args, std::string(1 << 20, 'x'));
+        pollfd arrival{port.pty.master.get(), POLLIN, 0};
+        ASSERT_EQ(poll(&arrival, 1, 5000), 1);
+        if (c.signal != 0) {
+            tool.Signal(c.signal);
+        }
+        const ToolRun run = tool.Finish();
+        EXPECT_EQ(run.exit_code, c.status) << run.err;
+        EXPECT_EQ(Settings(port) == found, c.as_found) << c.args[0] << " " << c.signal;
     }
 }
 

@@ -29,6 +29,10 @@ TEST(Commands, SingleByteCommandsOnTheGlass) {
         // A position off the glass is reported; its argument is used up.
         {"ab<16,96>X", {"abX"}, "1 4"},
         {"ab<16,63>X", {"abX"}, "1 4"},
+        // A 254 is the argument of a 254 or a 16 waiting for one, no prefix:
+        // 254 254 sets address 0x7E (no memory: line one's start).
+        {"ab<254,254>X", {"Xb"}, "1 2"},
+        {"ab<16,254>X", {"abX"}, "1 4"},
     };
     ExpectScreens("16x2", kCases);
     constexpr ScreenCase kFourRows[] = {
@@ -36,6 +40,12 @@ TEST(Commands, SingleByteCommandsOnTheGlass) {
         {"<KTA_LINE4>ab<10>c", {"  c", "", "", "ab"}, "1 4"},
         {"ab<11>c", {"ab", "", "", "  c"}, "4 4"},
         {"<KTA_LINE3>ab<13>X", {"", "", "Xb"}, "3 2"},
+        // Backspace at a row's start goes to the end of the row above it.
+        {"<KTA_LINE3><8>X", {"", "                   X"}, "4 1"},
+        // Rows 3 and 4 continue rows 1 and 2: a shift carries text between them.
+        {"X<KTA_LINE2>Y<KTA_SCROLL_LEFT>",
+         {"", "", "                   X", "                   Y"},
+         "2 1"},
     };
     ExpectScreens("20x4", kFourRows);
 }

@@ -23,7 +23,7 @@ TEST(Screen, RomGlyphsAreTheControllersPatterns) {
         {0xE0, {0x00, 0x00, 0x09, 0x15, 0x12, 0x12, 0x0D, 0x00}}, // alpha
         {0xE7, {0x00, 0x00, 0x0F, 0x11, 0x11, 0x11, 0x0F, 0x01}}, // tall g, cut at row 8
         {0xFF, {0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F}},
-        {0x10, {}}, {0x90, {}}, {0xA0, {}}, {0xFE, {}},
+        {0x10, {}}, {0x80, {}}, {0xA0, {}}, {0xFE, {}},
     };
     // clang-format on
 
@@ -48,6 +48,14 @@ TEST(Screen, CgramGlyphsAfterDefinition) {
     EXPECT_EQ(CellGlyph(module, 0, 1), kBox);
     EXPECT_EQ(CellGlyph(module, 0, 2), RomGlyph(' '));
     EXPECT_EQ(RowText(module, 0).substr(0, 6), "②①");
+    // Character 5 at 0x68, past the first 32 bytes; written downwards from
+    // 0x0F in decrement mode, character 1 fills from its last row.
+    const Module high = RunMessage("16x2", "<254,104><1,2,3,4,5,6,7,8>", Profile::kPrefixOnly);
+    EXPECT_EQ(CodeGlyph(high, 5), (Glyph{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(CodeGlyph(high, 1), Glyph{});
+    const Module down =
+        RunMessage("16x2", "<254,4><254,79><1,2,3,4,5,6,7,8>", Profile::kPrefixOnly);
+    EXPECT_EQ(CodeGlyph(down, 1), (Glyph{8, 7, 6, 5, 4, 3, 2, 1}));
 }
 
 TEST(Screen, DarkCells) {

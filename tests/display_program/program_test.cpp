@@ -111,6 +111,32 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     EXPECT_TRUE(after.ends_with("\nHello           \nworld!          \ncursor 2 7\n")) << after;
 }
 
+// A live display draws at most about 30 frames a second however the bytes
+// come: a writer sending one byte a millisecond gets no frame per byte. A
+// loaded machine draws fewer frames, never more, so the bound holds there.
+TEST(DisplayProgram, FramesArePaced) {
+    LiveDisplay display;
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = open(display.path.c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(write(fd, "x", 1), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    close(fd);
+    ASSERT_TRUE(display.WaitFor("300 bytes, the last 16"));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::size_t frames = 0;
+    for (std::size_t at = 0;
+         (at = display.terminal.arrived.find("wendle-display 16x2", at)) != std::string::npos;
+         ++at) {
+        ++frames;
+    }
+    EXPECT_LE(frames, static_cast<std::size_t>(took.count() / 33 + 3)) << took.count() << " ms";
+    display.End(SIGTERM);
+}
+
 // A port as SOURCE: raw at the rate given; a device that goes away is an
 // error, not the end of a file.
 TEST(DisplayProgram, APortThatHangsUp) {

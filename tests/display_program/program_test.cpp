@@ -181,23 +181,4 @@ TEST(DisplayProgram, FromWendleSendThroughALink) {
     EXPECT_EQ(lstat(link.c_str(), &left), -1) << "the link is left behind";
 }
 
-// wendle-send puts the port in exclusive mode; another user's next send
-// must not find it busy because the display holds it open.
-TEST(DisplayProgram, AnotherUserSendsTwice) {
-    if (getuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
-        GTEST_SKIP() << "needs root and setpriv";
-    }
-    LiveDisplay display;
-    ASSERT_EQ(chown(display.path.c_str(), 65534, 65534), 0);
-    for (const char* message : {"<CLS>one", "<KTA_LINE2>two"}) {
-        const ToolRun sent =
-            RunTool("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                         WENDLE_SEND_TOOL, "-p", display.path, message});
-        EXPECT_EQ(sent.exit_code, 0) << sent.err;
-    }
-    ASSERT_TRUE(display.WaitFor("9 bytes:"));
-    EXPECT_TRUE(display.End(SIGTERM).second.ends_with("one             \ntwo             \n"
-                                                      "cursor 2 4\n"));
-}
-
 } // namespace

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <termios.h>
 
+#include <cerrno>
 #include <cstddef>
 
 #include <sys/types.h>
@@ -33,3 +34,14 @@ const LineCalls& Line() noexcept;
 // Puts `calls` in use (nullptr: the system's) and returns the table that was
 // in use. For tests only.
 const LineCalls* InstallLineCalls(const LineCalls* calls) noexcept;
+
+// Runs one system call, again when a signal interrupted it. Like the call
+// itself, it returns -1 with errno set on failure. Every call the serial line
+// makes goes through here, and those on a port through Line() as well.
+template <typename Call> auto Retry(Call call) {
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result == -1 && errno == EINTR);
+    return result;
+}

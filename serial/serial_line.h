@@ -1,7 +1,8 @@
 // Serial lines on Linux and other POSIX systems: opening a port with Wendle's
 // line settings, writing a message to it in full, and the pseudo-terminals
 // that stand in for a port and its display. Every system call behind these
-// functions is made in serial_line_posix.cpp.
+// functions is made in serial_line_posix.cpp (ports, locks) and
+// pseudo_terminal_posix.cpp (pseudo-terminals, reading a line).
 #pragma once
 
 #include <chrono>

@@ -1,5 +1,5 @@
 // Serial lines through POSIX termios, the one place where the native tools
-// call the system about ports, locks and pseudo-terminals.
+// call the system about ports and locks, every call through Line().
 //
 // Why termios directly and no serial-port library: Debian's libserialport
 // 0.1.1 cannot open a pseudo-terminal (its port lookup wants the kernel's
@@ -31,17 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Runs one system call, again when a signal interrupted it. Like the call
-// itself, it returns -1 with errno set on failure. Every call on a port goes
-// through here and through Line(), the table a test may replace.
-template <typename Call> auto Retry(Call call) {
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
 
 // What failing to open or to use a port at all means for the user.
 LineError OpenErrorKind(int error) {
@@ -395,29 +384,6 @@ LineStatus WriteToLine(const UniqueFd& line, std::string_view bytes,
     return Drain(fd, bytes.size(), deadline, timeout);
 }
 
-LineStatus OpenPseudoTerminal(PseudoTerminal& pty) {
-    pty = PseudoTerminal();
-    UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!master.is_open()) {
-        return SystemFailure(LineError::kOther, "cannot make a pseudo-terminal", errno);
-    }
-    if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
-        return SystemFailure(LineError::kOther, "cannot unlock the pseudo-terminal", errno);
-    }
-    char name[128];
-    if (const int error = ptsname_r(master.get(), name, sizeof name); error != 0) {
-        return SystemFailure(LineError::kOther, "cannot name the pseudo-terminal", error);
-    }
-    UniqueFd slave(Retry([&] { return open(name, O_RDWR | O_NOCTTY | O_CLOEXEC); }));
-    if (!slave.is_open()) {
-        return SystemFailure(LineError::kOther, std::string(name) + ": cannot hold it open", errno);
-    }
-    pty.master = std::move(master);
-    pty.slave = std::move(slave);
-    pty.slave_path = name;
-    return {};
-}
-
 LineSettings LineSettingsOf(const termios& line) {
     LineSettings settings;
     settings.baud = BaudOf(cfgetospeed(&line));
@@ -458,32 +424,5 @@ LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings) {
         return SystemFailure(OpenErrorKind(errno), "cannot read the line settings", errno);
     }
     settings = LineSettingsOf(line);
-    return {};
-}
-
-LineStatus ReadFromLine(const UniqueFd& fd, std::string& out, std::chrono::milliseconds wait,
-                        std::size_t limit) {
-    pollfd ready{fd.get(), POLLIN, 0};
-    const int waited = Retry([&] { return poll(&ready, 1, static_cast<int>(wait.count())); });
-    if (waited < 0) {
-        return SystemFailure(LineError::kOther, "cannot wait for the line", errno);
-    }
-    if (waited == 0) {
-        return {};
-    }
-    char chunk[65536];
-    const ssize_t count =
-        Retry([&] { return read(fd.get(), chunk, std::min(limit, sizeof chunk)); });
-    const int error = errno;
-    if (count > 0) {
-        out.append(chunk, static_cast<std::size_t>(count));
-    }
-    if (count < 0) {
-        // EIO on a master: no one holds the slave end open.
-        return SystemFailure(LineError::kOther, "cannot read the line", error);
-    }
-    if (count == 0) {
-        return {LineError::kOther, "the line was hung up"};
-    }
     return {};
 }

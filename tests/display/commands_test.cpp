@@ -2,8 +2,6 @@
 // report of what was not modelled, and bytes arriving in any chunks.
 #include "tests/display/screen_cases.h"
 
-#include <random>
-
 namespace {
 
 TEST(Commands, SingleByteCommandsOnTheGlass) {
@@ -121,33 +119,6 @@ TEST(Commands, TheReportKeepsTheLastEntriesAndCountsAll) {
     ASSERT_EQ(kept.size(), 16u);
     EXPECT_EQ(kept.front().offset, 984u);
     EXPECT_EQ(kept.back().offset, 999u);
-}
-
-// A stream of text, commands, prefixed instructions and positions, cut at
-// random places, leaves the module exactly as the whole stream does.
-TEST(Commands, ChunkingDoesNotMatter) {
-    constexpr unsigned char kAlphabet[] = {'A', 'z', ' ', 0xB1, 0xE7, 0xFF, 254, 254, 16, 16,
-                                           0,   2,   7,   8,    9,    10,   11,  12,  13, 27,
-                                           64,  128, 192, 148,  212,  1,    4,   7,   24, 48};
-    std::mt19937 random(7);
-    std::vector<unsigned char> stream(4096);
-    for (unsigned char& byte : stream) {
-        byte = kAlphabet[random() % std::size(kAlphabet)];
-    }
-    for (const Geometry& geometry : Geometries) {
-        for (Profile profile : {Profile::kCommand, Profile::kPrefixOnly}) {
-            Module whole = MakeModule(geometry, profile);
-            FeedModule(whole, stream);
-            Module chunked = MakeModule(geometry, profile);
-            for (std::size_t at = 0; at < stream.size();) {
-                const std::size_t size = std::min<std::size_t>(random() % 6, stream.size() - at);
-                FeedModule(chunked, std::span(stream).subspan(at, size));
-                at += size;
-            }
-            EXPECT_TRUE(chunked == whole) << geometry.name << " " << ProfileName(profile);
-            EXPECT_GT(whole.unmodelled_total, 0u);
-        }
-    }
 }
 
 } // namespace

@@ -139,12 +139,10 @@ TEST(Send, EachFailureHasItsStatusAndOneLine) {
         {{"-p", "/", "x"}, 6, "wendle-send: /: not a serial port (Is a directory); give a port"},
         {{"-p", p, "-b", "9601", "x"}, 7, "wendle-send: 9601 baud is not supported: use 1200, 2400, "
          "4800, 9600, 19200 or 38400"},
-        {{"-p", p, "-b", "0", "x"}, 7, "wendle-send: 0 baud is not supported"},
         {{"x"}, 2, "wendle-send: no port given: name one with -p PORT"},
         {{"-p", p, "-b", "fast", "x"}, 2, "wendle-send: Could not convert: --baud"},
         {{"-p", p, "--timeout", "-1", "x"}, 2, "wendle-send: --timeout: give a number of seconds "
          "above 0 and up to 1000000, such as 0.5, not -1"},
-        {{"-p", p, "--timeout", "1e300", "x"}, 2, "wendle-send: --timeout: give a"},
         {{"--list", "-p", p}, 2, "wendle-send: --list takes no port and no message"},
         {{"-p", p, "a", "b"}, 2, "wendle-send: a second MESSAGE: b"},
     };

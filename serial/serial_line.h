@@ -1,7 +1,8 @@
 // Serial lines on Linux and other POSIX systems: opening a port with Wendle's
 // line settings, writing a message to it in full, and the pseudo-terminals
 // that stand in for a port and its display. Every system call behind these
-// functions is made in serial_line_posix.cpp.
+// functions is made in serial_line_posix.cpp (ports, locks) and
+// pseudo_terminal_posix.cpp (pseudo-terminals, reading a line).
 #pragma once
 
 #include <chrono>
@@ -70,19 +71,31 @@ class UniqueFd {
     int fd_ = -1;
 };
 
+// How a port is left when Wendle closes it.
+enum class LeaveLine {
+    kAsFound, // the settings it had before, as serial tools leave a port
+    kAsSet,   // Wendle's line (--keep-settings), for programs that do not set one
+};
+
 // Opens the port at `path` for Wendle's use and sets its line: `baud`, raw
 // (no character processing either way), 8 data bits, no parity, one stop bit,
 // no hardware or software flow control, the modem lines ignored, DTR and RTS
 // off where the port has them. The port is held exclusively while `line` is
 // open: an advisory lock other serial programs respect, and the terminal's
-// exclusive mode. On failure `line` is left closed.
-LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line);
+// exclusive mode. On failure `line` is left closed, and the port as found.
+LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line,
+                          LeaveLine leave = LeaveLine::kAsFound);
 
-// Closes a port that OpenSerialLine opened, taking it out of exclusive mode
-// first: the device keeps that mode for as long as anyone else has it open
-// (a display program holding a pseudo-terminal, a monitor), and every later
-// open by a user other than root would fail as busy.
+// Closes a port that OpenSerialLine opened (as `line` going out of scope
+// does): takes it out of exclusive mode, which the device keeps for as long
+// as anyone else has it open (a display program holding a pseudo-terminal, a
+// monitor) so that every later open by a user other than root would fail as
+// busy, and puts back the settings found unless asked to leave Wendle's.
 void CloseSerialLine(UniqueFd& line);
+
+// From now on SIGINT, SIGTERM and SIGHUP let go of the open ports as
+// CloseSerialLine does, then end the program as the signal would have.
+void LetGoOfLinesOnSignals();
 
 // Called now and then while writing with the number of bytes written so far.
 using WriteProgress = std::function<void(std::size_t written)>;

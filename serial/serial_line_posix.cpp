@@ -1,11 +1,13 @@
 // Serial lines through POSIX termios, the one place where the native tools
-// call the system about ports, locks and pseudo-terminals.
+// call the system about ports and locks, every call through Line().
 //
 // Why termios directly and no serial-port library: Debian's libserialport
 // 0.1.1 cannot open a pseudo-terminal (its port lookup wants the kernel's
 // records of serial hardware, which ptys do not have), so a program built on
 // it could not be tried out, nor tested, without a real adapter.
 #include "serial/serial_line_posix.h"
+
+#include "serial/line_calls.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -18,7 +20,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,16 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Runs one system call, again when a signal interrupted it. Like the call
-// itself, it returns -1 with errno set on failure.
-template <typename Call> auto Retry(Call call) {
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    return result;
-}
 
 // What failing to open or to use a port at all means for the user.
 LineError OpenErrorKind(int error) {
@@ -157,8 +151,8 @@ bool HasWendleLine(const termios& settings, speed_t speed) {
 // Drops DTR and RTS. A pseudo-terminal has no modem lines and answers
 // ENOTTY (some drivers EINVAL): that is a line without them, not a failure.
 LineStatus DropModemLines(int fd) {
-    const int lines = TIOCM_DTR | TIOCM_RTS;
-    if (Retry([&] { return ioctl(fd, TIOCMBIC, &lines); }) != 0 && errno != ENOTTY &&
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (Retry([&] { return Line().ioctl(fd, TIOCMBIC, &lines); }) != 0 && errno != ENOTTY &&
         errno != EINVAL) {
         return SystemFailure(LineError::kOther, "cannot turn DTR and RTS off", errno);
     }
@@ -176,7 +170,7 @@ std::string Seconds(std::chrono::milliseconds time) {
 // it got.
 LineStatus TimedOut(int fd, std::size_t written, std::size_t size,
                     std::chrono::milliseconds timeout) {
-    tcflush(fd, TCOFLUSH);
+    Line().tcflush(fd, TCOFLUSH); // best effort: the status says what matters
     return {LineError::kTimedOut, "write timed out after " + Seconds(timeout) + ": " +
                                       std::to_string(written) + " of " + std::to_string(size) +
                                       " bytes written, the rest discarded; is the device taking "
@@ -196,7 +190,7 @@ LineStatus Drain(int fd, std::size_t size, Clock::time_point deadline,
                  std::chrono::milliseconds timeout) {
     for (;;) {
         int queued = 0;
-        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        if (Retry([&] { return Line().ioctl(fd, TIOCOUTQ, &queued); }) != 0 || queued <= 0) {
             break;
         }
         if (MillisecondsLeft(deadline) == 0) {
@@ -205,10 +199,63 @@ LineStatus Drain(int fd, std::size_t size, Clock::time_point deadline,
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::min(5, MillisecondsLeft(deadline))));
     }
-    if (Retry([&] { return tcdrain(fd); }) != 0) {
+    if (Retry([&] { return Line().tcdrain(fd); }) != 0) {
         return SystemFailure(LineError::kOther, "cannot wait for the port to send", errno);
     }
     return {};
+}
+
+// The ports open now, each with the settings it had before it was opened, so
+// that closing it, or a signal that ends the program, can put them back. A
+// fixed table of atomics: the signal handler reads it.
+struct HeldLine {
+    std::atomic<int> fd{-1};
+    termios found{};
+    bool put_back = false;
+};
+
+constexpr std::size_t kHeldLines = 4;
+HeldLine held_lines[kHeldLines];
+
+HeldLine* HeldLineOf(int fd) {
+    for (HeldLine& held : held_lines) {
+        if (held.fd.load(std::memory_order_acquire) == fd) {
+            return &held;
+        }
+    }
+    return nullptr;
+}
+
+// Takes exclusive mode off and, unless the user asked to keep Wendle's
+// line, puts back the settings found. Safe in a signal handler. No error is
+// reported: the port is being let go, and nothing better can be done.
+void LetGo(const HeldLine& held) {
+    const int fd = held.fd.load(std::memory_order_acquire);
+    Line().ioctl(fd, TIOCNXCL, nullptr);
+    if (held.put_back) {
+        Retry([&] { return Line().tcsetattr(fd, TCSANOW, &held.found); });
+    }
+}
+
+void CloseFd(int fd) {
+    if (HeldLine* held = HeldLineOf(fd)) {
+        LetGo(*held);
+        held->fd.store(-1, std::memory_order_release);
+    }
+    // Not retried on EINTR: Linux has closed the descriptor either way.
+    Line().close(fd);
+}
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void LetGoAndEnd(int signal_number) {
+    for (const HeldLine& held : held_lines) {
+        if (held.fd.load(std::memory_order_acquire) >= 0) {
+            LetGo(held);
+        }
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
 }
 
 } // namespace
@@ -227,28 +274,28 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
 
 UniqueFd::~UniqueFd() {
     if (fd_ >= 0) {
-        close(fd_);
+        CloseFd(fd_);
     }
 }
 
-LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
+LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line, LeaveLine leave) {
     line = UniqueFd();
     if (LineStatus status = CheckLineRate(baud); !status.ok()) {
         return status;
     }
     // Non-blocking, so that opening does not wait for a carrier on DCD.
-    UniqueFd port(
-        Retry([&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    UniqueFd port(Retry(
+        [&] { return Line().open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!port.is_open()) {
         return OpenFailure(path, errno);
     }
     termios settings{};
-    if (tcgetattr(port.get(), &settings) != 0) {
+    if (Retry([&] { return Line().tcgetattr(port.get(), &settings); }) != 0) {
         return OpenFailure(path, errno);
     }
     // The advisory lock is the one other serial programs take; root passes
     // TIOCEXCL, so the lock is what also keeps root's programs apart.
-    if (Retry([&] { return flock(port.get(), LOCK_EX | LOCK_NB); }) != 0) {
+    if (Retry([&] { return Line().flock(port.get(), LOCK_EX | LOCK_NB); }) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
             return {LineError::kBusy, path + ": port busy: another process has locked it; "
@@ -256,14 +303,24 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
         }
         return SystemFailure(LineError::kOther, path + ": cannot lock the port", error);
     }
+    // Held from here on: whatever fails below, closing `port` puts the
+    // settings found back.
+    HeldLine* held = HeldLineOf(-1);
+    if (held == nullptr) {
+        return {LineError::kOther, path + ": too many ports open at once"};
+    }
+    held->found = settings;
+    held->put_back = leave == LeaveLine::kAsFound;
+    held->fd.store(port.get(), std::memory_order_release);
+
     const speed_t speed = SpeedCodeOf(baud);
     SetWendleLine(settings, speed);
-    if (Retry([&] { return tcsetattr(port.get(), TCSANOW, &settings); }) != 0) {
+    if (Retry([&] { return Line().tcsetattr(port.get(), TCSANOW, &settings); }) != 0) {
         return SystemFailure(LineError::kOther, path + ": cannot set the line", errno);
     }
     // tcsetattr succeeds when any of the settings took: read them back.
     termios applied{};
-    if (tcgetattr(port.get(), &applied) != 0) {
+    if (Retry([&] { return Line().tcgetattr(port.get(), &applied); }) != 0) {
         return SystemFailure(LineError::kOther, path + ": cannot read the line settings back",
                              errno);
     }
@@ -276,7 +333,7 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
         return status;
     }
     // Last, so that no failure above leaves the device in exclusive mode.
-    if (ioctl(port.get(), TIOCEXCL) != 0) {
+    if (Retry([&] { return Line().ioctl(port.get(), TIOCEXCL, nullptr); }) != 0) {
         return SystemFailure(LineError::kOther, path + ": cannot take the port for sole use",
                              errno);
     }
@@ -285,9 +342,12 @@ LineStatus OpenSerialLine(const std::string& path, int baud, UniqueFd& line) {
 }
 
 void CloseSerialLine(UniqueFd& line) {
-    if (line.is_open()) {
-        ioctl(line.get(), TIOCNXCL);
-        line = UniqueFd();
+    line = UniqueFd();
+}
+
+void LetGoOfLinesOnSignals() {
+    for (const int signal_number : kEndingSignals) {
+        std::signal(signal_number, LetGoAndEnd);
     }
 }
 
@@ -297,7 +357,8 @@ LineStatus WriteToLine(const UniqueFd& line, std::string_view bytes,
     const Clock::time_point deadline = Clock::now() + timeout;
     std::size_t written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = write(fd, bytes.data() + written, bytes.size() - written);
+        const ssize_t count =
+            Retry([&] { return Line().write(fd, bytes.data() + written, bytes.size() - written); });
         if (count > 0) {
             written += static_cast<std::size_t>(count);
             if (progress) {
@@ -305,12 +366,9 @@ LineStatus WriteToLine(const UniqueFd& line, std::string_view bytes,
             }
             continue;
         }
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
         if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             const int error = errno;
-            tcflush(fd, TCOFLUSH);
+            Line().tcflush(fd, TCOFLUSH); // best effort: the status says what matters
             return SystemFailure(LineError::kOther,
                                  "write failed after " + std::to_string(written) + " of " +
                                      std::to_string(bytes.size()) + " bytes",
@@ -319,34 +377,11 @@ LineStatus WriteToLine(const UniqueFd& line, std::string_view bytes,
         // The port's queue is full: wait for room, but not past the deadline.
         const int left = MillisecondsLeft(deadline);
         pollfd wait{fd, POLLOUT, 0};
-        if (left == 0 || Retry([&] { return poll(&wait, 1, left); }) == 0) {
+        if (left == 0 || Retry([&] { return Line().poll(&wait, 1, left); }) == 0) {
             return TimedOut(fd, written, bytes.size(), timeout);
         }
     }
     return Drain(fd, bytes.size(), deadline, timeout);
-}
-
-LineStatus OpenPseudoTerminal(PseudoTerminal& pty) {
-    pty = PseudoTerminal();
-    UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!master.is_open()) {
-        return SystemFailure(LineError::kOther, "cannot make a pseudo-terminal", errno);
-    }
-    if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
-        return SystemFailure(LineError::kOther, "cannot unlock the pseudo-terminal", errno);
-    }
-    char name[128];
-    if (const int error = ptsname_r(master.get(), name, sizeof name); error != 0) {
-        return SystemFailure(LineError::kOther, "cannot name the pseudo-terminal", error);
-    }
-    UniqueFd slave(Retry([&] { return open(name, O_RDWR | O_NOCTTY | O_CLOEXEC); }));
-    if (!slave.is_open()) {
-        return SystemFailure(LineError::kOther, std::string(name) + ": cannot hold it open", errno);
-    }
-    pty.master = std::move(master);
-    pty.slave = std::move(slave);
-    pty.slave_path = name;
-    return {};
 }
 
 LineSettings LineSettingsOf(const termios& line) {
@@ -389,32 +424,5 @@ LineStatus ReadLineSettings(const UniqueFd& fd, LineSettings& settings) {
         return SystemFailure(OpenErrorKind(errno), "cannot read the line settings", errno);
     }
     settings = LineSettingsOf(line);
-    return {};
-}
-
-LineStatus ReadFromLine(const UniqueFd& fd, std::string& out, std::chrono::milliseconds wait,
-                        std::size_t limit) {
-    pollfd ready{fd.get(), POLLIN, 0};
-    const int waited = Retry([&] { return poll(&ready, 1, static_cast<int>(wait.count())); });
-    if (waited < 0) {
-        return SystemFailure(LineError::kOther, "cannot wait for the line", errno);
-    }
-    if (waited == 0) {
-        return {};
-    }
-    char chunk[65536];
-    const ssize_t count =
-        Retry([&] { return read(fd.get(), chunk, std::min(limit, sizeof chunk)); });
-    const int error = errno;
-    if (count > 0) {
-        out.append(chunk, static_cast<std::size_t>(count));
-    }
-    if (count < 0) {
-        // EIO on a master: no one holds the slave end open.
-        return SystemFailure(LineError::kOther, "cannot read the line", error);
-    }
-    if (count == 0) {
-        return {LineError::kOther, "the line was hung up"};
-    }
     return {};
 }

@@ -4,7 +4,8 @@
 // Sends one message to a serial port, translated as Wendle translates it, on
 // the line Wendle uses: raw, 8N1, no flow control, DTR and RTS off, the port
 // held exclusively. Every byte is written and drained before the port is
-// closed, or the exit status says it was not.
+// closed, or the exit status says it was not; the port's own settings are put
+// back when it is closed, also when a signal ends the program.
 #include "serial/port_list.h"
 #include "serial/serial_line.h"
 #include "tools/command_line.h"
@@ -38,6 +39,7 @@ struct Options {
     bool raw = false;
     double timeout_seconds = 0;
     bool quiet = false;
+    bool keep_settings = false;
     bool list = false;
     std::string message;
     bool from_standard_input = false;
@@ -114,7 +116,9 @@ int Send(const Options& options) {
         message.resize(TranslateText(message.data(), message.size()));
     }
     UniqueFd line;
-    if (LineStatus status = OpenSerialLine(options.port, options.baud, line); !status.ok()) {
+    LetGoOfLinesOnSignals();
+    const LeaveLine leave = options.keep_settings ? LeaveLine::kAsSet : LeaveLine::kAsFound;
+    if (LineStatus status = OpenSerialLine(options.port, options.baud, line, leave); !status.ok()) {
         return Report(status);
     }
     const std::chrono::milliseconds timeout =
@@ -157,6 +161,9 @@ int Run(int argc, char** argv) {
         ->type_name("SECONDS")
         ->check(SecondsValidator("0.5"));
     app.add_flag("-q,--quiet", options.quiet, "No progress lines during long sends");
+    app.add_flag("--keep-settings", options.keep_settings,
+                 "Leave the port on Wendle's line when done (default: put back the settings "
+                 "it had before)");
     CLI::Option* list = app.add_flag(
         "--list", options.list,
         "List the serial ports of this machine, with their /dev/serial/by-id names and what "

@@ -2,8 +2,6 @@
 // report of what was not modelled, and bytes arriving in any chunks.
 #include "tests/display/screen_cases.h"
 
-#include <random>
-
 namespace {
 
 TEST(Commands, SingleByteCommandsOnTheGlass) {
@@ -29,6 +27,10 @@ TEST(Commands, SingleByteCommandsOnTheGlass) {
         // A position off the glass is reported; its argument is used up.
         {"ab<16,96>X", {"abX"}, "1 4"},
         {"ab<16,63>X", {"abX"}, "1 4"},
+        // A 254 is the argument of a 254 or a 16 waiting for one, no prefix:
+        // 254 254 sets address 0x7E (no memory: line one's start).
+        {"ab<254,254>X", {"Xb"}, "1 2"},
+        {"ab<16,254>X", {"abX"}, "1 4"},
     };
     ExpectScreens("16x2", kCases);
     constexpr ScreenCase kFourRows[] = {
@@ -36,6 +38,12 @@ TEST(Commands, SingleByteCommandsOnTheGlass) {
         {"<KTA_LINE4>ab<10>c", {"  c", "", "", "ab"}, "1 4"},
         {"ab<11>c", {"ab", "", "", "  c"}, "4 4"},
         {"<KTA_LINE3>ab<13>X", {"", "", "Xb"}, "3 2"},
+        // Backspace at a row's start goes to the end of the row above it.
+        {"<KTA_LINE3><8>X", {"", "                   X"}, "4 1"},
+        // Rows 3 and 4 continue rows 1 and 2: a shift carries text between them.
+        {"X<KTA_LINE2>Y<KTA_SCROLL_LEFT>",
+         {"", "", "                   X", "                   Y"},
+         "2 1"},
     };
     ExpectScreens("20x4", kFourRows);
 }
@@ -111,33 +119,6 @@ TEST(Commands, TheReportKeepsTheLastEntriesAndCountsAll) {
     ASSERT_EQ(kept.size(), 16u);
     EXPECT_EQ(kept.front().offset, 984u);
     EXPECT_EQ(kept.back().offset, 999u);
-}
-
-// A stream of text, commands, prefixed instructions and positions, cut at
-// random places, leaves the module exactly as the whole stream does.
-TEST(Commands, ChunkingDoesNotMatter) {
-    constexpr unsigned char kAlphabet[] = {'A', 'z', ' ', 0xB1, 0xE7, 0xFF, 254, 254, 16, 16,
-                                           0,   2,   7,   8,    9,    10,   11,  12,  13, 27,
-                                           64,  128, 192, 148,  212,  1,    4,   7,   24, 48};
-    std::mt19937 random(7);
-    std::vector<unsigned char> stream(4096);
-    for (unsigned char& byte : stream) {
-        byte = kAlphabet[random() % std::size(kAlphabet)];
-    }
-    for (const Geometry& geometry : Geometries) {
-        for (Profile profile : {Profile::kCommand, Profile::kPrefixOnly}) {
-            Module whole = MakeModule(geometry, profile);
-            FeedModule(whole, stream);
-            Module chunked = MakeModule(geometry, profile);
-            for (std::size_t at = 0; at < stream.size();) {
-                const std::size_t size = std::min<std::size_t>(random() % 6, stream.size() - at);
-                FeedModule(chunked, std::span(stream).subspan(at, size));
-                at += size;
-            }
-            EXPECT_TRUE(chunked == whole) << geometry.name << " " << ProfileName(profile);
-            EXPECT_GT(whole.unmodelled_total, 0u);
-        }
-    }
 }
 
 } // namespace

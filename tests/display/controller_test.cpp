@@ -67,8 +67,6 @@ TEST(Controller, LineEndContinuesWhereTheCounterGoes) {
     const std::string eighty_one = std::string(k40) + std::string(k40) + "!";
     const GlassCase kCases[] = {
         {"16x2", {forty_one, {"0123456789abcdef", "Y"}, "2 2"}},
-        {"20x2", {forty_one, {"0123456789abcdefghij", "Y"}, "2 2"}},
-        {"24x2", {forty_one, {"0123456789abcdefghijABCD", "Y"}, "2 2"}},
         {"40x2", {forty_one, {k40, "Y"}, "2 2"}},
         // Four rows: line one is rows 1 and 3, line two rows 2 and 4.
         {"20x4", {forty_one, {"0123456789abcdefghij", "Y", "ABCDEFGHIJklmnopqrst"}, "2 2"}},

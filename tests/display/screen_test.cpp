@@ -23,7 +23,7 @@ TEST(Screen, RomGlyphsAreTheControllersPatterns) {
         {0xE0, {0x00, 0x00, 0x09, 0x15, 0x12, 0x12, 0x0D, 0x00}}, // alpha
         {0xE7, {0x00, 0x00, 0x0F, 0x11, 0x11, 0x11, 0x0F, 0x01}}, // tall g, cut at row 8
         {0xFF, {0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0x1F}},
-        {0x10, {}}, {0x90, {}}, {0xA0, {}}, {0xFE, {}},
+        {0x10, {}}, {0x80, {}}, {0xA0, {}}, {0xFE, {}},
     };
     // clang-format on
 
@@ -48,17 +48,14 @@ TEST(Screen, CgramGlyphsAfterDefinition) {
     EXPECT_EQ(CellGlyph(module, 0, 1), kBox);
     EXPECT_EQ(CellGlyph(module, 0, 2), RomGlyph(' '));
     EXPECT_EQ(RowText(module, 0).substr(0, 6), "②①");
-}
-
-TEST(Screen, DarkCells) {
-    const Module off = RunMessage("16x2", "Hi<KTA_BLANK>");
-    EXPECT_EQ(CellCode(off, 0, 0), std::nullopt);
-    EXPECT_EQ(CellGlyph(off, 0, 0), Glyph{});
-    const Module one_line = RunMessage("16x2", "Hi<KTA_LINE2>Ho<254,48>");
-    EXPECT_EQ(CellCode(one_line, 0, 1), 'i');
-    EXPECT_EQ(CellCode(one_line, 1, 1), std::nullopt);
-    EXPECT_EQ(CellCode(one_line, 2, 0), std::nullopt);  // no such row
-    EXPECT_EQ(CellCode(one_line, 0, 16), std::nullopt); // no such column
+    // Character 5 at 0x68, past the first 32 bytes; written downwards from
+    // 0x0F in decrement mode, character 1 fills from its last row.
+    const Module high = RunMessage("16x2", "<254,104><1,2,3,4,5,6,7,8>", Profile::kPrefixOnly);
+    EXPECT_EQ(CodeGlyph(high, 5), (Glyph{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(CodeGlyph(high, 1), Glyph{});
+    const Module down =
+        RunMessage("16x2", "<254,4><254,79><1,2,3,4,5,6,7,8>", Profile::kPrefixOnly);
+    EXPECT_EQ(CodeGlyph(down, 1), (Glyph{8, 7, 6, 5, 4, 3, 2, 1}));
 }
 
 TEST(Screen, TextModeCharacters) {
@@ -68,11 +65,10 @@ TEST(Screen, TextModeCharacters) {
         unsigned columns;
     };
     constexpr TextCase kCases[] = {
-        {'A', "A", 1},  {'}', "}", 1},  {0x5C, "¥", 1},  {0x7E, "→", 1},  {0x7F, "←", 1},
-        {0xA1, "｡", 1}, {0xB1, "ｱ", 1}, {0xDF, "ﾟ", 1},  {0xE0, "α", 1},  {0xE9, "⁻¹", 2},
-        {0xEB, "ˣ", 1}, {0xF8, "x̄", 1}, {0xFA, "千", 2}, {0xFC, "円", 2}, {0xFD, "÷", 1},
-        {0xFE, " ", 1}, {0xFF, "█", 1}, {0x00, "①", 1},  {0x07, "⑧", 1},  {0x08, "①", 1},
-        {0x0F, "⑧", 1}, {0x10, " ", 1}, {0x1F, " ", 1},  {0x80, " ", 1},  {0xA0, " ", 1},
+        {'}', "}", 1},  {0x5C, "¥", 1}, {0x7E, "→", 1},  {0x7F, "←", 1}, {0xA1, "｡", 1},
+        {0xDF, "ﾟ", 1}, {0xE0, "α", 1}, {0xE9, "⁻¹", 2}, {0xF8, "x̄", 1}, {0xFA, "千", 2},
+        {0xFD, "÷", 1}, {0xFE, " ", 1}, {0xFF, "█", 1},  {0x00, "①", 1}, {0x0F, "⑧", 1},
+        {0x10, " ", 1}, {0x80, " ", 1}, {0xA0, " ", 1},
     };
     for (const TextCase& c : kCases) {
         EXPECT_EQ(CharacterText(c.code), c.text) << "code " << int(c.code);
@@ -87,9 +83,7 @@ TEST(Screen, DumpFormat) {
         std::string_view dump;
     };
     constexpr DumpCase kCases[] = {
-        {"8x1", "Hi", "Hi      \ncursor 1 3\n"},
         {"8x1", "Hi<254,220>", "Hi      \ncursor 1 1\n"}, // 0x5C: no memory, taken as 0
-        {"16x2", "<KTA_BLANK>a<KTA_LINE2>", "                \n                \ncursor 2 1\n"},
         {"20x4", "<KTA_LINE4>\xB1\\<254,64>",
          "                    \n                    \n                    \nｱ¥                  \n"
          "cursor -\n"},

@@ -49,6 +49,8 @@ TEST(Picture, GlyphsDotByDot) {
         {{}, "<BL_OFF>A", 0, 0, {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x00},
          kDarkGlass, kDarkOff, kDarkOn},
         {{}, "<CLS>ab<UL_CURSOR>", 0, 2, {0, 0, 0, 0, 0, 0, 0, 0x1F}, kGlass, kOff, kOn},
+        // Display off: no cursor either, though it is on.
+        {{}, "x<UL_CURSOR><254,10>", 0, 1, {0, 0, 0, 0, 0, 0, 0, 0}, kGlass, kOff, kOn},
     };
 
     // clang-format on
@@ -67,6 +69,7 @@ TEST(Picture, GlyphsDotByDot) {
             return Colour{p[0], p[1], p[2]};
         };
         EXPECT_EQ(at(0, 0), (Colour{0x20, 0x20, 0x20})) << "bezel";
+        EXPECT_EQ(at(width - 5, height / 2), (Colour{0x20, 0x20, 0x20})) << "bezel";
         EXPECT_EQ(at(12, 12), c.glass);
         for (unsigned y = 0; y < 8; ++y) {
             for (unsigned x = 0; x < 5; ++x) {

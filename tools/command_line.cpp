@@ -157,9 +157,12 @@ int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv)
 bool ReadAll(std::FILE* in, std::string& data) {
     char chunk[1 << 16];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+    // fread gives less than asked only at the end or on an error. Reading on
+    // after that would ask a terminal for a second Ctrl+D.
+    do {
+        got = std::fread(chunk, 1, sizeof chunk, in);
         data.append(chunk, got);
-    }
+    } while (got == sizeof chunk);
     return std::ferror(in) == 0;
 }
 

@@ -15,6 +15,7 @@
 #include "tools/display_loop.h"
 #include "tools/png_file.h"
 
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -61,10 +62,17 @@ int Failed(const std::string& message) {
     return 1;
 }
 
+// A port's failure ends with the status wendle-send gives the same failure.
+int Failed(const LineStatus& status) {
+    Failed(status.message);
+    return static_cast<int>(status.error);
+}
+
 // The end: the link gone, then the results.
-int Finish(const Options& options, const Module& module, const LineStatus& loop) {
-    int status = loop.ok() ? 0 : Failed(loop.message);
-    if (options.dump && !WriteOut(DumpText(module))) {
+int Finish(const Options& options, const Module& module, const UnmodelledList& unmodelled,
+           const LineStatus& loop) {
+    int status = loop.ok() ? 0 : Failed(loop);
+    if (options.dump && !WriteOut(DumpText(module) + UnmodelledLines(unmodelled, 0, true))) {
         status = Failed("cannot write standard output");
     }
     if (!options.png.empty()) {
@@ -81,15 +89,15 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
     DisplaySource source;
     if (options.pty) {
         if (LineStatus status = OpenPseudoTerminal(pty); !status.ok()) {
-            return Failed(status.message);
+            return Failed(status);
         }
         UsePseudoTerminal(pty, source);
     } else if (LineStatus status = OpenSource(options.source, options.baud, source); !status.ok()) {
-        return Failed(status.message);
+        return Failed(status);
     }
     if (!options.link.empty()) {
         if (LineStatus status = MakeLink(options.link, pty.slave_path); !status.ok()) {
-            return Failed(status.message);
+            return Failed(status);
         }
         source.name += " (linked as " + options.link + ")";
     }
@@ -99,19 +107,23 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
         return Failed("cannot write standard output");
     }
     LoopOptions loop_options;
-    loop_options.live = !options.plain && StandardOutputIsTerminal();
+    loop_options.live = !options.plain && StandardOutputIsTerminal() && !DumbTerminal();
     loop_options.lines = !loop_options.live && !options.dump && options.png.empty();
     loop_options.dots = options.dots;
+    loop_options.colour = !NoColourWanted();
+    // Standard input may be what is shown; then it is no keyboard.
+    loop_options.keys = options.pty || options.source != "-";
     loop_options.idle_exit = options.idle_exit;
     Module module = MakeModule(geometry, profile);
-    const LineStatus loop = RunDisplayLoop(source, module, loop_options);
+    UnmodelledList unmodelled;
+    const LineStatus loop = RunDisplayLoop(source, module, loop_options, unmodelled);
     if (source.is_line && !options.pty) {
         CloseSerialLine(source.fd);
     }
     if (!options.link.empty()) {
         RemoveLink(options.link, pty.slave_path);
     }
-    return Finish(options, module, loop);
+    return Finish(options, module, unmodelled, loop);
 }
 
 int Run(int argc, char** argv) {
@@ -146,7 +158,8 @@ int Run(int argc, char** argv) {
     app.add_option("-b,--baud", options.baud,
                    "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the "
                    "port is set raw, 8N1, no flow control, and locked")
-        ->type_name("BAUD");
+        ->type_name("BAUD")
+        ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
     app.add_flag("--dots", options.dots,
                  "Draw each cell as its 5x8 dots in half-block characters instead of text");
     app.add_flag("--dump", options.dump,
@@ -193,7 +206,7 @@ int Run(int argc, char** argv) {
         return command_line.Fail("--link goes with --pty");
     }
     if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
-        return command_line.Fail(status.message);
+        return Failed(status);
     }
     return Show(options, *geometry, *profile);
 }

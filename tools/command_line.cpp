@@ -119,9 +119,9 @@ std::string WrapText(std::string_view text, std::size_t width) {
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         const std::size_t own = line.find_first_not_of(' ');
-        std::size_t indent = own == std::string_view::npos ? 0 : std::min(own, width / 2);
+        std::size_t indent = own == std::string_view::npos ? 0 : std::min(own, width * 3 / 4);
         if (const std::size_t gap = line.find("  ", indent);
-            gap != std::string_view::npos && line.find_first_not_of(' ', gap) < width / 2) {
+            gap != std::string_view::npos && line.find_first_not_of(' ', gap) < width * 3 / 4) {
             indent = line.find_first_not_of(' ', gap);
         }
         // Cut at the last space that fits; a word longer than the line (a

@@ -6,7 +6,8 @@
 // standard input), feeds it to the module model and shows the glass live on
 // a terminal, one line per arrival elsewhere, and the screen as text or as a
 // picture at the end. Exit status: 0 done, 1 reading or writing failed, 2
-// bad usage.
+// bad usage, and wendle-send's for the failures they share (3 no such
+// source, 7 a rate outside the six, ...).
 #include "display/geometry.h"
 #include "display/module.h"
 #include "display/screen.h"
@@ -30,10 +31,14 @@ constexpr char kExamples[] =
     "  wendle-translate '<CLS>Hello<KTA_LINE2>world' | wendle-display --dump -\n"
     "  wendle-display --size 20x4 --png screen.png capture.bin\n"
     "  wendle-display --pty --dump --idle-exit 2 > screen.txt   for scripts\n"
-    "On a terminal the glass is drawn live (Ctrl+C ends); when standard output is a pipe or\n"
-    "a file, or with --plain, each arrival is one line: the bytes in hex, two spaces, the\n"
-    "bytes decoded; with --dump or --png only the results are written, at the end.\n"
-    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage.\n";
+    "On a terminal the glass is drawn live, fitted to the terminal (q or Ctrl+C\n"
+    "ends, Ctrl+Z stops; NO_COLOR and TERM=dumb are honoured); when standard output\n"
+    "is a pipe or a file, or with --plain, each arrival is one line: the bytes in\n"
+    "hex, two spaces, the bytes decoded, then the bytes not modelled; with --dump\n"
+    "or --png only the results are written, at the end.\n"
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, and as\n"
+    "wendle-send: 3 no such SOURCE, 4 permission denied, 5 port busy, 7 rate not\n"
+    "supported.\n";
 
 struct Options {
     std::string size = "16x2";
@@ -161,10 +166,12 @@ int Run(int argc, char** argv) {
         ->type_name("BAUD")
         ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
     app.add_flag("--dots", options.dots,
-                 "Draw each cell as its 5x8 dots in half-block characters instead of text");
+                 "Draw each cell as its 5x8 dots in half-block characters instead of text, when "
+                 "the terminal is big enough (97x16 for 16x2)");
     app.add_flag("--dump", options.dump,
                  "At the end, print the screen as text: each row in full (UTF-8), then "
-                 "\"cursor ROW COLUMN\" or \"cursor -\"");
+                 "\"cursor ROW COLUMN\" or \"cursor -\", then the bytes not modelled with their "
+                 "offsets");
     app.add_option("--png", options.png,
                    "At the end, write the screen as a PNG picture of the module, e.g. --png "
                    "screen.png")

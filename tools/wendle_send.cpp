@@ -30,15 +30,15 @@ constexpr char kName[] = "wendle-send";
 constexpr char kSystemRootVariable[] = "WENDLE_SYSTEM_ROOT";
 
 constexpr char kExamples[] =
-    "  wendle-send -p /dev/ttyUSB0 '<CLS>Hello'               sends 0C 48 65 6C 6C 6F at 9600\n"
+    "  wendle-send -p /dev/ttyUSB0 '<CLS>Hello'               sends 0C 48 65 6C 6C 6F\n"
     "  wendle-send -p /dev/ttyACM0 -b 19200 '<KTA_LINE2>world'\n"
     "  wendle-send -p /dev/serial/by-id/usb-FTDI_...-port0 < message.txt\n"
     "  printf 'no <tokens> here' | wendle-send -p /dev/ttyUSB0 --raw\n"
-    "  tail -f status.log | wendle-send --lines -p /dev/ttyUSB0   each line as it comes\n"
+    "  tail -f status.log | wendle-send --lines -p /dev/ttyUSB0   line by line\n"
     "  wendle-send --list                                     the serial ports of this machine\n"
-    "Exit status: 0 sent; 1 other failure; 2 bad usage; 3 no such port; 4 permission\n"
-    "denied; 5 port busy; 6 not a serial port; 7 rate not supported; 8 write timed out;\n"
-    "9 an unknown name with --strict.\n";
+    "Exit status: 0 sent; 1 other failure; 2 bad usage; 3 no such port; 4\n"
+    "permission denied; 5 port busy; 6 not a serial port; 7 rate not supported;\n"
+    "8 write timed out; 9 an unknown name with --strict.\n";
 
 // A line of --lines longer than this is cut here; the rest of it, up to its
 // line end, is dropped (and said so): memory stays bounded whatever comes.

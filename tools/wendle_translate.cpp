@@ -25,8 +25,8 @@ constexpr char kExamples[] =
     "  printf '\\014Hi\\376\\300' | wendle-translate --decode --names  prints <CLS>Hi<KTA_LINE2>\n"
     "  wendle-translate --hex -- '-<65>'               a TEXT that starts with -\n"
     "  wendle-translate --list-names | grep LINE       the names for the lines\n"
-    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, 9 an unknown name\n"
-    "with --strict.\n";
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, 9 an unknown\n"
+    "name with --strict.\n";
 
 struct Options {
     bool hex = false;

@@ -68,6 +68,10 @@ class SignalPipe {
         for (int number : kWatchedSignals) {
             sigaction(number, &action_, &saved_[Index(number)]);
         }
+        // Started without job control (SIGTSTP ignored): Ctrl+Z stays ignored.
+        if (saved_[Index(SIGTSTP)].sa_handler == SIG_IGN) {
+            sigaction(SIGTSTP, &saved_[Index(SIGTSTP)], nullptr);
+        }
     }
     SignalPipe(const SignalPipe&) = delete;
     SignalPipe& operator=(const SignalPipe&) = delete;

@@ -201,9 +201,10 @@ namespace {
 struct TmuxTerminal {
     std::string server;
 
+    // The server's socket, removed with the server.
     static std::string NewServer() {
         static int count = 0;
-        return "wendle-test-" + std::to_string(getpid()) + "-" + std::to_string(++count);
+        return TempFile("tmux" + std::to_string(++count));
     }
 
     TmuxTerminal(unsigned columns, unsigned rows) : server(NewServer()) {
@@ -213,10 +214,13 @@ struct TmuxTerminal {
                       .exit_code,
                   0);
     }
-    ~TmuxTerminal() { Tmux({"kill-server"}); }
+    ~TmuxTerminal() {
+        Tmux({"kill-server"});
+        std::remove(server.c_str());
+    }
 
     ToolRun Tmux(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"-L", server, "-f", "/dev/null"});
+        args.insert(args.begin(), {"-S", server, "-f", "/dev/null"});
         return RunTool("/usr/bin/tmux", args);
     }
     void Keys(const std::vector<std::string>& keys) const {

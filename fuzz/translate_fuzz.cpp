@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the in-place scanner and to the literal rebuild
-// loop and stops at the first message on which they differ.
+// loop and stops at the first message on which they differ; the search for
+// unknown names reads the same exact-size buffer first.
 #include "tests/translator/naive_translate.h"
 #include "translator/translator.h"
+#include "translator/unknown_names.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::unique_ptr<char[]> buffer(new char[size]);
     if (size != 0) {
         std::memcpy(buffer.get(), data, size);
+    }
+    UnknownName found[4];
+    const std::size_t unknown = FindUnknownNames(buffer.get(), size, found, 4);
+    for (std::size_t i = 0; i < unknown && i < 4; ++i) {
+        if (found[i].offset + found[i].length > size || found[i].length == 0) {
+            std::abort();
+        }
     }
     const std::size_t translated = TranslateText(buffer.get(), size);
     const std::string expected =

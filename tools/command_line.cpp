@@ -1,6 +1,8 @@
 #include "tools/command_line.h"
 
+#include <algorithm>
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -34,11 +36,26 @@ std::optional<int> CommandLine::Parse(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
+        const std::size_t width = TerminalColumns();
+        app.get_formatter()->column_width(std::min<std::size_t>(30, width / 3));
+        std::fputs(WrapText(app.help(), width).c_str(), stdout);
         return 0;
     } catch (const CLI::CallForVersion& version) {
         std::printf("%s\n", version.what());
         return 0;
+    } catch (const CLI::ArgumentMismatch& error) {
+        // "-p: 1 required PORT missing" in the library's words.
+        const std::string what = error.what();
+        return Fail(what.substr(0, what.find(':')) + " needs a value (see --help)");
+    } catch (const CLI::ConversionError& error) {
+        // "Could not convert: --baud = fast": options that take numbers have
+        // validators that speak first; this is for any other.
+        const std::string what = error.what();
+        const std::size_t name = what.find("--");
+        return Fail(name == std::string::npos
+                        ? what
+                        : what.substr(name, what.find(' ', name) - name) + ": cannot take " +
+                              what.substr(what.find("= ") + 2) + " (see --help)");
     } catch (const CLI::ParseError& error) {
         return Fail(error.what());
     }
@@ -65,6 +82,23 @@ int CommandLine::Fail(const std::string& what) const {
     return kUsageError;
 }
 
+CLI::Validator WholeNumberValidator(const std::string& wanted, long long least, long long most) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            long long value = 0;
+            std::size_t used = 0;
+            try {
+                value = std::stoll(text, &used);
+            } catch (const std::logic_error&) {
+                used = 0;
+            }
+            return used != 0 && used == text.size() && value >= least && value <= most
+                       ? std::string()
+                       : "give " + wanted + ", not " + text;
+        },
+        "");
+}
+
 CLI::Validator SecondsValidator(const std::string& example) {
     constexpr double kLongest = 1e6;
     return CLI::Validator(
@@ -76,6 +110,39 @@ CLI::Validator SecondsValidator(const std::string& example) {
                              ", not " + text;
         },
         "");
+}
+
+std::string WrapText(std::string_view text, std::size_t width) {
+    std::string wrapped;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        const std::size_t own = line.find_first_not_of(' ');
+        std::size_t indent = own == std::string_view::npos ? 0 : std::min(own, width * 3 / 4);
+        if (const std::size_t gap = line.find("  ", indent);
+            gap != std::string_view::npos && line.find_first_not_of(' ', gap) < width * 3 / 4) {
+            indent = line.find_first_not_of(' ', gap);
+        }
+        // Cut at the last space that fits; a word longer than the line (a
+        // path) stays whole.
+        for (std::size_t room = width; line.size() > room; room = width - indent) {
+            std::size_t cut = line.rfind(' ', room);
+            if (cut == std::string_view::npos || cut == 0 || line.find_first_not_of(' ') > cut) {
+                cut = line.find(' ', room);
+                if (cut == std::string_view::npos) {
+                    break;
+                }
+            }
+            wrapped.append(line.substr(0, cut)).append("\n").append(indent, ' ');
+            line.remove_prefix(std::min(line.find_first_not_of(' ', cut), line.size()));
+        }
+        wrapped.append(line);
+        if (end != std::string_view::npos) {
+            wrapped += '\n';
+        }
+    }
+    return wrapped;
 }
 
 int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv) {
@@ -90,9 +157,12 @@ int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv)
 bool ReadAll(std::FILE* in, std::string& data) {
     char chunk[1 << 16];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+    // fread gives less than asked only at the end or on an error. Reading on
+    // after that would ask a terminal for a second Ctrl+D.
+    do {
+        got = std::fread(chunk, 1, sizeof chunk, in);
         data.append(chunk, got);
-    }
+    } while (got == sizeof chunk);
     return std::ferror(in) == 0;
 }
 

@@ -34,10 +34,26 @@ struct CommandLine {
     int Fail(const std::string& what) const;
 };
 
+// Checks an option that takes a whole number from `least` to `most`, before
+// the option library converts it, so that a wrong value is told in the
+// tool's words: "--baud: give " + `wanted` + ", not fast".
+CLI::Validator WholeNumberValidator(const std::string& wanted, long long least, long long most);
+
 // Checks an option that takes a number of seconds above 0 and up to eleven
 // days (beyond which no time-out is meant, and the clock would overflow);
 // its message gives `example` as a good value.
 CLI::Validator SecondsValidator(const std::string& example);
+
+// The width of the terminal on standard output, or 80 when it is none.
+std::size_t TerminalColumns();
+
+// Whether standard input is a terminal (someone typing, not a pipe or file).
+bool StandardInputIsTerminal();
+
+// `text` with every line longer than `width` broken at spaces; the lines
+// added are indented as far as the text after a gap of two spaces (an
+// option's explanation, an example's comment), else as the line itself.
+std::string WrapText(std::string_view text, std::size_t width);
 
 // Runs a tool's `run`, turning an exception that escapes it (out of memory,
 // say) into "<name>: <what>" and status 1.

@@ -43,24 +43,57 @@ const TerminalColours& ColoursOf(const Module& module) {
     return module.backlight_on ? kTerminalLit : kTerminalDark;
 }
 
-// Attributes from reset, so that one cell's underline never runs on.
-std::string Sgr(int foreground, int background, std::string_view more = {}) {
+// Attributes from reset, so that one cell's underline never runs on;
+// without colour (NO_COLOR) the attributes alone.
+std::string Sgr(bool colour, int foreground, int background, std::string_view more = {}) {
+    if (!colour) {
+        return "\x1b[0" + std::string(more) + "m";
+    }
     return "\x1b[0;38;5;" + std::to_string(foreground) + ";48;5;" + std::to_string(background) +
            std::string(more) + "m";
 }
 
-// Text mode: each column as wide as its widest character, so that a kanji
-// (two terminal columns) keeps the rows and the bezel in line.
-std::vector<unsigned> ColumnWidths(const Module& module) {
-    std::vector<unsigned> widths(module.geometry->columns, 1);
-    for (unsigned row = 0; row < module.geometry->rows; ++row) {
-        for (unsigned column = 0; column < module.geometry->columns; ++column) {
-            if (const std::optional<unsigned char> code = CellCode(module, row, column)) {
-                widths[column] = std::max(widths[column], CharacterColumns(*code));
+// Text mode keeps every cell one terminal column, as on the glass: a
+// double-width character would push the rest of its row out of line.
+std::string_view CellText(unsigned char code) {
+    return CharacterColumns(code) == 1 ? CharacterText(code) : kWideStandIn;
+}
+
+// The terminal columns `text` takes: escape sequences take none, and every
+// other character (UTF-8 sequence) one, which holds for everything a frame
+// holds once wide characters have their stand-in.
+std::size_t VisibleWidth(std::string_view text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b') {
+            while (i < text.size() && !(text[i] >= '@' && text[i] <= '~' && text[i] != '[')) {
+                ++i;
             }
+        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++width;
         }
     }
-    return widths;
+    return width;
+}
+
+// `line` cut to `columns` with "…" as its last column when it is wider.
+std::string Fit(const std::string& line, std::size_t columns) {
+    if (columns == 0 || VisibleWidth(line) <= columns) {
+        return line;
+    }
+    std::size_t width = 0;
+    std::size_t i = 0;
+    for (; i < line.size(); ++i) {
+        if (line[i] == '\x1b') {
+            while (i < line.size() && !(line[i] >= '@' && line[i] <= '~' && line[i] != '[')) {
+                ++i;
+            }
+        } else if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && ++width == columns) {
+            break;
+        }
+    }
+    const bool painted = line.find('\x1b') != std::string::npos;
+    return line.substr(0, i) + (painted ? std::string(kReset) : "") + "…";
 }
 
 // The terminal's attributes for the cursor's cell: underline for the
@@ -76,16 +109,12 @@ std::string CursorAttributes(const Module& module) {
     return more;
 }
 
-void AddTextRows(const Module& module, std::vector<std::string>& lines) {
-    const std::vector<unsigned> widths = ColumnWidths(module);
-    unsigned width = 0;
-    for (unsigned w : widths) {
-        width += w;
-    }
+void AddTextRows(const Module& module, bool colour, std::vector<std::string>& lines) {
+    const unsigned width = module.geometry->columns;
     const std::string attributes = CursorAttributes(module);
     const std::optional<CellPosition> cursor =
         module.controller.display_on && !attributes.empty() ? CursorCell(module) : std::nullopt;
-    const std::string glass = Sgr(kTextColour, ColoursOf(module).glass);
+    const std::string glass = Sgr(colour, kTextColour, ColoursOf(module).glass);
     lines.push_back("╔" + Repeat("═", width) + "╗");
     for (unsigned row = 0; row < module.geometry->rows; ++row) {
         std::string line = "║" + glass;
@@ -93,13 +122,12 @@ void AddTextRows(const Module& module, std::vector<std::string>& lines) {
             const std::optional<unsigned char> code = CellCode(module, row, column);
             const bool at_cursor = cursor == CellPosition{row, column};
             if (at_cursor) {
-                line += Sgr(kTextColour, ColoursOf(module).glass, attributes);
+                line += Sgr(colour, kTextColour, ColoursOf(module).glass, attributes);
             }
-            line += code ? CharacterText(*code) : " ";
+            line += code ? CellText(*code) : " ";
             if (at_cursor) {
                 line += glass;
             }
-            line += Repeat(" ", widths[column] - (code ? CharacterColumns(*code) : 1));
         }
         lines.push_back(line + std::string(kReset) + "║");
     }
@@ -117,10 +145,17 @@ int DotColour(Dot dot, const TerminalColours& colours) {
     }
 }
 
+// Without colour, a lit dot is ink and the rest is blank.
+std::string_view InkBlock(Dot upper, Dot lower) {
+    constexpr std::string_view kBlocks[] = {" ", "\xE2\x96\x84", "\xE2\x96\x80",
+                                            "\xE2\x96\x88"}; // " ", ▄, ▀, █
+    return kBlocks[(upper == Dot::kOn ? 2 : 0) + (lower == Dot::kOn ? 1 : 0)];
+}
+
 // Dots mode: two rows of dots per line, the upper as the foreground of a
 // half block and the lower as its background.
-void AddDotRows(const Module& module, std::vector<std::string>& lines) {
-    const DotMap map = MapDots(module);
+void AddDotRows(const DotMap& map, const Module& module, bool colour,
+                std::vector<std::string>& lines) {
     const TerminalColours& colours = ColoursOf(module);
     lines.push_back("╔" + Repeat("═", map.width) + "╗");
     for (unsigned y = 0; y < map.height; y += 2) {
@@ -128,10 +163,15 @@ void AddDotRows(const Module& module, std::vector<std::string>& lines) {
         std::string last;
         for (unsigned x = 0; x < map.width; ++x) {
             const Dot lower = y + 1 < map.height ? map.At(x, y + 1) : Dot::kGlass;
-            std::string colour = Sgr(DotColour(map.At(x, y), colours), DotColour(lower, colours));
-            if (colour != last) {
-                line += colour;
-                last = std::move(colour);
+            if (!colour) {
+                line += InkBlock(map.At(x, y), lower);
+                continue;
+            }
+            std::string paint =
+                Sgr(true, DotColour(map.At(x, y), colours), DotColour(lower, colours));
+            if (paint != last) {
+                line += paint;
+                last = std::move(paint);
             }
             line += kUpperHalf;
         }
@@ -192,17 +232,36 @@ void NoteArrival(Arrivals& arrivals, std::string_view bytes) {
 std::vector<std::string> FrameLines(const FrameView& view) {
     const Module& module = view.module;
     std::vector<std::string> lines;
-    // The source goes last: a long path is what a narrow terminal cuts off
-    // (live drawing does not wrap), and the way out must stay in view.
-    lines.push_back("wendle-display " + std::string(module.geometry->name) + " " +
-                    std::string(ProfileName(module.profile)) + " · Ctrl+C ends · " +
-                    Printable(view.source));
-    if (view.dots) {
-        AddDotRows(module, lines);
-    } else {
-        AddTextRows(module, lines);
+    const std::string kind =
+        std::string(module.geometry->name) + " " + std::string(ProfileName(module.profile));
+    const std::string source = Printable(view.source);
+    std::string title = "wendle-display " + kind + " · q or Ctrl+C ends · " + source;
+    if (view.columns != 0 && VisibleWidth(title) > view.columns) {
+        // The way out and the source are what a narrow terminal must keep.
+        title = "q quits · " + source + " · " + kind;
     }
+    lines.push_back(title);
     const Arrivals& arrivals = view.arrivals;
+    // Title, bezel, bytes, decoded, status, not modelled: the glass's rows
+    // come on top of these.
+    constexpr unsigned kFrameLines = 7;
+    bool dots = view.dots;
+    DotMap map;
+    if (dots) {
+        map = MapDots(module);
+        const unsigned width = map.width + 2;
+        const unsigned height = (map.height + 1) / 2 + kFrameLines;
+        if ((view.columns != 0 && width > view.columns) || (view.rows != 0 && height > view.rows)) {
+            dots = false;
+            lines.push_back("--dots needs " + std::to_string(width) + "x" + std::to_string(height) +
+                            ": text until the terminal is that big");
+        }
+    }
+    if (dots) {
+        AddDotRows(map, module, view.colour, lines);
+    } else {
+        AddTextRows(module, view.colour, lines);
+    }
     if (arrivals.total == 0) {
         lines.push_back("nothing received yet");
         lines.push_back("");
@@ -217,16 +276,70 @@ std::vector<std::string> FrameLines(const FrameView& view) {
     }
     lines.push_back(StatusLine(view));
     lines.push_back(UnmodelledLine(module));
+    if (view.rows != 0 && lines.size() > view.rows) {
+        lines.resize(view.rows);
+    }
+    for (std::string& line : lines) {
+        line = Fit(line, view.columns);
+    }
     return lines;
 }
 
 std::string ScreenText(const std::vector<std::string>& lines) {
+    // Each line is cleared before it is written: with wrapping off, the
+    // cursor stays on the last column after a line that fills the width,
+    // and clearing after it would take that column's character away.
     std::string text = "\x1b[H";
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\x1b[K\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        text += "\x1b[2K";
+        text += lines[i];
+        if (i + 1 < lines.size()) {
+            text += '\n';
+        }
     }
     return text + "\x1b[J";
+}
+
+namespace {
+
+void NoteReports(const Module& module, UnmodelledList& list) {
+    for (; list.total < module.unmodelled_total; ++list.total) {
+        if (list.first.size() < kUnmodelledListed) {
+            list.first.push_back(module.unmodelled[list.total % kUnmodelledKept]);
+        }
+    }
+}
+
+} // namespace
+
+void FeedNoting(Module& module, std::string_view bytes, UnmodelledList& list) {
+    // While the list has room the bytes go in pieces too short to make more
+    // reports than the module keeps, so none is overwritten unread.
+    constexpr std::size_t kPiece = kUnmodelledKept / 2;
+    while (!bytes.empty()) {
+        const std::size_t size =
+            list.first.size() < kUnmodelledListed ? std::min(bytes.size(), kPiece) : bytes.size();
+        FeedModule(module, bytes.substr(0, size));
+        bytes.remove_prefix(size);
+        NoteReports(module, list);
+    }
+}
+
+void FinishNoting(Module& module, UnmodelledList& list) {
+    FinishModule(module);
+    NoteReports(module, list);
+}
+
+std::string UnmodelledLines(const UnmodelledList& list, std::size_t from, bool closing) {
+    std::string text;
+    for (std::size_t i = from; i < list.first.size(); ++i) {
+        text += "not modelled: " + DescribeUnmodelled(list.first[i]) + "\n";
+    }
+    if (closing && list.total > list.first.size()) {
+        text += "not modelled: " + std::to_string(list.total - list.first.size()) + " more, " +
+                std::to_string(list.total) + " in all\n";
+    }
+    return text;
 }
 
 std::string ArrivalLine(std::string_view bytes) {

@@ -29,17 +29,45 @@ struct FrameView {
     std::string_view source; // what is read: a path, "standard input"
     std::string_view line;   // the writer's line settings ("9600 8N1, ..."), or empty
     bool dots = false;       // each cell as its 5x8 dots, in half blocks
+    unsigned columns = 0;    // the terminal's size; 0: no limit
+    unsigned rows = 0;
+    bool colour = true; // false for NO_COLOR: attributes only
 };
 
 // The frame's lines, with colour codes (SGR) but no cursor movement: a title,
 // the bezel's top, one line per row of the glass (text mode) or per two rows
 // of dots, the bezel's bottom, the bytes, the decoded bytes, the status and
-// the last report of the bytes not modelled.
+// the last report of the bytes not modelled. Every line fits in `columns`
+// (a longer one is cut and ends with "…") and there are at most `rows`;
+// dots that do not fit give text mode and a line that says so. In text mode
+// every cell is one column: a double-width character (千, ⁻¹) is shown as
+// kWideStandIn.
 std::vector<std::string> FrameLines(const FrameView& view);
 
+inline constexpr std::string_view kWideStandIn = "□";
+
 // A whole screen of `lines` for a terminal: from the top left corner, each
-// line cleared to its end, the rest of the screen cleared below.
+// line cleared and written, the rest of the screen cleared below; no line
+// feed after the last line, which may be the terminal's last row.
 std::string ScreenText(const std::vector<std::string>& lines);
+
+// The first reports of bytes not modelled of a whole run (the module keeps
+// only its last kUnmodelledKept), for --dump and --plain to list.
+inline constexpr std::size_t kUnmodelledListed = 32;
+struct UnmodelledList {
+    std::vector<UnmodelledBytes> first; // up to kUnmodelledListed, oldest first
+    std::uint64_t total = 0;            // how many there were in all
+};
+
+// FeedModule, and every new report noted while the list has room.
+void FeedNoting(Module& module, std::string_view bytes, UnmodelledList& list);
+// FinishModule, and its report noted.
+void FinishNoting(Module& module, UnmodelledList& list);
+
+// "not modelled: offset 6: 1B: ESC sequence not modelled", one line each for
+// list.first[from, end); with `closing`, then "not modelled: N more, T in
+// all" when some were not listed.
+std::string UnmodelledLines(const UnmodelledList& list, std::size_t from, bool closing);
 
 // One line for scripts: the bytes in hex, two spaces, the bytes decoded with
 // display commands by name, a newline.

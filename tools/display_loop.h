@@ -7,6 +7,7 @@
 
 #include "display/module.h"
 #include "serial/serial_line.h"
+#include "tools/display_frame.h"
 
 #include <string>
 #include <string_view>
@@ -49,13 +50,24 @@ void RemoveLink(const std::string& link, const std::string& target);
 
 struct LoopOptions {
     bool live = false;    // draw the frame on the terminal
-    bool lines = false;   // one plain line per arrival
+    bool lines = false;   // one plain line per arrival, and what was not modelled
     bool dots = false;    // the frame shows dots
+    bool colour = true;   // false: NO_COLOR
+    bool keys = false;    // read keys from standard input (a terminal): q ends
     double idle_exit = 0; // end this many seconds after the last byte; 0: never
 };
 
-// Reads until the input ends, SIGINT, SIGTERM or SIGHUP arrives, or the idle
-// time runs out, feeding every byte to `module` (then FinishModule). In live
-// mode the terminal is restored on every end and the last frame is left on
-// it. A failure to read or to write standard output ends the loop with kOther.
-LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options);
+// Whether the environment asks for no colour (NO_COLOR set and not empty) or
+// names a terminal that cannot draw a frame (TERM=dumb).
+bool NoColourWanted();
+bool DumbTerminal();
+
+// Reads until the input ends, SIGINT, SIGTERM or SIGHUP arrives, q is typed,
+// or the idle time runs out, feeding every byte to `module` (then
+// FinishModule) and noting what it did not model in `unmodelled`. In live
+// mode keys do not echo, Ctrl+Z leaves the screen as it was until the
+// program is continued, the terminal is restored on every end and the last
+// frame is left on it. A failure to read or to write standard output ends
+// the loop with kOther.
+LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options,
+                          UnmodelledList& unmodelled);

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -39,8 +42,16 @@ extern "C" void NoteSignal(int number) {
     errno = saved;
 }
 
-// The first three end the program; SIGWINCH asks for a redraw.
-constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH};
+// The first three end the program; SIGWINCH and SIGCONT ask for a redraw;
+// SIGTSTP (Ctrl+Z) stops it once the terminal is as it was.
+constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGCONT, SIGTSTP};
+
+// What the signals that came ask for.
+struct SignalsTaken {
+    bool end = false;
+    bool redraw = false;
+    bool stop = false;
+};
 
 class SignalPipe {
   public:
@@ -52,11 +63,14 @@ class SignalPipe {
         read_end_ = UniqueFd(ends[0]);
         write_end_ = UniqueFd(ends[1]);
         signal_pipe_write = ends[1];
-        struct sigaction action {};
-        action.sa_handler = NoteSignal;
-        sigemptyset(&action.sa_mask);
+        action_.sa_handler = NoteSignal;
+        sigemptyset(&action_.sa_mask);
         for (int number : kWatchedSignals) {
-            sigaction(number, &action, &saved_[Index(number)]);
+            sigaction(number, &action_, &saved_[Index(number)]);
+        }
+        // Started without job control (SIGTSTP ignored): Ctrl+Z stays ignored.
+        if (saved_[Index(SIGTSTP)].sa_handler == SIG_IGN) {
+            sigaction(SIGTSTP, &saved_[Index(SIGTSTP)], nullptr);
         }
     }
     SignalPipe(const SignalPipe&) = delete;
@@ -74,41 +88,45 @@ class SignalPipe {
     int fd() const { return read_end_.get(); }
     bool ok() const { return read_end_.is_open(); }
 
-    // Takes what came: true when one of them ends the program; `resized`
-    // when the terminal changed size.
-    bool Take(bool& resized) {
+    SignalsTaken Take() {
         char numbers[64];
-        bool end = false;
+        SignalsTaken taken;
         ssize_t count;
         while ((count = read(read_end_.get(), numbers, sizeof numbers)) > 0) {
             for (ssize_t i = 0; i < count; ++i) {
-                resized |= numbers[i] == SIGWINCH;
-                end |= numbers[i] != SIGWINCH;
+                taken.redraw |= numbers[i] == SIGWINCH || numbers[i] == SIGCONT;
+                taken.stop |= numbers[i] == SIGTSTP;
+                taken.end |= numbers[i] == SIGINT || numbers[i] == SIGTERM || numbers[i] == SIGHUP;
             }
         }
-        return end;
+        return taken;
+    }
+
+    // Stops the program as Ctrl+Z does; returns when it is continued.
+    void StopHere() {
+        signal(SIGTSTP, SIG_DFL);
+        raise(SIGTSTP);
+        sigaction(SIGTSTP, &action_, nullptr);
     }
 
   private:
     static int Index(int number) { return number % 32; }
     UniqueFd read_end_;
     UniqueFd write_end_;
+    struct sigaction action_ {};
     struct sigaction saved_[32]{};
 };
 
-// The terminal in live mode, and as it was again on every way out.
+// The terminal in live mode, and as it was again on every way out: its
+// screen and, when keys are read, its input without echo and line editing.
 class LiveTerminal {
   public:
-    explicit LiveTerminal(bool live) : live_(live) {
-        if (live_) {
-            WriteOut(kEnterLive);
-        }
-    }
+    LiveTerminal(bool live, bool keys) : live_(live), keys_(live && keys) { Enter(); }
     LiveTerminal(const LiveTerminal&) = delete;
     LiveTerminal& operator=(const LiveTerminal&) = delete;
     ~LiveTerminal() {
         if (live_) {
-            WriteOut(kLeaveLive);
+            Leave();
             std::string last;
             for (const std::string& line : last_frame_) {
                 last += line + "\n";
@@ -116,6 +134,35 @@ class LiveTerminal {
             WriteOut(last);
         }
     }
+
+    void Enter() {
+        if (!live_) {
+            return;
+        }
+        if (keys_ && tcgetattr(STDIN_FILENO, &saved_) == 0) {
+            termios quiet = saved_;
+            quiet.c_lflag &= ~tcflag_t{ICANON | ECHO};
+            quiet.c_cc[VMIN] = 1;
+            quiet.c_cc[VTIME] = 0;
+            keys_set_ = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
+        }
+        WriteOut(kEnterLive);
+    }
+
+    void Leave() {
+        if (!live_) {
+            return;
+        }
+        WriteOut(kLeaveLive);
+        if (keys_set_) {
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+            keys_set_ = false;
+        }
+    }
+
+    // Where keys come from, or -1 (which poll passes over).
+    int KeyFd() const { return keys_set_ ? STDIN_FILENO : -1; }
+    void StopReadingKeys() { keys_ = false; }
 
     // Draws the frame when it differs from the one on the screen.
     bool Draw(std::vector<std::string> frame, bool clear) {
@@ -128,8 +175,20 @@ class LiveTerminal {
 
   private:
     bool live_;
+    bool keys_;
+    bool keys_set_ = false;
+    termios saved_{};
     std::vector<std::string> last_frame_;
 };
+
+// The terminal's size, or 0 by 0 when it cannot tell.
+std::pair<unsigned, unsigned> TerminalSize() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return {0, 0};
+    }
+    return {size.ws_col, size.ws_row};
+}
 
 int MillisecondsUntil(Clock::time_point when) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
@@ -143,9 +202,10 @@ namespace {
 // The loop's state between polls.
 class Session {
   public:
-    Session(DisplaySource& source, Module& module, const LoopOptions& options)
-        : source_(source), module_(module), options_(options), terminal_(options.live),
-          dirty_(options.live) {}
+    Session(DisplaySource& source, Module& module, const LoopOptions& options,
+            UnmodelledList& unmodelled)
+        : source_(source), module_(module), options_(options), unmodelled_(unmodelled),
+          terminal_(options.live, options.keys), dirty_(options.live) {}
 
     LineStatus Run() {
         if (!signals_.ok()) {
@@ -155,13 +215,27 @@ class Session {
             if (dirty_ && Clock::now() >= next_frame_ && !Draw()) {
                 return SystemFailure(LineError::kOther, "cannot write standard output", errno);
             }
-            pollfd ready[2] = {{source_.fd.get(), POLLIN, 0}, {signals_.fd(), POLLIN, 0}};
-            const int count = poll(ready, 2, Wait());
+            pollfd ready[3] = {{source_.fd.get(), POLLIN, 0},
+                               {signals_.fd(), POLLIN, 0},
+                               {terminal_.KeyFd(), POLLIN, 0}};
+            const int count = poll(ready, 3, Wait());
             if (count < 0 && errno != EINTR) {
                 return SystemFailure(LineError::kOther, "cannot wait for input", errno);
             }
-            if (count > 0 && ready[1].revents != 0 && signals_.Take(clear_)) {
-                // What the writer sent before the end is still shown.
+            if (count > 0 && ready[1].revents != 0) {
+                const SignalsTaken taken = signals_.Take();
+                if (taken.end) {
+                    // What the writer sent before the end is still shown.
+                    return ReadWhileReady();
+                }
+                if (taken.stop) {
+                    terminal_.Leave();
+                    signals_.StopHere();
+                    terminal_.Enter();
+                }
+                clear_ |= taken.redraw || taken.stop;
+            }
+            if (count > 0 && ready[2].revents != 0 && QuitTyped()) {
                 return ReadWhileReady();
             }
             dirty_ |= clear_ && options_.live;
@@ -177,9 +251,12 @@ class Session {
 
     // The end: the half-sent command reported, the last frame drawn.
     void Finish() {
-        FinishModule(module_);
+        FinishNoting(module_, unmodelled_);
         if (options_.live) {
             Draw();
+        }
+        if (options_.lines) {
+            WriteOut(UnmodelledLines(unmodelled_, listed_, true));
         }
     }
 
@@ -188,8 +265,24 @@ class Session {
         dirty_ = false;
         next_frame_ = Clock::now() + kFramePause;
         const bool clear = std::exchange(clear_, false);
-        return terminal_.Draw(FrameLines({module_, arrivals_, source_.name, line_, options_.dots}),
+        const auto [columns, rows] = TerminalSize();
+        return terminal_.Draw(FrameLines({module_, arrivals_, source_.name, line_, options_.dots,
+                                          columns, rows, options_.colour}),
                               clear);
+    }
+
+    // Reads the keys typed: whether q (or Q) was among them.
+    bool QuitTyped() {
+        char keys[64];
+        const ssize_t got = read(terminal_.KeyFd(), keys, sizeof keys);
+        if (got <= 0) {
+            if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                terminal_.StopReadingKeys();
+            }
+            return false;
+        }
+        return std::find_if(keys, keys + got, [](char c) { return c == 'q' || c == 'Q'; }) !=
+               keys + got;
     }
 
     bool IdleOver() const {
@@ -229,15 +322,19 @@ class Session {
             return SystemFailure(LineError::kOther, source_.name + ": cannot read", errno);
         }
         const std::string_view bytes(buffer_.data(), static_cast<std::size_t>(got));
-        FeedModule(module_, bytes);
+        FeedNoting(module_, bytes, unmodelled_);
         NoteArrival(arrivals_, bytes);
         last_byte_ = Clock::now();
         LineSettings settings;
         if (source_.is_line && ReadLineSettings(source_.fd, settings).ok()) {
             line_ = DescribeLineSettings(settings);
         }
-        if (options_.lines && !WriteOut(ArrivalLine(bytes))) {
-            return SystemFailure(LineError::kOther, "cannot write standard output", errno);
+        if (options_.lines) {
+            std::string text = ArrivalLine(bytes) + UnmodelledLines(unmodelled_, listed_, false);
+            listed_ = unmodelled_.first.size();
+            if (!WriteOut(text)) {
+                return SystemFailure(LineError::kOther, "cannot write standard output", errno);
+            }
         }
         dirty_ = options_.live;
         return std::nullopt;
@@ -261,6 +358,8 @@ class Session {
     DisplaySource& source_;
     Module& module_;
     const LoopOptions& options_;
+    UnmodelledList& unmodelled_;
+    std::size_t listed_ = 0; // of unmodelled_.first, in plain lines
     // Signals are caught before the terminal changes and until it is back.
     SignalPipe signals_;
     LiveTerminal terminal_;
@@ -275,8 +374,19 @@ class Session {
 
 } // namespace
 
-LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options) {
-    Session session(source, module, options);
+bool NoColourWanted() {
+    const char* value = std::getenv("NO_COLOR");
+    return value != nullptr && *value != '\0';
+}
+
+bool DumbTerminal() {
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::string_view(term) == "dumb";
+}
+
+LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options,
+                          UnmodelledList& unmodelled) {
+    Session session(source, module, options, unmodelled);
     const LineStatus status = session.Run();
     session.Finish();
     return status;

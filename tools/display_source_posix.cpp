@@ -7,6 +7,18 @@
 #include <cerrno>
 #include <csignal>
 
+namespace {
+
+// With the statuses wendle-send gives a port that is not there or not allowed.
+LineStatus CannotOpen(const std::string& path, int error) {
+    return SystemFailure(error == ENOENT   ? LineError::kNoSuchPort
+                         : error == EACCES ? LineError::kPermissionDenied
+                                           : LineError::kOther,
+                         path + ": cannot open", error);
+}
+
+} // namespace
+
 LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) {
     source = DisplaySource();
     if (path == "-") {
@@ -19,7 +31,7 @@ LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) 
     source.name = path;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        return SystemFailure(LineError::kOther, path + ": cannot open", errno);
+        return CannotOpen(path, errno);
     }
     if (S_ISCHR(info.st_mode)) {
         // A device that is no terminal (/dev/null, say) is read as a file.
@@ -36,8 +48,7 @@ LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) 
         return {LineError::kOther, path + ": is a directory: give a port, a file or -"};
     }
     source.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
-    return source.fd.is_open() ? LineStatus{}
-                               : SystemFailure(LineError::kOther, path + ": cannot open", errno);
+    return source.fd.is_open() ? LineStatus{} : CannotOpen(path, errno);
 }
 
 void UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source) {

@@ -6,7 +6,8 @@
 // standard input), feeds it to the module model and shows the glass live on
 // a terminal, one line per arrival elsewhere, and the screen as text or as a
 // picture at the end. Exit status: 0 done, 1 reading or writing failed, 2
-// bad usage.
+// bad usage, and wendle-send's for the failures they share (3 no such
+// source, 7 a rate outside the six, ...).
 #include "display/geometry.h"
 #include "display/module.h"
 #include "display/screen.h"
@@ -15,6 +16,7 @@
 #include "tools/display_loop.h"
 #include "tools/png_file.h"
 
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -29,10 +31,14 @@ constexpr char kExamples[] =
     "  wendle-translate '<CLS>Hello<KTA_LINE2>world' | wendle-display --dump -\n"
     "  wendle-display --size 20x4 --png screen.png capture.bin\n"
     "  wendle-display --pty --dump --idle-exit 2 > screen.txt   for scripts\n"
-    "On a terminal the glass is drawn live (Ctrl+C ends); when standard output is a pipe or\n"
-    "a file, or with --plain, each arrival is one line: the bytes in hex, two spaces, the\n"
-    "bytes decoded; with --dump or --png only the results are written, at the end.\n"
-    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage.\n";
+    "On a terminal the glass is drawn live, fitted to the terminal (q or Ctrl+C\n"
+    "ends, Ctrl+Z stops; NO_COLOR and TERM=dumb are honoured); when standard output\n"
+    "is a pipe or a file, or with --plain, each arrival is one line: the bytes in\n"
+    "hex, two spaces, the bytes decoded, then the bytes not modelled; with --dump\n"
+    "or --png only the results are written, at the end.\n"
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, and as\n"
+    "wendle-send: 3 no such SOURCE, 4 permission denied, 5 port busy, 7 rate not\n"
+    "supported.\n";
 
 struct Options {
     std::string size = "16x2";
@@ -61,10 +67,17 @@ int Failed(const std::string& message) {
     return 1;
 }
 
+// A port's failure ends with the status wendle-send gives the same failure.
+int Failed(const LineStatus& status) {
+    Failed(status.message);
+    return static_cast<int>(status.error);
+}
+
 // The end: the link gone, then the results.
-int Finish(const Options& options, const Module& module, const LineStatus& loop) {
-    int status = loop.ok() ? 0 : Failed(loop.message);
-    if (options.dump && !WriteOut(DumpText(module))) {
+int Finish(const Options& options, const Module& module, const UnmodelledList& unmodelled,
+           const LineStatus& loop) {
+    int status = loop.ok() ? 0 : Failed(loop);
+    if (options.dump && !WriteOut(DumpText(module) + UnmodelledLines(unmodelled, 0, true))) {
         status = Failed("cannot write standard output");
     }
     if (!options.png.empty()) {
@@ -81,15 +94,15 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
     DisplaySource source;
     if (options.pty) {
         if (LineStatus status = OpenPseudoTerminal(pty); !status.ok()) {
-            return Failed(status.message);
+            return Failed(status);
         }
         UsePseudoTerminal(pty, source);
     } else if (LineStatus status = OpenSource(options.source, options.baud, source); !status.ok()) {
-        return Failed(status.message);
+        return Failed(status);
     }
     if (!options.link.empty()) {
         if (LineStatus status = MakeLink(options.link, pty.slave_path); !status.ok()) {
-            return Failed(status.message);
+            return Failed(status);
         }
         source.name += " (linked as " + options.link + ")";
     }
@@ -99,19 +112,23 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
         return Failed("cannot write standard output");
     }
     LoopOptions loop_options;
-    loop_options.live = !options.plain && StandardOutputIsTerminal();
+    loop_options.live = !options.plain && StandardOutputIsTerminal() && !DumbTerminal();
     loop_options.lines = !loop_options.live && !options.dump && options.png.empty();
     loop_options.dots = options.dots;
+    loop_options.colour = !NoColourWanted();
+    // Standard input may be what is shown; then it is no keyboard.
+    loop_options.keys = options.pty || options.source != "-";
     loop_options.idle_exit = options.idle_exit;
     Module module = MakeModule(geometry, profile);
-    const LineStatus loop = RunDisplayLoop(source, module, loop_options);
+    UnmodelledList unmodelled;
+    const LineStatus loop = RunDisplayLoop(source, module, loop_options, unmodelled);
     if (source.is_line && !options.pty) {
         CloseSerialLine(source.fd);
     }
     if (!options.link.empty()) {
         RemoveLink(options.link, pty.slave_path);
     }
-    return Finish(options, module, loop);
+    return Finish(options, module, unmodelled, loop);
 }
 
 int Run(int argc, char** argv) {
@@ -146,12 +163,15 @@ int Run(int argc, char** argv) {
     app.add_option("-b,--baud", options.baud,
                    "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the "
                    "port is set raw, 8N1, no flow control, and locked")
-        ->type_name("BAUD");
+        ->type_name("BAUD")
+        ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
     app.add_flag("--dots", options.dots,
-                 "Draw each cell as its 5x8 dots in half-block characters instead of text");
+                 "Draw each cell as its 5x8 dots in half-block characters instead of text, when "
+                 "the terminal is big enough (97x16 for 16x2)");
     app.add_flag("--dump", options.dump,
                  "At the end, print the screen as text: each row in full (UTF-8), then "
-                 "\"cursor ROW COLUMN\" or \"cursor -\"");
+                 "\"cursor ROW COLUMN\" or \"cursor -\", then the bytes not modelled with their "
+                 "offsets");
     app.add_option("--png", options.png,
                    "At the end, write the screen as a PNG picture of the module, e.g. --png "
                    "screen.png")
@@ -193,7 +213,7 @@ int Run(int argc, char** argv) {
         return command_line.Fail("--link goes with --pty");
     }
     if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
-        return command_line.Fail(status.message);
+        return Failed(status);
     }
     return Show(options, *geometry, *profile);
 }

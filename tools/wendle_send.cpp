@@ -1,7 +1,9 @@
-// wendle-send [-p PORT] [-b BAUD] [--raw] [--timeout SECONDS] [-q] [--] [MESSAGE]
+// wendle-send [-p PORT] [-b BAUD] [--raw] [--strict] [--timeout SECONDS] [-q]
+//             [--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE]
 // wendle-send --list
 //
-// Sends one message to a serial port, translated as Wendle translates it, on
+// Sends one message (or, --lines, each line of standard input as it comes)
+// to a serial port, translated as Wendle translates it, on
 // the line Wendle uses: raw, 8N1, no flow control, DTR and RTS off, the port
 // held exclusively. Every byte is written and drained before the port is
 // closed, or the exit status says it was not; the port's own settings are put
@@ -9,13 +11,17 @@
 #include "serial/port_list.h"
 #include "serial/serial_line.h"
 #include "tools/command_line.h"
+#include "tools/names.h"
 #include "translator/translator.h"
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -25,13 +31,19 @@ constexpr char kName[] = "wendle-send";
 constexpr char kSystemRootVariable[] = "WENDLE_SYSTEM_ROOT";
 
 constexpr char kExamples[] =
-    "  wendle-send -p /dev/ttyUSB0 '<CLS>Hello'               sends 0C 48 65 6C 6C 6F at 9600\n"
+    "  wendle-send -p /dev/ttyUSB0 '<CLS>Hello'               sends 0C 48 65 6C 6C 6F\n"
     "  wendle-send -p /dev/ttyACM0 -b 19200 '<KTA_LINE2>world'\n"
     "  wendle-send -p /dev/serial/by-id/usb-FTDI_...-port0 < message.txt\n"
     "  printf 'no <tokens> here' | wendle-send -p /dev/ttyUSB0 --raw\n"
+    "  tail -f status.log | wendle-send --lines -p /dev/ttyUSB0   line by line\n"
     "  wendle-send --list                                     the serial ports of this machine\n"
-    "Exit status: 0 sent; 1 other failure; 2 bad usage; 3 no such port; 4 permission\n"
-    "denied; 5 port busy; 6 not a serial port; 7 rate not supported; 8 write timed out.\n";
+    "Exit status: 0 sent; 1 other failure; 2 bad usage; 3 no such port; 4\n"
+    "permission denied; 5 port busy; 6 not a serial port; 7 rate not supported;\n"
+    "8 write timed out; 9 an unknown name with --strict.\n";
+
+// A line of --lines longer than this is cut here; the rest of it, up to its
+// line end, is dropped (and said so): memory stays bounded whatever comes.
+constexpr std::size_t kLongestLine = 4096;
 
 struct Options {
     std::string port;
@@ -40,6 +52,10 @@ struct Options {
     double timeout_seconds = 0;
     bool quiet = false;
     bool keep_settings = false;
+    bool strict = false;
+    bool lines = false;
+    int char_delay_ms = 0;
+    int line_delay_ms = 0;
     bool list = false;
     std::string message;
     bool from_standard_input = false;
@@ -102,37 +118,163 @@ WriteProgress ProgressLines(std::size_t size) {
     };
 }
 
+std::chrono::milliseconds WriteTimeout(const Options& options, std::size_t size) {
+    return options.timeout_seconds > 0
+               ? std::chrono::milliseconds(std::llround(options.timeout_seconds * 1000))
+               : DefaultWriteTimeout(size, options.baud);
+}
+
+// Writes `bytes` at once or, with --char-delay, one at a time, each drained
+// off the line before the pause, for modules too slow to take them at the
+// rate's pace.
+LineStatus WritePaced(const UniqueFd& line, std::string_view bytes, const Options& options,
+                      const WriteProgress& progress) {
+    if (options.char_delay_ms == 0) {
+        return WriteToLine(line, bytes, WriteTimeout(options, bytes.size()), progress);
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (LineStatus status = WriteToLine(line, bytes.substr(i, 1), WriteTimeout(options, 1));
+            !status.ok()) {
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.char_delay_ms));
+    }
+    return {};
+}
+
+// The message as it goes on the line; nothing when --strict refuses it.
+std::optional<std::string> Prepare(std::string message, const Options& options,
+                                   const std::string& where = {}) {
+    if (options.raw) {
+        return message;
+    }
+    if (WarnUnknownNames(kName, message, options.strict, where) != 0 && options.strict) {
+        return std::nullopt;
+    }
+    message.resize(TranslateText(message.data(), message.size()));
+    return message;
+}
+
+// Opens the port for a send; from then on a signal that ends the program
+// still leaves the port as the options say.
+LineStatus OpenPort(const Options& options, UniqueFd& line) {
+    LetGoOfLinesOnSignals();
+    const LeaveLine leave = options.keep_settings ? LeaveLine::kAsSet : LeaveLine::kAsFound;
+    return OpenSerialLine(options.port, options.baud, line, leave);
+}
+
 int Send(const Options& options) {
     // Before standard input is read: a wrong rate needs no message.
     if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
         return Report(status);
     }
-    std::string message = options.message;
-    if (options.from_standard_input && !ReadAll(stdin, message)) {
-        std::perror("wendle-send: reading standard input");
-        return static_cast<int>(LineError::kOther);
+    std::string text = options.message;
+    if (options.from_standard_input) {
+        if (StandardInputIsTerminal()) {
+            std::fprintf(stderr,
+                         "%s: reading the message from the terminal until Ctrl+D (give "
+                         "MESSAGE, or --lines to send each line as it is typed)\n",
+                         kName);
+        }
+        if (!ReadAll(stdin, text)) {
+            std::perror("wendle-send: reading standard input");
+            return static_cast<int>(LineError::kOther);
+        }
     }
-    if (!options.raw) {
-        message.resize(TranslateText(message.data(), message.size()));
+    const std::optional<std::string> message = Prepare(std::move(text), options);
+    if (!message) {
+        return kUnknownNameStatus;
     }
     UniqueFd line;
-    LetGoOfLinesOnSignals();
-    const LeaveLine leave = options.keep_settings ? LeaveLine::kAsSet : LeaveLine::kAsFound;
-    if (LineStatus status = OpenSerialLine(options.port, options.baud, line, leave); !status.ok()) {
+    if (LineStatus status = OpenPort(options, line); !status.ok()) {
         return Report(status);
     }
-    const std::chrono::milliseconds timeout =
-        options.timeout_seconds > 0
-            ? std::chrono::milliseconds(std::llround(options.timeout_seconds * 1000))
-            : DefaultWriteTimeout(message.size(), options.baud);
-    LineStatus status = WriteToLine(
-        line, message, timeout, options.quiet ? WriteProgress() : ProgressLines(message.size()));
+    LineStatus status = WritePaced(
+        line, *message, options, options.quiet ? WriteProgress() : ProgressLines(message->size()));
     CloseSerialLine(line);
     if (!status.ok()) {
         status.message = options.port + ": " + status.message;
         return Report(status);
     }
     return 0;
+}
+
+// The next line of standard input without its line end (LF or CR LF), at
+// most kLongestLine bytes of it; `cut` when more was dropped. False at the
+// end of the input with nothing read.
+bool ReadLine(std::string& line, bool& cut) {
+    line.clear();
+    cut = false;
+    int c;
+    while ((c = std::getc(stdin)) != EOF && c != '\n') {
+        if (line.size() < kLongestLine) {
+            line += static_cast<char>(c);
+        } else {
+            cut = true;
+        }
+    }
+    if (c == '\n' && !line.empty() && line.back() == '\r' && !cut) {
+        line.pop_back();
+    }
+    return c != EOF || !line.empty() || cut;
+}
+
+// --lines: the port opened once, then each line sent as soon as it is read.
+int SendLines(const Options& options) {
+    if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
+        return Report(status);
+    }
+    UniqueFd line;
+    if (LineStatus status = OpenPort(options, line); !status.ok()) {
+        return Report(status);
+    }
+    int result = 0;
+    std::string text;
+    bool cut = false;
+    for (unsigned long number = 1; ReadLine(text, cut); ++number) {
+        const std::string where = "line " + std::to_string(number) + ": ";
+        if (cut) {
+            std::fprintf(stderr, "%s: %slonger than %zu bytes: the rest of it is dropped\n", kName,
+                         where.c_str(), kLongestLine);
+        }
+        const std::optional<std::string> message = Prepare(text, options, where);
+        if (!message) {
+            result = kUnknownNameStatus;
+            break;
+        }
+        if (LineStatus status = WritePaced(line, *message, options, {}); !status.ok()) {
+            status.message = options.port + ": " + where + status.message;
+            result = Report(status);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.line_delay_ms));
+    }
+    if (result == 0 && std::ferror(stdin) != 0) {
+        std::perror("wendle-send: reading standard input");
+        result = static_cast<int>(LineError::kOther);
+    }
+    CloseSerialLine(line);
+    return result;
+}
+
+// "wendle-send /dev/ttyS0 hello": a device where the message goes, and no
+// -p. The port's path, to suggest -p with it.
+std::optional<std::string> DeviceWithoutPort(int argc, char** argv) {
+    std::optional<std::string> device;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            break;
+        }
+        if (arg.starts_with("-p") || arg.starts_with("--port") || arg == "--list" || arg == "-h" ||
+            arg == "--help" || arg == "--version") {
+            return std::nullopt;
+        }
+        if (!device && arg.starts_with("/dev/")) {
+            device = std::string(arg);
+        }
+    }
+    return device;
 }
 
 int Run(int argc, char** argv) {
@@ -142,7 +284,8 @@ int Run(int argc, char** argv) {
         "their bytes. The line is raw, 8 data bits, no parity, one stop bit, no flow control, "
         "DTR and RTS off; the port is locked while in use, and every byte is written and "
         "drained before it is closed.",
-        "wendle-send -p PORT [-b BAUD] [--raw] [--timeout SECONDS] [-q] [--] [MESSAGE] | --list",
+        "wendle-send -p PORT [-b BAUD] [--raw] [--strict] [--timeout SECONDS] [-q] "
+        "[--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE] | --list",
         kExamples);
     CLI::App& app = command_line.app;
     Options options;
@@ -152,7 +295,8 @@ int Run(int argc, char** argv) {
             ->type_name("PORT");
     app.add_option("-b,--baud", options.baud,
                    "The rate: " + LineRatesText() + " (default 9600), e.g. -b 19200")
-        ->type_name("BAUD");
+        ->type_name("BAUD")
+        ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
     app.add_flag("--raw", options.raw,
                  "Send MESSAGE as it is, without translating tokens, e.g. --raw 'a<b>'");
     app.add_option("--timeout", options.timeout_seconds,
@@ -164,6 +308,26 @@ int Run(int argc, char** argv) {
     app.add_flag("--keep-settings", options.keep_settings,
                  "Leave the port on Wendle's line when done (default: put back the settings "
                  "it had before)");
+    app.add_flag("--strict", options.strict,
+                 "An unknown name (a misspelt <KTA_LIN2>) is an error, status 9, and nothing "
+                 "is sent; without it, it is a warning on standard error and sends nothing");
+    CLI::Option* lines = app.add_flag(
+        "--lines", options.lines,
+        "Each line of standard input is a message, sent as soon as it is read, without its "
+        "line end; the port stays open until the input ends, e.g. tail -f status.log | "
+        "wendle-send --lines -p /dev/ttyUSB0. A line longer than 4096 bytes is cut there");
+    const std::string milliseconds = "a number of milliseconds from 0 to 10000, such as 50";
+    app.add_option("--char-delay", options.char_delay_ms,
+                   "Send one byte at a time and pause MS milliseconds after each has left the "
+                   "line, for slow modules, e.g. --char-delay 5")
+        ->type_name("MS")
+        ->check(WholeNumberValidator(milliseconds, 0, 10000));
+    CLI::Option* line_delay =
+        app.add_option("--line-delay", options.line_delay_ms,
+                       "With --lines: pause MS milliseconds after each line has left the line, "
+                       "e.g. --line-delay 100 after a clear")
+            ->type_name("MS")
+            ->check(WholeNumberValidator(milliseconds, 0, 10000));
     CLI::Option* list = app.add_flag(
         "--list", options.list,
         "List the serial ports of this machine, with their /dev/serial/by-id names and what "
@@ -173,6 +337,9 @@ int Run(int argc, char** argv) {
                        "The message; without it, all of standard input is sent as one message. "
                        "Put -- before a MESSAGE that starts with -")
             ->type_name("");
+    if (const std::optional<std::string> device = DeviceWithoutPort(argc, argv)) {
+        return command_line.Fail("no port given: did you mean -p " + *device + "?");
+    }
     if (const std::optional<int> status = command_line.Parse(argc, argv)) {
         return *status;
     }
@@ -185,6 +352,14 @@ int Run(int argc, char** argv) {
     if (port->count() == 0) {
         return command_line.Fail("no port given: name one with -p PORT (wendle-send --list "
                                  "shows the ports of this machine)");
+    }
+    if (lines->count() != 0) {
+        return message->count() != 0
+                   ? command_line.Fail("--lines reads standard input: give no MESSAGE")
+                   : SendLines(options);
+    }
+    if (line_delay->count() != 0) {
+        return command_line.Fail("--line-delay goes with --lines");
     }
     options.from_standard_input = message->count() == 0;
     return Send(options);

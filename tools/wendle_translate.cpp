@@ -1,11 +1,13 @@
-// wendle-translate [--hex] [--decode [--names]] [--] [TEXT]
+// wendle-translate [--hex] [--strict] [--decode [--names]] [--] [TEXT]
+// wendle-translate --list-names
 //
 // Translates TEXT, or all of standard input when no TEXT is given, and writes
 // the resulting bytes to standard output exactly as they are (--hex: as hex
 // pairs). --decode goes the other way: bytes in, a message out that
 // translates back to exactly those bytes. Exit status: 0 done, 1 input or
-// output failed, 2 bad usage.
+// output failed, 2 bad usage, 9 an unknown name with --strict.
 #include "tools/command_line.h"
+#include "tools/names.h"
 #include "translator/decode.h"
 #include "translator/translator.h"
 
@@ -22,21 +24,27 @@ constexpr char kExamples[] =
     "  printf '\\014Hi\\376\\300' | wendle-translate --decode          prints <12>Hi<254,192>\n"
     "  printf '\\014Hi\\376\\300' | wendle-translate --decode --names  prints <CLS>Hi<KTA_LINE2>\n"
     "  wendle-translate --hex -- '-<65>'               a TEXT that starts with -\n"
-    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage.\n";
+    "  wendle-translate --list-names | grep LINE       the names for the lines\n"
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, 9 an unknown\n"
+    "name with --strict.\n";
 
 struct Options {
     bool hex = false;
     bool decode = false;
     bool names = false;
+    bool strict = false;
+    bool list_names = false;
     std::string text;
 };
 
 int Run(int argc, char** argv) {
-    CommandLine command_line(kName,
-                             "Translates a Wendle message into the bytes it stands for, or "
-                             "(--decode) bytes into a message.",
-                             "wendle-translate [--hex] [--decode [--names]] [--] [TEXT]",
-                             kExamples);
+    CommandLine command_line(
+        kName,
+        "Translates a Wendle message into the bytes it stands for, or "
+        "(--decode) bytes into a message.",
+        "wendle-translate [--hex] [--strict] [--decode [--names]] [--] [TEXT] | "
+        "--list-names",
+        kExamples);
     CLI::App& app = command_line.app;
     Options options;
     app.add_flag("--hex", options.hex,
@@ -51,6 +59,12 @@ int Run(int argc, char** argv) {
                  "With --decode: write display commands by name, e.g. <KTA_LINE2> for FE C0 "
                  "and <CLS> for 0C")
         ->needs(decode);
+    app.add_flag("--strict", options.strict,
+                 "An unknown name (a misspelt <KTA_LIN2>) is an error, status 9, and nothing is "
+                 "written; without it, it is a warning on standard error and gives no bytes");
+    CLI::Option* list_names = app.add_flag(
+        "--list-names", options.list_names,
+        "Print every name with its bytes, one a line (e.g. KTA_LINE2 FE C0), and exit");
     CLI::Option* text = app.add_option(
         "TEXT", options.text,
         "The message (with --decode: the bytes); without it, all of standard input is read. "
@@ -61,6 +75,13 @@ int Run(int argc, char** argv) {
     if (options.hex && options.decode) {
         return command_line.Fail("--hex and --decode exclude each other (to decode a hex dump, "
                                  "turn it into bytes first: xxd -r -p)");
+    }
+
+    if (list_names->count() != 0) {
+        if (options.hex || options.decode || options.strict || text->count() != 0) {
+            return command_line.Fail("--list-names goes alone");
+        }
+        return WriteAll(NameList()) ? 0 : 1;
     }
 
     std::string input;
@@ -74,6 +95,9 @@ int Run(int argc, char** argv) {
     if (options.decode) {
         output = DecodeBytes(input, options.names);
     } else {
+        if (WarnUnknownNames(kName, input, options.strict) != 0 && options.strict) {
+            return kUnknownNameStatus;
+        }
         input.resize(TranslateText(input.data(), input.size()));
         output = options.hex ? HexPairs(input) + '\n' : std::move(input);
     }

@@ -69,11 +69,18 @@ std::uint64_t ReadDecimal(const char* p, const char* end) noexcept {
 
 // "_" followed by digits and underscores: the byte for 64 + N, where N is read
 // from what is left after trimming the underscores, up to the next one.
-std::size_t UnderscoreForm(const char* begin, const char* end, char* out) noexcept {
+bool OnlyDigitsAndUnderscores(const char* begin, const char* end) noexcept {
     for (const char* p = begin; p != end; ++p) {
         if (!IsDigit(*p) && *p != '_') {
-            return 0;
+            return false;
         }
+    }
+    return true;
+}
+
+std::size_t UnderscoreForm(const char* begin, const char* end, char* out) noexcept {
+    if (!OnlyDigitsAndUnderscores(begin, end)) {
+        return 0;
     }
     Trim(begin, end, [](char c) { return c == '_'; });
     return PutByteCode(64 + ReadDecimal(begin, end), out);
@@ -130,31 +137,81 @@ std::size_t TableName(const char* begin, std::size_t size, char* out) noexcept {
     return row->size;
 }
 
+// Which form a name (trimmed of spaces) takes, in the order they are tried.
+enum class NameForm { kNothing, kControlLetter, kUnderscore, kBackslash, kHex, kTable };
+
+NameForm FormOf(const char* begin, const char* end) noexcept {
+    const std::size_t size = static_cast<std::size_t>(end - begin);
+    if (size == 0) {
+        return NameForm::kNothing;
+    }
+    const char first = Upper(*begin);
+    if (size == 1 && first >= '@' && first <= '_') {
+        return NameForm::kControlLetter;
+    }
+    if (first == '_') {
+        return NameForm::kUnderscore;
+    }
+    if (first == '\\') {
+        return NameForm::kBackslash;
+    }
+    if (size >= 2 && first == '0' && Upper(begin[1]) == 'X') {
+        return NameForm::kHex;
+    }
+    return NameForm::kTable;
+}
+
+void TrimSpaces(const char*& begin, const char*& end) noexcept {
+    Trim(begin, end, [](char c) { return c == ' '; });
+}
+
 } // namespace
 
 std::size_t LookupMnemonic(const char* name, std::size_t length, char* out) noexcept {
     const char* begin = name;
     const char* end = name + length;
-    Trim(begin, end, [](char c) { return c == ' '; });
-    const std::size_t size = static_cast<std::size_t>(end - begin);
-    if (size == 0) {
+    TrimSpaces(begin, end);
+    switch (FormOf(begin, end)) {
+    case NameForm::kNothing:
         return 0;
-    }
-    const char first = Upper(*begin);
-    if (size == 1 && first >= '@' && first <= '_') {
-        *out = static_cast<char>(first - '@');
+    case NameForm::kControlLetter:
+        *out = static_cast<char>(Upper(*begin) - '@');
         return 1;
-    }
-    if (first == '_') {
+    case NameForm::kUnderscore:
         return UnderscoreForm(begin, end, out);
-    }
-    if (first == '\\') {
+    case NameForm::kBackslash:
         return BackslashForm(begin, end, out);
-    }
-    if (size >= 2 && first == '0' && Upper(begin[1]) == 'X') {
+    case NameForm::kHex:
         return HexForm(end, out);
+    case NameForm::kTable:
+        break;
     }
-    return TableName(begin, size, out);
+    return TableName(begin, static_cast<std::size_t>(end - begin), out);
+}
+
+bool IsKnownName(const char* name, std::size_t length) noexcept {
+    const char* begin = name;
+    const char* end = name + length;
+    TrimSpaces(begin, end);
+    switch (FormOf(begin, end)) {
+    case NameForm::kNothing:
+        return false;
+    case NameForm::kUnderscore:
+        return OnlyDigitsAndUnderscores(begin, end);
+    case NameForm::kTable: {
+        const std::size_t size = static_cast<std::size_t>(end - begin);
+        if (size > kLongestMnemonic) {
+            return false;
+        }
+        char upper[kLongestMnemonic];
+        for (std::size_t i = 0; i < size; ++i) {
+            upper[i] = Upper(begin[i]);
+        }
+        return FindMnemonic(std::string_view(upper, size)) != nullptr;
+    }
+    default:
+        return true;
+    }
 }
 
 std::size_t EvaluateToken(const char* inside, std::size_t length, char* out) noexcept {

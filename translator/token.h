@@ -29,3 +29,7 @@ std::size_t EvaluateToken(const char* inside, std::size_t length, char* out) noe
 // the name is trimmed of spaces and upper-cased. A name that none of them
 // accepts gives nothing. Returns the number of bytes written, at most length.
 std::size_t LookupMnemonic(const char* name, std::size_t length, char* out) noexcept;
+
+// Whether LookupMnemonic takes `name` as one of its forms: false for a name
+// that gives nothing because nothing matches it (a misspelt <KTA_LIN2>).
+bool IsKnownName(const char* name, std::size_t length) noexcept;

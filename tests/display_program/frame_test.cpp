@@ -9,12 +9,13 @@
 namespace {
 
 std::vector<std::string> Draw(std::string_view size, std::string_view message,
-                              std::string_view line = {}, bool dots = false) {
+                              std::string_view line = {}, bool dots = false, unsigned columns = 0,
+                              unsigned rows = 0, bool colour = true) {
     Module module = MakeModule(*FindGeometry(size), Profile::kCommand);
     FeedModule(module, Translate(message));
     Arrivals arrivals;
     NoteArrival(arrivals, Translate(message));
-    return FrameLines({module, arrivals, "capture.bin", line, dots});
+    return FrameLines({module, arrivals, "capture.bin", line, dots, columns, rows, colour});
 }
 
 // The colour codes, written out: glass 149 lit and 59 dark, text 16.
@@ -30,7 +31,7 @@ TEST(Frame, TextModeLines) {
         {"16x2",
          "<CLS>Hello<KTA_LINE2>world",
          "",
-         {"wendle-display 16x2 command · Ctrl+C ends · capture.bin", "╔════════════════╗",
+         {"wendle-display 16x2 command · q or Ctrl+C ends · capture.bin", "╔════════════════╗",
           "║" + std::string(kLit) + "Hello           " + kReset + "║",
           "║" + std::string(kLit) + "world           " + kReset + "║", "╚════════════════╝",
           "13 bytes: 0C 48 65 6C 6C 6F FE C0 77 6F 72 6C 64", "decoded: <CLS>Hello<KTA_LINE2>world",
@@ -40,7 +41,7 @@ TEST(Frame, TextModeLines) {
         {"16x2",
          "<BL_OFF>ab<UL_CURSOR><BELL><27>",
          "9600 8N1, no flow control, raw",
-         {"wendle-display 16x2 command · Ctrl+C ends · capture.bin", "╔════════════════╗",
+         {"wendle-display 16x2 command · q or Ctrl+C ends · capture.bin", "╔════════════════╗",
           "║" + std::string(kDark) + "ab\x1b[0;38;5;16;48;5;59;4m " + kDark + "             " +
               kReset + "║",
           "║" + std::string(kDark) + "                " + kReset + "║", "╚════════════════╝",
@@ -68,12 +69,11 @@ TEST(Frame, GlassRowAndStatus) {
         // Display off: blank glass and no cursor drawn, though it is set.
         {"8x1", "x<UL_CURSOR><254,10>", 2, "║" + std::string(kLit) + "        " + kReset + "║",
          "backlight on · display off · cursor 1 2 underline"},
-        // A kanji takes two terminal columns: its column is two wide on
-        // every row, so the bezel stays in line.
-        {"16x2", "<250>a<KTA_LINE2>bc", 3,
-         "║" + std::string(kLit) + "b c" + std::string(14, ' ') + kReset + "║",
-         "backlight on · cursor 2 3 hidden"},
-        {"16x2", "<250>", 1, "╔═════════════════╗", "backlight on · cursor 1 2 hidden"},
+        // Every cell one column: the double-width ones have a stand-in.
+        {"16x2", "<250>a<251,252,233>", 2,
+         "║" + std::string(kLit) + "□a□□□" + std::string(11, ' ') + kReset + "║",
+         "backlight on · cursor 1 6 hidden"},
+        {"16x2", "<250>", 1, "╔════════════════╗", "backlight on · cursor 1 2 hidden"},
         // The cursor where no cell shows it.
         {"16x2", "<254,64>", 2, "║" + std::string(kLit) + std::string(16, ' ') + kReset + "║",
          "backlight on · cursor -"},
@@ -127,13 +127,85 @@ TEST(Frame, DotsModeLines) {
     EXPECT_EQ(lines[5], "║" + bottom + blank_cells + kReset + "║");
 }
 
+// Every line fits the terminal, cut lines end with "…", and the title keeps
+// the way out and the source; dots that do not fit fall back to text.
+TEST(Frame, FitsTheTerminal) {
+    const std::string message = "<CLS>Hello<27>";
+    const std::string status = "9600 8N1, no flow control, raw";
+    const struct {
+        std::string_view size;
+        bool dots;
+        unsigned columns, rows;
+        std::vector<std::string> first; // the first lines
+        std::size_t count;
+    } cases[] = {
+        {"16x2",
+         false,
+         30,
+         0,
+         {"q quits · capture.bin · 16x2 …", "╔════════════════╗",
+          "║" + std::string(kLit) + "Hello           " + kReset + "║"},
+         9},
+        {"40x2",
+         false,
+         20,
+         3,
+         {"q quits · capture.b…", "╔══════════════════…",
+          "║" + std::string(kLit) + "Hello             " + kReset + "…"},
+         3},
+        // 16x2 in dots: 97 columns and 16 rows.
+        {"16x2",
+         true,
+         96,
+         0,
+         {"wendle-display 16x2 command · q or Ctrl+C ends · capture.bin",
+          "--dots needs 97x16: text until the terminal is that big", "╔════════════════╗"},
+         10},
+        {"16x2",
+         true,
+         97,
+         15,
+         {"wendle-display 16x2 command · q or Ctrl+C ends · capture.bin",
+          "--dots needs 97x16: text until the terminal is that big"},
+         10},
+        {"16x2",
+         true,
+         97,
+         16,
+         {"wendle-display 16x2 command · q or Ctrl+C ends · capture.bin",
+          "╔═══════════════════════════════════════════════════════════════════════════════════════"
+          "════════╗"},
+         16},
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::string> lines =
+            Draw(c.size, message, status, c.dots, c.columns, c.rows);
+        ASSERT_EQ(lines.size(), c.count) << c.columns;
+        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + c.first.size()), c.first);
+        if (c.count == 9) {
+            EXPECT_EQ(lines[7], "9600 8N1, no flow control, ra…");
+            EXPECT_EQ(lines[8], "not modelled: 1, the last: of…");
+        }
+    }
+}
+
+// NO_COLOR: the cursor's attributes stay, the colours go; dots are ink.
+TEST(Frame, WithoutColour) {
+    const std::vector<std::string> text = Draw("8x1", "ab<UL_CURSOR>", "", false, 0, 0, false);
+    EXPECT_EQ(text[2], "║\x1b[0mab\x1b[0;4m \x1b[0m     " + std::string(kReset) + "║");
+    const std::vector<std::string> dots = Draw("8x1", "A", "", true, 0, 0, false);
+    // 'A': .###. over #...#, then #...# over the blank cursor row.
+    EXPECT_TRUE(dots[2].starts_with("║▄▀▀▀▄  ")) << dots[2];
+    EXPECT_TRUE(dots[5].starts_with("║▀   ▀  ")) << dots[5];
+}
+
 TEST(Frame, PlainLinesAndTitles) {
     EXPECT_EQ(ArrivalLine("\x0cHi\xfe\xc0"), "0C 48 69 FE C0  <CLS>Hi<KTA_LINE2>\n");
     const Module module = MakeModule(DefaultGeometry(), Profile::kPrefixOnly);
     const Arrivals arrivals;
     // A path cannot steer the terminal.
     EXPECT_EQ(FrameLines({module, arrivals, "a\x1b[2J\nb", "", false})[0],
-              "wendle-display 16x2 prefix-only · Ctrl+C ends · a?[2J?b");
+              "wendle-display 16x2 prefix-only · q or Ctrl+C ends · a?[2J?b");
 }
 
 } // namespace

@@ -16,6 +16,11 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
     // A position command split between two reads of 64 KiB, after a page
     // of text that wraps.
     const std::string long_stream = std::string(65535, 'x') + "\x10" + "\x55" + "end";
+    std::string escapes;
+    for (int offset = 0; offset < 32; ++offset) {
+        escapes +=
+            "not modelled: offset " + std::to_string(offset) + ": 1B: ESC sequence not modelled\n";
+    }
     const struct {
         std::vector<std::string> args;
         std::string bytes;
@@ -31,7 +36,15 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
         {{"--profile", "prefix-only"},
          Translate("<254,64><31,17,17,17,17,17,31,0><254,128>a<0>b"),
          "a①b             \n                \ncursor 1 4\n"},
-        {{"--size", "8x1"}, Translate("ab<254>"), "ab      \ncursor 1 3\n"},
+        // What was not modelled follows, with offsets: the first 32, then
+        // how many more.
+        {{"--size", "8x1"},
+         Translate("ab<27><254>"),
+         "ab      \ncursor 1 3\nnot modelled: offset 2: 1B: ESC sequence not modelled\n"
+         "not modelled: offset 3: FE: stream ended inside a command\n"},
+        {{"--size", "8x1"},
+         std::string(40, '\x1b') + "<16,99>",
+         "<16,99> \ncursor 1 8\n" + escapes + "not modelled: 8 more, 40 in all\n"},
         {{}, long_stream, "xxxxxxxxxxxxxxxx\nxxxxxendxxxxxxxx\ncursor 2 9\n"},
     };
     for (const auto& c : cases) {
@@ -48,9 +61,10 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
 }
 
 TEST(DisplayProgram, OneLinePerArrivalWhenNoTerminal) {
-    const ToolRun run = Display({"-"}, Translate("<CLS>Hi<KTA_LINE2><13>"));
+    const ToolRun run = Display({"-"}, Translate("<CLS>Hi<KTA_LINE2><13><17>"));
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.out, "0C 48 69 FE C0 0D  <CLS>Hi<KTA_LINE2,RETURN>\n");
+    EXPECT_EQ(run.out, "0C 48 69 FE C0 0D 11  <CLS>Hi<KTA_LINE2,RETURN,CLR_COL>\n"
+                       "not modelled: offset 6: 11: clear column not modelled\n");
 }
 
 TEST(DisplayProgram, UsageAndInputErrors) {
@@ -67,7 +81,12 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         {{"a", "b"}, 2, "a second SOURCE: b (quote a SOURCE that holds spaces)"},
         {{}, 2, "nothing to read: give a SOURCE (a port, a file, - for standard input) or --pty"},
         {{"--link", "x", "-"}, 2, "--link goes with --pty"},
-        {{"/no/such/file"}, 1, "/no/such/file: cannot open (No such file or directory)"},
+        // The statuses of wendle-send for the same failures.
+        {{"/no/such/file"}, 3, "/no/such/file: cannot open (No such file or directory)"},
+        {{"-b", "9601", "-"},
+         7,
+         "9601 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400"},
+        {{"-b", "fast", "-"}, 2, "--baud: give a rate such as 19200, not fast"},
         {{"--png", "/no/a.png", "-"},
          1,
          "/no/a.png: cannot write the picture (No such file or directory)"},
@@ -182,3 +201,137 @@ TEST(DisplayProgram, FromWendleSendThroughALink) {
 }
 
 } // namespace
+
+namespace {
+
+// A terminal of tmux's, on a server of the test's own, running a shell.
+struct TmuxTerminal {
+    std::string server;
+
+    // The server's socket, removed with the server.
+    static std::string NewServer() {
+        static int count = 0;
+        return TempFile("tmux" + std::to_string(++count));
+    }
+
+    TmuxTerminal(unsigned columns, unsigned rows) : server(NewServer()) {
+        const std::string shell = "env -u NO_COLOR PS1='$ ' bash --norc --noprofile";
+        EXPECT_EQ(Tmux({"new-session", "-d", "-s", "t", "-x", std::to_string(columns), "-y",
+                        std::to_string(rows), shell})
+                      .exit_code,
+                  0);
+    }
+    ~TmuxTerminal() {
+        Tmux({"kill-server"});
+        std::remove(server.c_str());
+    }
+
+    ToolRun Tmux(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"-S", server, "-f", "/dev/null"});
+        return RunTool("/usr/bin/tmux", args);
+    }
+    void Keys(const std::vector<std::string>& keys) const {
+        std::vector<std::string> args{"send-keys", "-t", "t"};
+        args.insert(args.end(), keys.begin(), keys.end());
+        Tmux(args);
+    }
+    // The screen as it shows, with attributes (-e) or without.
+    std::string Screen(bool attributes = false) const {
+        return Tmux({"capture-pane", "-p", attributes ? "-e" : "-J", "-t", "t"}).out;
+    }
+    // Waits until the screen holds `wanted` and not `gone`.
+    bool WaitFor(const std::string& wanted, const std::string& gone = "\x01") const {
+        for (int i = 0; i < 300; ++i) {
+            const std::string screen = Screen();
+            if (screen.find(wanted) != std::string::npos &&
+                screen.find(gone) == std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "no " << wanted << " in\n" << Screen();
+        return false;
+    }
+};
+
+// Columns of each line of `screen`, a character (UTF-8 sequence) each.
+std::vector<std::size_t> LineWidths(const std::string& screen) {
+    std::vector<std::size_t> widths{0};
+    for (unsigned char c : screen) {
+        if (c == '\n') {
+            widths.push_back(0);
+        } else if ((c & 0xC0) != 0x80) {
+            ++widths.back();
+        }
+    }
+    return widths;
+}
+
+} // namespace
+
+// The live frame in a real terminal at three widths: it fits, dots give way
+// to text where they do not, keys do not echo, Ctrl+Z and fg leave and take
+// back the screen, q quits and the last frame left does not wrap.
+TEST(DisplayProgram, InATerminal) {
+    if (access("/usr/bin/tmux", X_OK) != 0) {
+        GTEST_SKIP() << "needs tmux";
+    }
+    const std::string link = TempFile("tty");
+    std::remove(link.c_str());
+    const std::string source = "/dev/pts/";
+    const std::string linked = "(linked as " + link + ")";
+    const struct {
+        unsigned columns;
+        std::string title_start, title_end, glass_row, environment;
+    } cases[] = {
+        {30, "q quits · " + source, "…", "║Hello □wide     ║", ""},
+        {80, "q quits · " + source, linked + " · 16x2 command", "║Hello □wide     ║",
+         "NO_COLOR=1 "},
+        {120, "wendle-display 16x2 command · q or Ctrl+C ends · " + source, linked, "║▀▀", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.columns);
+        const TmuxTerminal terminal(c.columns, 24);
+        terminal.Keys(
+            {c.environment + WENDLE_DISPLAY_TOOL + " --dots --pty --link " + link, "Enter"});
+        ASSERT_TRUE(terminal.WaitFor("nothing received yet"));
+        EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide<27>"}).exit_code, 0);
+        ASSERT_TRUE(terminal.WaitFor("not modelled: 1"));
+        // Typed keys would stay on the frame until the next arrival.
+        terminal.Keys({"xyz"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::string screen = terminal.Screen();
+        EXPECT_EQ(screen.find("xyz"), std::string::npos) << screen;
+        const std::string title = screen.substr(0, screen.find('\n'));
+        EXPECT_TRUE(title.starts_with(c.title_start) && title.ends_with(c.title_end)) << title;
+        EXPECT_NE(screen.find(c.glass_row), std::string::npos) << screen;
+        EXPECT_EQ(screen.find("--dots needs 97x16") == std::string::npos, c.columns >= 97);
+        for (std::size_t width : LineWidths(screen)) {
+            EXPECT_LE(width, c.columns) << screen;
+        }
+        EXPECT_EQ(terminal.Screen(true).find("38;5;") == std::string::npos, !c.environment.empty());
+
+        terminal.Keys({"C-z"});
+        ASSERT_TRUE(terminal.WaitFor("Stopped", "║"));
+        terminal.Keys({"fg", "Enter"});
+        ASSERT_TRUE(terminal.WaitFor("not modelled: 1"));
+        terminal.Keys({"q"});
+        // The prompt; the keys typed went nowhere.
+        ASSERT_TRUE(terminal.WaitFor("\n$ \n", "xyz"));
+        screen = terminal.Screen();
+        // The last frame, each line on a line of its own, then the prompt;
+        // joined (-J), a wrapped line would be wider than the terminal.
+        const std::size_t last = screen.rfind(c.title_start);
+        ASSERT_NE(last, std::string::npos) << screen;
+        const std::string frame = screen.substr(last, screen.find("\n$ \n", last) - last);
+        EXPECT_EQ(std::count(frame.begin(), frame.end(), '\n'), c.columns >= 97 ? 15 : 9) << frame;
+        for (std::size_t width : LineWidths(frame)) {
+            EXPECT_LE(width, c.columns) << frame;
+        }
+    }
+    // A terminal that cannot draw a frame gets plain lines.
+    const TmuxTerminal terminal(80, 24);
+    terminal.Keys(
+        {std::string("printf '\\014Hi' | TERM=dumb ") + WENDLE_DISPLAY_TOOL + " -", "Enter"});
+    EXPECT_TRUE(terminal.WaitFor("\n0C 48 69  <CLS>Hi\n$ \n"));
+}

@@ -36,10 +36,13 @@ Delivery SendThrough(PtyPort& port, const std::vector<std::string>& args,
 }
 
 TEST(Send, TheBytesThatArrive) {
+    const std::string unknown = " sends nothing; wendle-translate --list-names shows every name\n";
     const struct {
         std::vector<std::string> args;
         std::string input;
-        std::string_view hex;
+        std::string hex;
+        std::string err = "";
+        int status = 0;
     } cases[] = {
         {{"<CLS>Hello"}, "", "0C 48 65 6C 6C 6F"},
         {{"-b", "19200", "<KTA_LINE2>world<13>"}, "", "FE C0 77 6F 72 6C 64 0D"},
@@ -51,14 +54,77 @@ TEST(Send, TheBytesThatArrive) {
         // An empty MESSAGE is a message: standard input is not read.
         {{""}, "<65>", ""},
         {{}, "", ""},
+        // An unknown name sends nothing, as ever, and is told.
+        {{"<KTA_LIN2>x"}, "", "78", "wendle-send: unknown name KTA_LIN2 at offset 1" + unknown},
+        // Lines without their ends (LF or CR LF), the last one without any.
+        {{"--lines"},
+         "<CLS>one\r\ntwo<KTA_LINE2>\n\nlast",
+         "0C 6F 6E 65 74 77 6F FE C0 6C 61 73 74"},
+        {{"--lines", "--char-delay", "1", "--line-delay", "1"},
+         "a<xx>\n<yy>b\n",
+         "61 62",
+         "wendle-send: line 1: unknown name xx at offset 2" + unknown +
+             "wendle-send: line 2: unknown name yy at offset 1" + unknown},
+        // --strict stops at the first line with an unknown name.
+        {{"--lines", "--strict"},
+         "a\n<LIN2>b\nc\n",
+         "61",
+         "wendle-send: line 2: unknown name LIN2 at offset 1 (--strict): nothing sent\n",
+         9},
+        // A line too long for memory is cut; the next one comes whole.
+        {{"--lines", "--raw"},
+         std::string(5000, 'x') + "\r\n<end>",
+         Hex(std::string(4096, 'x') + "<end>"),
+         "wendle-send: line 1: longer than 4096 bytes: the rest of it is dropped\n"},
     };
     for (const auto& c : cases) {
         PtyPort port;
         const Delivery delivery = SendThrough(port, c.args, c.input);
-        EXPECT_EQ(delivery.run.exit_code, 0) << delivery.run.err;
-        EXPECT_EQ(delivery.run.err, "");
+        EXPECT_EQ(delivery.run.exit_code, c.status) << delivery.run.err;
+        EXPECT_EQ(delivery.run.err, c.err);
         EXPECT_EQ(Hex(delivery.arrived), c.hex) << Hex(c.input);
     }
+}
+
+// --lines from a stream that stays open: each line goes out as it comes,
+// on a port held open between lines.
+TEST(Send, LinesAsTheyCome) {
+    PtyPort port;
+    const std::string fifo = TempFile("lines.fifo");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    RunningTool tool("/bin/sh", {"-c", "exec \"$0\" --lines -p \"$1\" < \"$2\"", WENDLE_SEND_TOOL,
+                                 port.path(), fifo});
+    UniqueFd writer(open(fifo.c_str(), O_WRONLY));
+    for (const std::string line : {"<CLS>one", "two"}) {
+        const std::size_t from = port.arrived.size();
+        ASSERT_EQ(write(writer.get(), (line + "\n").data(), line.size() + 1),
+                  static_cast<ssize_t>(line.size() + 1));
+        EXPECT_TRUE(port.ReadUntil([&] { return port.arrived.size() >= from + 3; }));
+        EXPECT_FALSE(tool.Ended());
+        // Held open and locked between lines.
+        UniqueFd other(open(port.path().c_str(), O_RDWR | O_NOCTTY));
+        EXPECT_NE(flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    }
+    writer = UniqueFd();
+    const ToolRun run = tool.Finish();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(port.arrived + port.Drain(), "\x0conetwo");
+    std::remove(fifo.c_str());
+}
+
+// Someone typing a message: a hint that the end is Ctrl+D, then it is sent.
+TEST(Send, ATerminalAsStandardInput) {
+    PtyPort port;
+    PtyPort keyboard;
+    RunningTool tool("/bin/sh", {"-c", "exec \"$0\" -p \"$1\" < \"$2\"", WENDLE_SEND_TOOL,
+                                 port.path(), keyboard.path()});
+    ASSERT_EQ(write(keyboard.pty.master.get(), "hi\n\x04", 4), 4);
+    const ToolRun run = tool.Finish();
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.err, "wendle-send: reading the message from the terminal until Ctrl+D (give "
+                       "MESSAGE, or --lines to send each line as it is typed)\n");
+    EXPECT_EQ(port.Drain(), "hi\n");
 }
 
 TEST(Send, OneMebibyteFromStandardInputArrivesWhole) {
@@ -140,7 +206,14 @@ TEST(Send, EachFailureHasItsStatusAndOneLine) {
         {{"-p", p, "-b", "9601", "x"}, 7, "wendle-send: 9601 baud is not supported: use 1200, 2400, "
          "4800, 9600, 19200 or 38400"},
         {{"x"}, 2, "wendle-send: no port given: name one with -p PORT"},
-        {{"-p", p, "-b", "fast", "x"}, 2, "wendle-send: Could not convert: --baud"},
+        {{"/dev/ttyS0", "hello"}, 2, "wendle-send: no port given: did you mean -p /dev/ttyS0?"},
+        {{"-p", p, "-b", "fast", "x"}, 2, "wendle-send: --baud: give a rate such as 19200, not fast"},
+        {{"-p"}, 2, "wendle-send: --port needs a value (see --help)"},
+        {{"-p", p, "--strict", "<LINE2>"}, 9, "wendle-send: unknown name LINE2 at offset 1 "
+         "(--strict): nothing sent"},
+        {{"-p", p, "--line-delay", "5", "x"}, 2, "wendle-send: --line-delay goes with --lines"},
+        {{"-p", p, "--char-delay", "0.5", "x"}, 2, "wendle-send: --char-delay: give a number of "
+         "milliseconds from 0 to 10000, such as 50, not 0.5"},
         {{"-p", p, "--timeout", "-1", "x"}, 2, "wendle-send: --timeout: give a number of seconds "
          "above 0 and up to 1000000, such as 0.5, not -1"},
         {{"--list", "-p", p}, 2, "wendle-send: --list takes no port and no message"},

@@ -1,4 +1,6 @@
+#include "tests/support/tool_run.h"
 #include "tests/translator/test_support.h"
+#include "translator/unknown_names.h"
 
 #include <gtest/gtest.h>
 
@@ -72,12 +74,69 @@ TEST(Names, EveryNameGivesItsBytesInAnyCase) {
     }
 }
 
-// No prefix, abbreviation or extension of a name matches.
+// The names FindUnknownNames reports in `text`, as "offset:name".
+std::vector<std::string> Unknown(std::string_view text) {
+    UnknownName found[4];
+    const std::size_t count = FindUnknownNames(text.data(), text.size(), found, 4);
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < count && i < 4; ++i) {
+        names.push_back(std::to_string(found[i].offset) + ":" +
+                        std::string(text.substr(found[i].offset, found[i].length)));
+    }
+    if (count > 4) {
+        names.push_back("+" + std::to_string(count - 4));
+    }
+    return names;
+}
+
+// No prefix, abbreviation or extension of a name matches, and each is
+// reported as unknown.
 TEST(Names, OnlyExactNamesMatch) {
     for (std::string_view other : {"CL", "CLSX", "CLS_", "XCLS", "KTA_LINE", "KTA_LINE21", "SP",
                                    "DEL", "KTC_CLS", "KT_CLS", "CLEARSCREEN"}) {
+        EXPECT_EQ(Unknown("<" + std::string(other) + ">"),
+                  std::vector<std::string>{"1:" + std::string(other)});
         EXPECT_EQ(TranslateHex("<" + std::string(other) + ">"), "") << other;
     }
+}
+
+TEST(Names, UnknownNamesAndWhereTheyStand) {
+    const struct {
+        std::string_view text;
+        std::vector<std::string> unknown;
+    } cases[] = {
+        {"<CLS>Hi<kta_line2><KTA_LIN2>", {"19:KTA_LIN2"}},
+        // Items of a token one by one; every other form is known.
+        {"<254,LINE2,_x,_12,0x41,\\a\\,Q,12,,cls>", {"5:LINE2", "11:_x"}},
+        // Text that holds no token, and a token cut off by the end.
+        {"<<CLS> a<b c> <NOPE", {}},
+        {"<A1><B2><C3><D4><E5><F6>", {"1:A1", "5:B2", "9:C3", "13:D4", "+2"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Unknown(c.text), c.unknown) << c.text;
+    }
+    for (const NamedBytes& n : Names()) {
+        EXPECT_EQ(Unknown("<1," + Lowered(n.name, 0, 1) + ">"), std::vector<std::string>{});
+    }
+}
+
+// The list a user greps is the table as documented, in its order.
+TEST(Names, ListNames) {
+    const ToolRun run = RunTool(WENDLE_TRANSLATE_TOOL, {"--list-names"});
+    EXPECT_EQ(run.exit_code, 0);
+    std::istringstream lines(run.out);
+    std::string line;
+    for (const NamedBytes& n : Names()) {
+        ASSERT_TRUE(std::getline(lines, line));
+        const std::size_t gap = line.find(' ');
+        EXPECT_EQ(line.substr(0, gap), n.name);
+        EXPECT_EQ(line.substr(line.find_first_not_of(' ', gap)), n.hex) << line;
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << line;
+}
+
+TEST(Names, ZeroBytesStayInTheOutput) {
+    EXPECT_EQ(TranslateHex("a<NUL>b<null>c"), "61 00 62 00 63");
 }
 
 } // namespace

@@ -134,6 +134,8 @@ class BeforeAnything(unittest.TestCase):
             (["--arch", "win16"], 2, "run: --arch is win32 or win64, not 'win16'\nusage: "
              "scripts/run [--arch win32|win64] [--monitor] [--size SIZE] [--message TEXT] "
              "[--screenshot FILE] [--png FILE] [DEVICE] (see --help)"),
+            (["--size", "17x2"], 2, "run: no glass of size 17x2: use 8x1, 16x1, 16x2, 16x4, "
+             "20x2, 20x4, 24x2 or 40x2"),
         ]
         for args, status, first_line in cases:
             with self.subTest(args=args):

@@ -22,11 +22,14 @@ import tempfile
 
 DOCS = ("docs/linux.md", "docs/display.md")
 # The words a command line of these documents starts with (after a "$ ").
-COMMAND = re.compile(r"^(\$ )?(build/|wendle-|cmake |ctest |python3 |printf |scripts/|[A-Z]+=)")
+COMMAND = re.compile(
+    r"^(\$ )?(build/|wendle-|cmake |ctest |python3 |printf |scripts/|bash |sudo |man |[A-Z]+=)")
 SKIPPED = (  # pattern, why the line is not run
     (re.compile(r"^(cmake|ctest) "), "builds and runs the tests: this test runs inside that"),
     (re.compile(r"bench/"), "benchmarks: figures to read, minutes long"),
     (re.compile(r"\[[-A-Z]"), "a usage line (PORT, [OPTIONS]), not a command"),
+    (re.compile(r"^sudo |scripts/(setup|package|test|run)"),
+     "installs into the system or builds everything (tests/deb tries the packages)"),
 )
 PORTS = re.compile(r"/dev/(ttyUSB|ttyACM)[0-9]+|/dev/pts/N\b")
 PROGRAM = "build/host-release/tools/"

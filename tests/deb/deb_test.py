@@ -121,7 +121,7 @@ def check_arm64(deb):
         proc = run(qemu + [f"{tools}/wendle-translate", "--decode", "--names"],
                    stdin=b"\x0cHi\xfe\xc0\x01")
         check("arm64: wendle-translate --decode --names under qemu",
-              proc.stdout == b"<CLS>Hi<KTA_LINE2><1>", repr(proc.stdout) + proc.stderr.decode())
+              proc.stdout == b"<CLS>Hi<KTA_LINE2,HOME>", repr(proc.stdout) + proc.stderr.decode())
         proc, got = send_to_pty(qemu + [f"{tools}/wendle-send", "-p", "PTY", "-b", "19200",
                                              "<CLS>Pi<254,1>"])
         check("arm64: wendle-send to a pty under qemu",

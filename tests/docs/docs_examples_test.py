@@ -82,6 +82,7 @@ def main():
             with tempfile.TemporaryDirectory() as work:
                 script = "set -e\n" + "\n".join(runnable(line, port, tools) for line in lines)
                 proc = subprocess.run(["bash", "-c", script], cwd=work, capture_output=True,
+                                      stdin=subprocess.DEVNULL,
                                       env=dict(os.environ, PATH=f"{tools}:{os.environ['PATH']}"),
                                       timeout=60)
                 # A picture the documents show is the one their message makes.

@@ -43,9 +43,10 @@ TEST(PortSlot, DrawWrapsAt32767AndSkipsNumbersInUse) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         FakeDevice fake;
-        while (PortSlot.load() != c.counter) {
+        for (int i = 0; i < 32767 && PortSlot.load() != c.counter; ++i) {
             SER_OPEN(0, 9600);
         }
+        ASSERT_EQ(PortSlot.load(), c.counter);
         for (std::int32_t number : c.inUse) {
             ASSERT_NE(AddPort(number, PortHandle{fake.NextHandle()}), nullptr);
         }

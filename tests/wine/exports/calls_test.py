@@ -7,7 +7,6 @@ Windows loader can leave it in before the first call.
 usage: calls_test.py Linked|OpenAndClose|Threads|Memory|LoaderStates"""
 
 import os
-import re
 import shutil
 import termios
 import unittest

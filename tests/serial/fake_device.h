@@ -1,9 +1,7 @@
 // A serial driver in memory, installed behind the device-call table, for
 // what Wine's real driver cannot show: every call with its arguments and the
-// state of the process around it, a driver that rejects or fails single
-// calls, and a line state whose every member can be watched. The product
-// makes its device calls one at a time and the tests drive it from one
-// thread, so the fake needs no lock of its own.
+// state of the process around it, single calls that fail, and a line state
+// whose every member can be watched. The tests drive it from one thread.
 #pragma once
 
 #include <windows.h>
@@ -31,25 +29,18 @@ enum class CallKind {
 struct DeviceCall {
     CallKind kind;
     HANDLE handle;
+    // The call and its arguments: "SetupComm 1024 4096", "WriteFile A\r",
+    // "SetCommState fOutxCtsFlow=0" (the members it changes).
+    std::string text;
     // What surrounded the call when the driver received it.
     UINT errorMode;
     DWORD lastError;
     bool deviceCallLockHeld, tableLockHeld;
-    // CreateFileW
-    std::wstring name;
-    DWORD access, share, disposition, flags;
-    bool hasSecurity;
-    SECURITY_ATTRIBUTES security;
-    HANDLE templateFile;
-    DWORD function;              // EscapeCommFunction
-    DCB state;                   // SetCommState
-    DWORD inputSize, outputSize; // SetupComm
-    std::string bytes;           // WriteFile
-    bool hasWrittenCount, hasOverlapped;
 };
 
-// The `occurrence`-th call of `kind` (counted from 1) fails: it does nothing,
-// leaves `error` as the last error and returns `result`.
+// The `occurrence`-th call of `kind` (counted from 1) does nothing, leaves
+// `error` as the last error and returns `result` (for CreateFile: a handle
+// when `result` is TRUE).
 struct Fault {
     CallKind kind;
     int occurrence;
@@ -57,9 +48,12 @@ struct Fault {
     BOOL result;
 };
 
-// A line state in which every member differs from the configuration that
-// opening applies.
+// A line state in which every member differs from what opening applies.
 DCB ForeignLineState();
+
+// "fOutxCtsFlow=0 ByteSize=8": the members in which `after` differs from
+// `before`, in the order of the DCB.
+std::string LineStateChanges(const DCB& before, const DCB& after);
 
 struct FakeDriver {
     DCB state = ForeignLineState();
@@ -67,39 +61,31 @@ struct FakeDriver {
     bool keepsState = true;
     DWORD inputQueue = 2048, outputQueue = 4096;
     DWORD fileType = FILE_TYPE_CHAR;
-    // A WriteFile takes at most this many bytes.
-    DWORD writeLimit = MAXDWORD;
+    DWORD writeLimit = MAXDWORD; // the most a WriteFile takes
     std::vector<Fault> faults = {};
 };
 
-// "fOutxCtsFlow=0 ByteSize=8": the members in which `after` differs from
-// `before`, in the order of the DCB.
-std::string LineStateChanges(const DCB& before, const DCB& after);
-
-// Installs itself behind the device-call table for its lifetime; ports the
-// test leaves in the table are closed when it goes.
+// Installed for its lifetime; ports it opened that the test leaves in the
+// table are closed when it goes.
 struct FakeDevice {
     explicit FakeDevice(FakeDriver driver = {});
     ~FakeDevice();
     FakeDevice(const FakeDevice&) = delete;
     FakeDevice& operator=(const FakeDevice&) = delete;
 
-    static FakeDevice& Active();
-    std::vector<DeviceCall> CallsOf(CallKind kind) const;
-    // "CreateFileW", "GetFileType", ... in the order of the calls.
-    std::vector<std::string> CallNames() const;
-    // Records the call; the fault planned for it, if any.
-    const Fault* Enter(const DeviceCall& call);
+    std::vector<std::string> Texts() const;
     HANDLE NextHandle();
 
     FakeDriver driver;
     std::vector<DeviceCall> calls;
     std::vector<HANDLE> opened; // the handles given out, in order
+    int counts[9] = {};
 
   private:
-    int counts_[9] = {};
     const DeviceCalls* previous_;
 };
+
+FakeDevice& ActiveFake();
 
 // A new string of the bytes; a null one for nullopt.
 BSTR Bytes(const std::optional<std::string>& text);

@@ -5,82 +5,89 @@
 #include "serial/spin_lock.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
-#include <iterator>
+#include <cstdio>
 #include <type_traits>
 
 namespace {
 
 FakeDevice* active = nullptr;
 
-// Taken first thing in every fake, before anything can change the last error.
-DeviceCall Begin(CallKind kind, HANDLE handle) {
-    DeviceCall call{};
-    call.kind = kind;
-    call.handle = handle;
-    call.lastError = GetLastError();
-    call.errorMode = SetErrorMode(0);
-    SetErrorMode(call.errorMode);
-    call.deviceCallLockHeld = DeviceCallLock.test();
-    call.tableLockHeld = TableLock.test();
-    SetLastError(call.lastError);
-    return call;
+std::string Printed(const char* format, ...) {
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
 }
 
-const Fault* Enter(const DeviceCall& call) {
-    return FakeDevice::Active().Enter(call);
+// Records the call with what surrounds it (taken before anything can change
+// the last error) and gives the fault planned for it, with its error set.
+const Fault* Enter(CallKind kind, HANDLE handle, std::string text) {
+    const DWORD last_error = GetLastError();
+    const UINT error_mode = SetErrorMode(0);
+    SetErrorMode(error_mode);
+    FakeDevice& fake = ActiveFake();
+    fake.calls.push_back({kind, handle, std::move(text), error_mode, last_error,
+                          DeviceCallLock.test(), TableLock.test()});
+    const int occurrence = ++fake.counts[static_cast<int>(kind)];
+    for (const Fault& fault : fake.driver.faults) {
+        if (fault.kind == kind && fault.occurrence == occurrence) {
+            SetLastError(fault.error);
+            return &fault;
+        }
+    }
+    SetLastError(last_error);
+    return nullptr;
 }
 
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                              HANDLE template_file) {
-    DeviceCall call = Begin(CallKind::CreateFile, nullptr);
-    call.name = name;
-    call.access = access;
-    call.share = share;
-    call.hasSecurity = security != nullptr;
-    if (security) {
-        call.security = *security;
+    std::string text = "CreateFileW ";
+    for (; *name; ++name) {
+        text.push_back(static_cast<char>(*name));
     }
-    call.disposition = disposition;
-    call.flags = flags;
-    call.templateFile = template_file;
-    // A fault with a non-zero result: a handle that comes with a last error.
-    if (const Fault* fault = Enter(call); fault && !fault->result) {
+    text += Printed(" %lx %lu %s %lu %lx %d", access, share,
+                    security ? Printed("%lu/%d/%d", security->nLength,
+                                       security->lpSecurityDescriptor != nullptr,
+                                       security->bInheritHandle)
+                                   .c_str()
+                             : "null",
+                    disposition, flags, template_file != nullptr);
+    if (const Fault* fault = Enter(CallKind::CreateFile, nullptr, text); fault && !fault->result) {
         return INVALID_HANDLE_VALUE;
     }
-    return FakeDevice::Active().NextHandle();
+    return ActiveFake().NextHandle();
 }
 
 DWORD WINAPI FakeGetFileType(HANDLE handle) {
-    if (const Fault* fault = Enter(Begin(CallKind::GetFileType, handle))) {
-        return static_cast<DWORD>(fault->result);
-    }
-    return FakeDevice::Active().driver.fileType;
+    const Fault* fault = Enter(CallKind::GetFileType, handle, "GetFileType");
+    return fault ? static_cast<DWORD>(fault->result) : ActiveFake().driver.fileType;
 }
 
 BOOL WINAPI FakeEscapeComm(HANDLE handle, DWORD function) {
-    DeviceCall call = Begin(CallKind::EscapeComm, handle);
-    call.function = function;
-    const Fault* fault = Enter(call);
+    const Fault* fault =
+        Enter(CallKind::EscapeComm, handle, Printed("EscapeCommFunction %lu", function));
     return fault ? fault->result : TRUE;
 }
 
 BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB state) {
-    if (const Fault* fault = Enter(Begin(CallKind::GetCommState, handle))) {
+    if (const Fault* fault = Enter(CallKind::GetCommState, handle, "GetCommState")) {
         return fault->result;
     }
-    *state = FakeDevice::Active().driver.state;
+    *state = ActiveFake().driver.state;
     return TRUE;
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB state) {
-    DeviceCall call = Begin(CallKind::SetCommState, handle);
-    call.state = *state;
-    if (const Fault* fault = Enter(call)) {
+    FakeDriver& driver = ActiveFake().driver;
+    const std::string changes = LineStateChanges(driver.state, *state);
+    if (const Fault* fault = Enter(CallKind::SetCommState, handle, "SetCommState " + changes)) {
         return fault->result;
     }
-    FakeDriver& driver = FakeDevice::Active().driver;
     if (driver.keepsState) {
         driver.state = *state;
     }
@@ -88,10 +95,10 @@ BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB state) {
 }
 
 BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
-    if (const Fault* fault = Enter(Begin(CallKind::GetCommProperties, handle))) {
+    if (const Fault* fault = Enter(CallKind::GetCommProperties, handle, "GetCommProperties")) {
         return fault->result;
     }
-    const FakeDriver& driver = FakeDevice::Active().driver;
+    const FakeDriver& driver = ActiveFake().driver;
     *properties = COMMPROP{};
     properties->wPacketLength = sizeof(COMMPROP);
     properties->dwCurrentRxQueue = driver.inputQueue;
@@ -100,13 +107,11 @@ BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
 }
 
 BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
-    DeviceCall call = Begin(CallKind::SetupComm, handle);
-    call.inputSize = input_size;
-    call.outputSize = output_size;
-    if (const Fault* fault = Enter(call)) {
+    const std::string text = Printed("SetupComm %lu %lu", input_size, output_size);
+    if (const Fault* fault = Enter(CallKind::SetupComm, handle, text)) {
         return fault->result;
     }
-    FakeDriver& driver = FakeDevice::Active().driver;
+    FakeDriver& driver = ActiveFake().driver;
     if (driver.keepsState) {
         driver.inputQueue = input_size;
         driver.outputQueue = output_size;
@@ -114,21 +119,21 @@ BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
     return TRUE;
 }
 
+// "WriteFile <bytes>", with " overlapped" or " uncounted" when the caller
+// passes an OVERLAPPED or no count.
 BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD written,
                           LPOVERLAPPED overlapped) {
-    DeviceCall call = Begin(CallKind::WriteFile, handle);
-    call.bytes.assign(static_cast<const char*>(bytes), count);
-    call.hasWrittenCount = written != nullptr;
-    call.hasOverlapped = overlapped != nullptr;
-    const Fault* fault = Enter(call);
+    std::string text = "WriteFile " + std::string(static_cast<const char*>(bytes), count);
+    text += std::string(overlapped ? " overlapped" : "") + (written ? "" : " uncounted");
+    const Fault* fault = Enter(CallKind::WriteFile, handle, text);
     if (written) {
-        *written = fault ? 0 : std::min(count, FakeDevice::Active().driver.writeLimit);
+        *written = fault ? 0 : std::min(count, ActiveFake().driver.writeLimit);
     }
     return fault ? fault->result : TRUE;
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE handle) {
-    const Fault* fault = Enter(Begin(CallKind::CloseHandle, handle));
+    const Fault* fault = Enter(CallKind::CloseHandle, handle, "CloseHandle");
     return fault ? fault->result : TRUE;
 }
 
@@ -176,11 +181,8 @@ std::string LineStateChanges(const DCB& before, const DCB& after) {
     std::string changes;
     for (const Member& member : kMembers) {
         if (member.value(before) != member.value(after)) {
-            if (!changes.empty()) {
-                changes.push_back(' ');
-            }
-            changes.append(member.name).push_back('=');
-            changes.append(std::to_string(member.value(after)));
+            changes +=
+                Printed("%s%s=%u", changes.empty() ? "" : " ", member.name, member.value(after));
         }
     }
     return changes;
@@ -193,8 +195,7 @@ FakeDevice::FakeDevice(FakeDriver driver) : driver(std::move(driver)) {
 
 FakeDevice::~FakeDevice() {
     for (std::int32_t number = 1; number <= kHighestPortNumber; ++number) {
-        HANDLE handle = FindPort(number);
-        if (handle && std::find(opened.begin(), opened.end(), handle) != opened.end()) {
+        if (std::ranges::find(opened, FindPort(number)) != opened.end()) {
             TakePort(number).Reset();
         }
     }
@@ -202,38 +203,16 @@ FakeDevice::~FakeDevice() {
     active = nullptr;
 }
 
-FakeDevice& FakeDevice::Active() {
+FakeDevice& ActiveFake() {
     return *active;
 }
 
-std::vector<DeviceCall> FakeDevice::CallsOf(CallKind kind) const {
-    std::vector<DeviceCall> of_kind = calls;
-    std::erase_if(of_kind, [kind](const DeviceCall& call) { return call.kind != kind; });
-    return of_kind;
-}
-
-std::vector<std::string> FakeDevice::CallNames() const {
-    constexpr const char* kNames[] = {"CreateFileW",  "GetFileType",  "EscapeCommFunction",
-                                      "GetCommState", "SetCommState", "GetCommProperties",
-                                      "SetupComm",    "WriteFile",    "CloseHandle"};
-    std::vector<std::string> names;
+std::vector<std::string> FakeDevice::Texts() const {
+    std::vector<std::string> texts;
     for (const DeviceCall& call : calls) {
-        names.push_back(kNames[static_cast<int>(call.kind)]);
+        texts.push_back(call.text);
     }
-    return names;
-}
-
-// When a fault is planned for the call, leaves its error and gives it.
-const Fault* FakeDevice::Enter(const DeviceCall& call) {
-    calls.push_back(call);
-    const int occurrence = ++counts_[static_cast<int>(call.kind)];
-    for (const Fault& fault : driver.faults) {
-        if (fault.kind == call.kind && fault.occurrence == occurrence) {
-            SetLastError(fault.error);
-            return &fault;
-        }
-    }
-    return nullptr;
+    return texts;
 }
 
 HANDLE FakeDevice::NextHandle() {

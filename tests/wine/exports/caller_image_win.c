@@ -7,8 +7,8 @@
  *       header    the header's ImageBase is rewritten to where it landed
  *       bind      every import slot is filled with its function's address
  *       tls       its TLS callbacks are called with DLL_PROCESS_ATTACH
- *     prints the header's facts, where the image landed and the slots
- *     ("slots before ..."); it must come before any export call.
+ *     prints whether the image landed away from its preferred base and the
+ *     slots ("slots before ..."); it must come before any export call.
  *   slots   prints the slots again ("slots after ...").
  * A relocated slot is right when it holds the value the image held when the
  * loader step found it (the file's: Wine relocates nothing) plus the distance
@@ -81,19 +81,14 @@ static void TakeRelocations(void) {
 
 /* Counts the relocated slots that are right; `apply` adds the distance
  * first, as a loader would. */
-static DWORD CheckRelocations(int apply, DWORD* first_wrong) {
+static DWORD CheckRelocations(int apply) {
     DWORD right = 0;
-    *first_wrong = 0;
     for (DWORD i = 0; i < image.count; ++i) {
         ULONG_PTR* slot = (ULONG_PTR*)(image.base + image.rvas[i]);
         if (apply) {
             WriteSlot(slot, *slot + image.delta);
         }
-        if (*slot == image.originals[i] + image.delta) {
-            ++right;
-        } else if (*first_wrong == 0) {
-            *first_wrong = image.rvas[i];
-        }
+        right += *slot == image.originals[i] + image.delta;
     }
     return right;
 }
@@ -125,11 +120,11 @@ static DWORD CheckImports(int bind, DWORD* total) {
 }
 
 static void ReportSlots(const char* when) {
-    DWORD first_wrong, import_total;
-    DWORD relocs = CheckRelocations(0, &first_wrong);
-    DWORD imports = CheckImports(0, &import_total);
-    Report("slots %s relocs=%lu/%lu imports=%lu/%lu first_wrong_reloc=%#lx", when, relocs,
-           image.count, imports, import_total, first_wrong);
+    DWORD import_total;
+    const DWORD relocs = CheckRelocations(0);
+    const DWORD imports = CheckImports(0, &import_total);
+    Report("slots %s relocs=%lu/%lu imports=%lu/%lu", when, relocs, image.count, imports,
+           import_total);
 }
 
 static void RunTlsCallbacks(void) {
@@ -143,11 +138,10 @@ static void RunTlsCallbacks(void) {
     Report("tls callbacks=%d", called);
 }
 
-int RunLoaderState(Exports* x, const char* arg, int op) {
+int RunLoaderState(Exports* x, const char* arg) {
     static const char* const kFlags[] = {"none", "relocate", "header", "bind", "tls"};
     char words[64];
     int state = 0;
-    (void)op;
     snprintf(words, sizeof words, "%s", arg);
     for (char* word = strtok(words, ","); word; word = strtok(NULL, ",")) {
         int i = 0;
@@ -162,14 +156,11 @@ int RunLoaderState(Exports* x, const char* arg, int op) {
     image.base = (char*)x->module;
     IMAGE_NT_HEADERS* nt = Headers();
     image.delta = (ULONG_PTR)image.base - nt->OptionalHeader.ImageBase;
-    Report("file characteristics=%#x dll_characteristics=%#x reloc_size=%lu",
-           nt->FileHeader.Characteristics, nt->OptionalHeader.DllCharacteristics,
-           Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC)->Size);
     Report("landed %s", image.delta == 0 ? "at its preferred base" : "away");
     TakeRelocations();
     DWORD unused;
     if (state & kRelocate) {
-        CheckRelocations(1, &unused);
+        CheckRelocations(1);
     }
     if (state & kHeader) {
         WriteSlot(&nt->OptionalHeader.ImageBase, (ULONG_PTR)image.base);
@@ -184,8 +175,8 @@ int RunLoaderState(Exports* x, const char* arg, int op) {
     return 1;
 }
 
-int RunSlots(Exports* x, const char* arg, int op) {
-    (void)x, (void)arg, (void)op;
+int RunSlots(Exports* x, const char* arg) {
+    (void)x, (void)arg;
     if (!image.base) {
         return 0;
     }

@@ -1,27 +1,22 @@
-/* export_caller <path of Wendlev14.EXE> <step> [<step> ...]
- * linked_caller <step> [<step> ...]
+/* export_caller <path of Wendlev14.EXE> <step>...   (LoadLibrary, GetProcAddress)
+ * linked_caller <step>...   (serial/wendle.h and the import library)
  *
- * export_caller loads the EXE with LoadLibrary and finds the exports with
- * GetProcAddress; linked_caller is built from serial/wendle.h and linked
- * with the import library, so that the system's loader binds them.
- *
- * Steps, run in order:
- *   open:<port>:<baud>        SER_OPEN; prints its result
- *   close                     SER_CLOSE; prints its result
- *   send:<payload>            SER_SEND on a variable; prints the variable after
- *   rawsend:<payload>         SER_RAWSEND on a variable; prints the variable after
- *   send_bv:<payload>         SER_SEND_BV with a fresh string
- *   rawsend_bv:<payload>      SER_RAWSEND_BV with a fresh string
- *   version                   SER_VERSINFO; prints the text as the variables, then
- *                             frees it
- *   hold:<port>               opens the device itself: is it held by someone?
- *   unload                    FreeLibrary on the EXE (the process then exits)
- *   ordinals                  looks each export up by its ordinal, prints
- *                             whether that is the function of its name, and
- *                             calls through the ordinals from then on
- *   threads:, race:, firstcall:, memory:, loader:, slots   see their files
- * A payload is `null`, `hex:<bytes in hex>` or `fill:<chunk in hex>:<size>`
- * (the chunk repeated to `size` bytes). */
+ * Steps, run in order, each printing its results one line each:
+ *   open:<port>:<baud>   close   version   unload (FreeLibrary; exit follows)
+ *   send:<payload>, rawsend:<payload>   by reference; print the variable after
+ *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
+ *   ordinals   whether ordinal 1..7 is the function of its name (looked up by
+ *       name); the calls go through the ordinals from then on
+ *   threads:<port>[,<port>,<port>]:<threads>:<rounds>   every thread sends
+ *       its own records "{T<thread>#<round>:<letters>}<13>" (or a raw CR),
+ *       each with one call: through one port opened for them all, or, with
+ *       three ports, each round opening one of them and closing it again
+ *   firstcall:<threads>   the threads' first export calls, released together
+ *   memory:<port>:<rounds>   the bytes in use in every heap before and after
+ *       the rounds of the four sends and a version text freed
+ *   loader:<state>, slots   see caller_image_win.c
+ * A payload is `null` or `hex:<bytes in hex>`, optionally `*<count>`: the
+ * bytes repeated `count` times. */
 #include "caller_win.h"
 
 #ifdef WENDLE_LINKED
@@ -45,206 +40,278 @@ void Report(const char* format, ...) {
     fflush(stdout);
 }
 
-unsigned long Fnv1a(const void* bytes, size_t count) {
-    const unsigned char* p = bytes;
-    unsigned long hash = 2166136261UL;
-    for (size_t i = 0; i < count; ++i) {
-        hash = ((hash ^ p[i]) * 16777619UL) & 0xffffffffUL;
-    }
-    return hash;
+static int IsText(BSTR text, const char* expected) {
+    return SysStringByteLen(text) == strlen(expected) &&
+           memcmp(text, expected, strlen(expected)) == 0;
 }
 
-int IsVersionText(BSTR text) {
-    static const char kVersion[] = "v1.3, 22 Oct 2012, https://wendle.example.org";
-    return SysStringByteLen(text) == sizeof kVersion - 1 &&
-           memcmp(text, kVersion, sizeof kVersion - 1) == 0;
+static int IsVersionText(BSTR text) {
+    return IsText(text, "v1.3, 22 Oct 2012, https://wendle.example.org");
 }
 
-/* Builds a payload as a fresh BSTR; *ok is cleared when the text is not a
- * payload. A `null` payload is a valid null BSTR. */
+/* A fresh BSTR; *ok is cleared when the text is not a payload. */
 static BSTR MakePayload(const char* text, int* ok) {
-    *ok = 1;
-    if (strcmp(text, "null") == 0) {
+    const char* star = strchr(text, '*');
+    const size_t digits = star ? (size_t)(star - text - 4) : strlen(text) - 4;
+    const long count = star ? atol(star + 1) : 1;
+    *ok = strcmp(text, "null") == 0;
+    if (*ok || strncmp(text, "hex:", 4) != 0 || digits % 2 || count < 0) {
         return NULL;
     }
-    const int fill = strncmp(text, "fill:", 5) == 0;
-    const char* hex = text + (fill ? 5 : 4);
-    const char* colon = strchr(hex, ':');
-    const size_t digits = fill && colon ? (size_t)(colon - hex) : strlen(hex);
-    const long size = fill ? (colon ? atol(colon + 1) : -1) : (long)digits / 2;
-    unsigned char* chunk = malloc(digits / 2 + 1);
-    *ok = chunk && size >= 0 && digits % 2 == 0 && (fill || strncmp(text, "hex:", 4) == 0) &&
-          (digits > 0 || size == 0);
-    for (size_t i = 0; *ok && i < digits / 2; ++i) {
+    BSTR result = SysAllocStringByteLen(NULL, (UINT)(digits / 2 * (size_t)count));
+    unsigned char* out = (unsigned char*)result;
+    for (size_t i = 0; result && i < digits / 2; ++i) {
         unsigned value;
-        *ok = sscanf(hex + 2 * i, "%2x", &value) == 1;
-        chunk[i] = (unsigned char)value;
+        sscanf(text + 4 + 2 * i, "%2x", &value);
+        out[i] = (unsigned char)value;
     }
-    BSTR result = *ok ? SysAllocStringByteLen(NULL, (UINT)size) : NULL;
-    for (long i = 0; result && i < size; ++i) {
-        ((unsigned char*)result)[i] = chunk[(size_t)i % (digits / 2)];
+    for (long n = 1; result && n < count; ++n) {
+        memcpy(out + (size_t)n * digits / 2, out, digits / 2);
     }
-    *ok = *ok && result != NULL;
-    free(chunk);
+    *ok = result != NULL;
     return result;
 }
 
-/* "<what> len=<bytes> fnv=<check value> hex=<the first 32 bytes>" */
+/* "<what> len=<bytes> fnv=<FNV-1a> hex=<the first 32 bytes>" */
 static void ReportBytes(const char* what, BSTR text) {
     const UINT length = SysStringByteLen(text);
+    const unsigned char* bytes = (const unsigned char*)text;
+    unsigned long hash = 2166136261UL;
     char hex[65] = "";
-    for (UINT i = 0; i < length && i < 32; ++i) {
-        sprintf(hex + 2 * i, "%02x", ((const unsigned char*)text)[i]);
+    for (UINT i = 0; i < length; ++i) {
+        hash = ((hash ^ bytes[i]) * 16777619UL) & 0xffffffffUL;
     }
-    Report("%s len=%u fnv=%08lx hex=%s", what, length, Fnv1a(text, length), hex);
+    for (UINT i = 0; i < length && i < 32; ++i) {
+        sprintf(hex + 2 * i, "%02x", bytes[i]);
+    }
+    Report("%s len=%u fnv=%08lx hex=%s", what, length, hash, hex);
 }
 
-enum { kSend, kRawSend, kSendByValue, kRawSendByValue };
+typedef struct {
+    const Exports* x;
+    HANDLE start;
+    int thread, rounds, ports[3];
+    LONG opens, failures;
+} Job;
 
-static int RunSend(Exports* x, const char* arg, int op) {
-    static const char* const kSteps[] = {"send", "rawsend", "send_bv", "rawsend_bv"};
-    int ok;
-    BSTR text = MakePayload(arg, &ok);
-    if (!ok) {
-        return 0;
+/* One record, sent with the thread's own kind of send. */
+static void SendRecord(const Exports* x, int thread, int n) {
+    char record[96];
+    int size = sprintf(record, "{T%d#%d:", thread, n);
+    for (int i = 0; i < (n * 7 + thread) % 40; ++i) {
+        record[size++] = (char)('a' + (n + i) % 26);
     }
-    if (op == kSend || op == kRawSend) {
-        (op == kSend ? x->send : x->rawSend)(&text);
-        if (text) {
-            ReportBytes(op == kSend ? "send var" : "rawsend var", text);
-        } else {
-            Report("%s var=null", kSteps[op]);
-        }
+    size += sprintf(record + size, "}%s", thread % 2 ? "\r" : "<13>");
+    BSTR text = SysAllocStringByteLen(record, (UINT)size);
+    if (thread % 4 < 2) {
+        (thread % 4 ? x->rawSend : x->send)(&text);
         SysFreeString(text);
     } else {
-        (op == kSendByValue ? x->sendByValue : x->rawSendByValue)(text);
-        Report("%s done", kSteps[op]);
+        (thread % 4 == 3 ? x->rawSendByValue : x->sendByValue)(text);
     }
-    return 1;
 }
 
-static int RunOpen(Exports* x, const char* arg, int op) {
-    int port = 0, baud = 0;
-    (void)op;
-    if (sscanf(arg, "%d:%d", &port, &baud) != 2) {
-        return 0;
+static DWORD WINAPI Work(LPVOID parameter) {
+    static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
+    Job* job = parameter;
+    const Exports* x = job->x;
+    const int t = job->thread;
+    WaitForSingleObject(job->start, INFINITE);
+    if (job->rounds == 0 &&
+        t % 3 == 0) { /* firstcall: a call whose result shows the module works */
+        BSTR version = x->version();
+        job->failures = !IsVersionText(version);
+        SysFreeString(version);
+    } else if (job->rounds == 0 && t % 3 == 1) {
+        job->failures = x->close() != 1;
+    } else if (job->rounds == 0) {
+        BSTR text = SysAllocStringByteLen("A<13>", 5);
+        x->send(&text);
+        job->failures = !IsText(text, "A\r");
+        SysFreeString(text);
     }
-    Report("open %d %d = %ld", port, baud, x->open(port, baud));
-    return 1;
-}
-
-static int RunClose(Exports* x, const char* arg, int op) {
-    (void)arg, (void)op;
-    Report("close = %ld", x->close());
-    return 1;
-}
-
-static int RunVersion(Exports* x, const char* arg, int op) {
-    (void)arg, (void)op;
-    BSTR text = x->version();
-    ReportBytes("version", text);
-    SysFreeString(text);
-    return 1;
-}
-
-static int RunHold(Exports* x, const char* arg, int op) {
-    (void)x, (void)op;
-    WCHAR name[32];
-    _snwprintf(name, 32, atoi(arg) >= 10 ? L"\\\\.\\COM%d" : L"COM%d", atoi(arg));
-    name[31] = 0;
-    HANDLE device = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
-    Report("hold %d %s", atoi(arg), device == INVALID_HANDLE_VALUE ? "held" : "free");
-    if (device != INVALID_HANDLE_VALUE) {
-        CloseHandle(device);
-    }
-    return 1;
-}
-
-static int RunUnload(Exports* x, const char* arg, int op) {
-    (void)arg, (void)op;
-    Report("unload = %d", FreeLibrary(x->module));
-    return 1;
-}
-
-/* The documented ordinals are the positions in the Exports record, from 1. */
-static int RunOrdinals(Exports* x, const char* arg, int op) {
-    (void)arg, (void)op;
-    FARPROC* slots = (FARPROC*)x;
-    for (int i = 0; i < 7; ++i) {
-        FARPROC by_ordinal = GetProcAddress(x->module, MAKEINTRESOURCEA(i + 1));
-        Report("ordinal %d %s %s", i + 1, kNames[i],
-               !by_ordinal              ? "missing"
-               : by_ordinal == slots[i] ? "same"
-                                        : "other");
-        slots[i] = by_ordinal;
-    }
-    return 1;
-}
-
-static int RunStep(Exports* exports, const char* step) {
-    static const struct {
-        const char* name;
-        int (*handler)(Exports* exports, const char* arg, int op);
-        int op;
-    } kSteps[] = {
-        {"open", RunOpen, 0},
-        {"close", RunClose, 0},
-        {"send", RunSend, kSend},
-        {"rawsend", RunSend, kRawSend},
-        {"send_bv", RunSend, kSendByValue},
-        {"rawsend_bv", RunSend, kRawSendByValue},
-        {"version", RunVersion, 0},
-        {"hold", RunHold, 0},
-        {"unload", RunUnload, 0},
-        {"ordinals", RunOrdinals, 0},
-        {"threads", RunThreadedSends, 0},
-        {"race", RunRace, 0},
-        {"firstcall", RunFirstCalls, 0},
-        {"memory", RunMemory, 0},
-        {"loader", RunLoaderState, 0},
-        {"slots", RunSlots, 0},
-    };
-    const char* colon = strchr(step, ':');
-    size_t length = colon ? (size_t)(colon - step) : strlen(step);
-    for (size_t i = 0; i < sizeof kSteps / sizeof kSteps[0]; ++i) {
-        if (strlen(kSteps[i].name) == length && strncmp(step, kSteps[i].name, length) == 0) {
-            return kSteps[i].handler(exports, colon ? colon + 1 : "", kSteps[i].op);
+    for (int n = 0; n < job->rounds; ++n) {
+        if (job->ports[1]) {
+            job->opens += x->open(job->ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1;
+        }
+        SendRecord(x, t, n);
+        if (job->ports[1] && n % 7 == t % 7) {
+            BSTR version = x->version();
+            job->failures += x->open(0, 9600) != 0 || !IsVersionText(version);
+            SysFreeString(version);
+        }
+        if (job->ports[1]) {
+            job->failures += x->close() != 1;
         }
     }
     return 0;
 }
 
-#ifdef WENDLE_LINKED
+static int RunThreads(Exports* x, const char* step) {
+    Job jobs[64];
+    HANDLE handles[64];
+    int ports[3] = {0, 0, 0}, threads = 0, rounds = 0;
+    LONG opens = 0, failures = 0;
+    if (sscanf(step, "firstcall:%d", &threads) != 1 &&
+        sscanf(step, "threads:%d:%d:%d", &ports[0], &threads, &rounds) != 3 &&
+        sscanf(step, "threads:%d,%d,%d:%d:%d", &ports[0], &ports[1], &ports[2], &threads,
+               &rounds) != 5) {
+        return 0;
+    }
+    HANDLE start = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!start || threads < 1 || threads > 64) {
+        return 0;
+    }
+    if (rounds && !ports[1]) {
+        Report("open %d 38400 = %ld", ports[0], x->open(ports[0], 38400));
+    }
+    for (int i = 0; i < threads; ++i) {
+        const Job job = {x, start, i, rounds, {ports[0], ports[1], ports[2]}, 0, 0};
+        jobs[i] = job;
+        handles[i] = CreateThread(NULL, 0, Work, &jobs[i], 0, NULL);
+        if (!handles[i]) {
+            return 0;
+        }
+    }
+    SetEvent(start);
+    WaitForMultipleObjects((DWORD)threads, handles, TRUE, INFINITE);
+    for (int i = 0; i < threads; ++i) {
+        CloseHandle(handles[i]);
+        opens += jobs[i].opens;
+        failures += jobs[i].failures;
+    }
+    CloseHandle(start);
+    if (rounds && !ports[1]) {
+        Report("close = %ld", x->close());
+    }
+    Report("threads opens=%ld failures=%ld", opens, failures);
+    return 1;
+}
+
+static unsigned long HeapBytesInUse(void) {
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    unsigned long bytes = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        PROCESS_HEAP_ENTRY entry = {0};
+        HeapLock(heaps[i]);
+        while (HeapWalk(heaps[i], &entry)) {
+            bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return bytes;
+}
+
+/* Writes "memory MEM\r\n" three times and the message as it stands once. */
+static void MemoryRound(const Exports* x) {
+    static const char kMessage[] = "memory <77><69><77>\r\n";
+    const UINT size = (UINT)(sizeof kMessage - 1);
+    x->sendByValue(SysAllocStringByteLen(kMessage, size));
+    x->rawSendByValue(SysAllocStringByteLen(kMessage, size));
+    /* By reference, as VB and VBA callers and the Send button call: the
+     * string replaced is SER_SEND's to free, the translation the caller's. */
+    BSTR text = SysAllocStringByteLen(kMessage, size);
+    x->send(&text);
+    x->rawSend(&text);
+    SysFreeString(text);
+    SysFreeString(x->version());
+}
+
+static int RunMemory(Exports* x, int port, int rounds) {
+    Report("open %d 38400 = %ld", port, x->open(port, 38400));
+    /* The first rounds fill caches (the string cache, the runtime's heaps). */
+    for (int i = 0; i < 2000; ++i) {
+        MemoryRound(x);
+    }
+    const unsigned long before = HeapBytesInUse();
+    for (int i = 0; i < rounds; ++i) {
+        MemoryRound(x);
+    }
+    const unsigned long after = HeapBytesInUse();
+    Report("close = %ld", x->close());
+    Report("memory heap=%lu:%lu", before, after);
+    return 1;
+}
+
+static int RunStep(Exports* x, const char* step) {
+    static const char* const kSends[] = {"send:", "rawsend:", "send_bv:", "rawsend_bv:"};
+    int a, b, ok;
+    FARPROC* slots = (FARPROC*)x;
+    for (int op = 0; op < 4; ++op) {
+        if (strncmp(step, kSends[op], strlen(kSends[op])) == 0) {
+            BSTR text = MakePayload(step + strlen(kSends[op]), &ok);
+            if (!ok) {
+                return 0;
+            }
+            if (op >= 2) {
+                (op == 2 ? x->sendByValue : x->rawSendByValue)(text);
+                return 1;
+            }
+            (op == 0 ? x->send : x->rawSend)(&text);
+            if (text) {
+                ReportBytes(op == 0 ? "send var" : "rawsend var", text);
+            } else {
+                Report("%s var=null", op == 0 ? "send" : "rawsend");
+            }
+            SysFreeString(text);
+            return 1;
+        }
+    }
+    if (sscanf(step, "open:%d:%d", &a, &b) == 2) {
+        Report("open %d %d = %ld", a, b, x->open(a, b));
+    } else if (strcmp(step, "close") == 0) {
+        Report("close = %ld", x->close());
+    } else if (strcmp(step, "version") == 0) {
+        BSTR text = x->version();
+        ReportBytes("version", text);
+        SysFreeString(text);
+    } else if (strcmp(step, "unload") == 0) {
+        Report("unload = %d", FreeLibrary(x->module));
+    } else if (strcmp(step, "ordinals") == 0) {
+        for (int i = 0; i < 7; ++i) {
+            FARPROC by_ordinal = GetProcAddress(x->module, MAKEINTRESOURCEA(i + 1));
+            FARPROC by_name = GetProcAddress(x->module, kNames[i]);
+            Report("ordinal %d %s %s", i + 1, kNames[i],
+                   by_ordinal && by_ordinal == by_name ? "same" : "other");
+            slots[i] = by_ordinal;
+        }
+    } else if (sscanf(step, "memory:%d:%d", &a, &b) == 2) {
+        return RunMemory(x, a, b);
+    } else if (strncmp(step, "loader:", 7) == 0) {
+        return RunLoaderState(x, step + 7);
+    } else if (strcmp(step, "slots") == 0) {
+        return RunSlots(x, "");
+    } else {
+        return RunThreads(x, step);
+    }
+    return 1;
+}
+
 int main(int argc, char** argv) {
-    Exports exports = {SER_CLOSE, SER_OPEN,    SER_RAWSEND,  SER_RAWSEND_BV,
-                       SER_SEND,  SER_SEND_BV, SER_VERSINFO, GetModuleHandleA("Wendlev14.EXE")};
+#ifdef WENDLE_LINKED
+    Exports x = {SER_CLOSE, SER_OPEN,    SER_RAWSEND,  SER_RAWSEND_BV,
+                 SER_SEND,  SER_SEND_BV, SER_VERSINFO, GetModuleHandleA("Wendlev14.EXE")};
     const int first_step = 1;
 #else
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        Report("usage: export_caller <Wendlev14.EXE> <step>...");
-        return 2;
-    }
-    Exports exports;
-    exports.module = LoadLibraryA(argv[1]);
-    if (!exports.module) {
-        Report("load failed err=%lu", GetLastError());
-        return 2;
-    }
-    FARPROC* slots = (FARPROC*)&exports;
-    for (int i = 0; i < 7; ++i) {
-        slots[i] = GetProcAddress(exports.module, kNames[i]);
-        if (!slots[i]) {
+    Exports x;
+    x.module = argc > 1 ? LoadLibraryA(argv[1]) : NULL;
+    for (int i = 0; x.module && i < 7; ++i) {
+        ((FARPROC*)&x)[i] = GetProcAddress(x.module, kNames[i]);
+        if (!((FARPROC*)&x)[i]) {
             Report("missing export %s", kNames[i]);
             return 2;
         }
     }
-    Report("loaded base=%p", (void*)exports.module);
+    if (!x.module) {
+        Report("usage: export_caller <Wendlev14.EXE> <step>... (load failed err=%lu)",
+               GetLastError());
+        return 2;
+    }
     const int first_step = 2;
 #endif
     for (int i = first_step; i < argc; ++i) {
-        if (!RunStep(&exports, argv[i])) {
+        if (!RunStep(&x, argv[i])) {
             Report("bad step %s", argv[i]);
             return 2;
         }

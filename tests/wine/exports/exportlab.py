@@ -15,17 +15,13 @@ from winelab import PtyLine, WinePrefix, build_path
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
 LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
-VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org"
-
 
 _run_lock = None
 
 
 def open_prefix():
-    """The exports tests' own prefix, made once per build tree, held for
-    this process alone: the COM links in it are this process's (a second
-    test run on the same tree waits). The callers open no window, so no
-    display is needed."""
+    """The exports tests' own prefix, held by this process alone: the COM
+    links in it are this process's (a second run on the same tree waits)."""
     global _run_lock
     path = build_path("wine-exports", "prefix")
     if _run_lock is None:
@@ -39,16 +35,12 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def fnv1a(data):
-    value = 2166136261
-    for byte in data:
-        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
-    return value
-
-
 def variable(data):
     """The caller's description of a string holding `data`."""
-    return f"len={len(data)} fnv={fnv1a(data):08x} hex={data[:32].hex()}"
+    fnv = 2166136261
+    for byte in data:
+        fnv = ((fnv ^ byte) * 16777619) & 0xFFFFFFFF
+    return f"len={len(data)} fnv={fnv:08x} hex={data[:32].hex()}"
 
 
 class Lines:
@@ -70,28 +62,25 @@ class Lines:
     def _drain(self):
         by_fd = {line.master: port for port, line in self.lines.items()}
         while not self._stop.is_set():
-            ready, _, _ = select.select(list(by_fd), [], [], 0.05)
-            for fd in ready:
+            for fd in select.select(list(by_fd), [], [], 0.05)[0]:
                 try:
                     chunk = os.read(fd, 1 << 16)
                 except OSError:
-                    chunk = b""
-                if chunk:
-                    with self._lock:
-                        self.received[by_fd[fd]] += chunk
-                        self.last_byte = time.monotonic()
+                    continue
+                with self._lock:
+                    self.received[by_fd[fd]] += chunk
+                    self.last_byte = time.monotonic()
 
     def settle(self, quiet=0.3, limit=30.0):
-        """Waits until nothing is left to read and no byte has come for
-        `quiet` seconds, counted from the call at the earliest."""
+        """Waits until no byte has come for `quiet` seconds, counted from the
+        call at the earliest."""
         start = time.monotonic()
         while time.monotonic() < start + limit:
             with self._lock:
                 idle = time.monotonic() - max(self.last_byte, start)
-            masters = [line.master for line in self.lines.values()]
-            if idle >= quiet and not select.select(masters, [], [], 0)[0]:
+            if idle >= quiet:
                 return
-            time.sleep(max(0.01, quiet - idle))
+            time.sleep(quiet - idle)
 
     def take(self, port):
         """What has arrived on the port's line since the last take."""
@@ -99,12 +88,6 @@ class Lines:
             data = bytes(self.received[port])
             self.received[port].clear()
         return data
-
-    def take_all(self):
-        return {port: self.take(port) for port in self.lines}
-
-    def termios(self, port):
-        return self.lines[port].termios()
 
     def close(self):
         self._stop.set()
@@ -118,25 +101,17 @@ class Report:
     """The caller's exit code and lines."""
 
     def __init__(self, code, text):
-        self.code = code
-        self.text = text
-        self.lines = text.splitlines()
-
-    def find(self, pattern):
-        """The match objects of the lines matching `pattern`, in order."""
-        return [m for m in (re.fullmatch(pattern, line) for line in self.lines) if m]
+        self.code, self.text, self.lines = code, text, text.splitlines()
 
     def one(self, pattern):
-        found = self.find(pattern)
+        """The match of the one line that matches `pattern`."""
+        found = [m for m in map(re.compile(pattern).fullmatch, self.lines) if m]
         if len(found) != 1:
             raise AssertionError(f"expected one line {pattern!r} in:\n{self.text}")
         return found[0]
 
-    def results(self, pattern):
-        return [m.group(1) for m in self.find(pattern)]
-
     def opens(self):
-        return self.results(r"open \d+ \d+ = (-?\d+)")
+        return [line.rsplit(" ", 1)[1] for line in self.lines if line.startswith("open ")]
 
 
 class ExportsTest(unittest.TestCase):
@@ -155,7 +130,8 @@ class ExportsTest(unittest.TestCase):
         cls.lines.close()
 
     def setUp(self):
-        self.lines.take_all()
+        for port in self.PORTS:
+            self.lines.take(port)
 
     def call(self, *steps, program=None):
         """Runs the caller (export_caller with the EXE, unless `program` is

@@ -1,24 +1,16 @@
 """Reads the object code of the self-initialiser and of Wendlev14.EXE.
 
 When another process loads the EXE, the exports run before the image is
-relocated and bound. So, up to the point where the self-initialiser has
-done its work, no instruction may hold an absolute address (a base
-relocation, or a relocation against data, an import or a library function
-in the object file):
-- in the self-initialiser's object, only the function that runs after the
-  work may carry relocations other than image-relative ones: on x86 the
-  linker's image-relative offsets (rva32); on x64 those, and RIP-relative
-  operands that reach the image's own base or the object's own data (never
-  an import slot, a pointer kept elsewhere or a library function);
-- in the EXE, no export may carry a base relocation before its call of
-  EnsureModuleReady, which must be its first call;
-- every base relocation of the EXE is an address-sized slot (HIGHLOW on x86,
-  DIR64 on x64), the only kind the self-initialiser applies;
-- none of the EXE's code uses implicit thread-local storage, whose slot the
-  host's loader never allocates (that the EXE keeps its relocation table,
-  exports_loader_states reads from its header).
-The same tests read the 32-bit and the x64 build; the architecture is read
-from the EXE.
+relocated and bound, so until the self-initialiser has done its work no
+instruction may hold an absolute address: in its object only the function
+that runs after the work may carry relocations other than image-relative
+ones (rva32; on x64 also RIP-relative ones to the image's base or the
+object's own data); in the EXE each export's first call is
+EnsureModuleReady, with no base relocation before it. Every base relocation
+is an address-sized slot, the only kind the self-initialiser applies; the
+header keeps the relocations and allows any base and no-execute data; no
+code uses implicit thread-local storage, whose slot a host's loader never
+allocates. The architecture is read from the EXE.
 
 usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <object files of wendle_serial...>
 """
@@ -102,6 +94,13 @@ class Executable(unittest.TestCase):
     def test_every_relocation_is_an_address_sized_slot(self):
         self.assertGreater(len(self.relocations), 100)
         self.assertEqual({kind for _, kind in self.relocations}, {self.slot_kind})
+
+    def test_relocations_kept_any_base_and_no_execute_data_allowed(self):
+        flags = re.search(r"^Characteristics\s+0x([0-9a-f]+)", self.headers, re.M).group(1)
+        dll_flags = re.search(r"^DllCharacteristics\s+([0-9a-f]+)", self.headers, re.M).group(1)
+        self.assertEqual(int(flags, 16) & 0x0001, 0, "relocations stripped")
+        # DYNAMIC_BASE and NX_COMPAT
+        self.assertEqual(int(dll_flags, 16) & 0x0140, 0x0140)
 
     def export_rvas(self):
         table = self.headers.split("Export Address Table -- Ordinal Base")[1]

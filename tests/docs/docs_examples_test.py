@@ -21,13 +21,17 @@ import sys
 import tempfile
 
 DOCS = ("docs/linux.md", "docs/display.md")
-# The words a command line of these documents starts with (after a "$ ").
+# The words a command line of these documents starts with (after a "$ ");
+# "wendle-send: ..." is a tool's message shown, not a command.
 COMMAND = re.compile(
-    r"^(\$ )?(build/|wendle-|cmake |ctest |python3 |printf |scripts/|bash |sudo |man |[A-Z]+=)")
+    r"^(\$ )?(build/|wendle-[a-z]+(\s|$)|cmake |ctest |python3 |printf |scripts/|bash |sudo |man "
+    r"|tail |while |[A-Z]+=)")
 SKIPPED = (  # pattern, why the line is not run
     (re.compile(r"^(cmake|ctest) "), "builds and runs the tests: this test runs inside that"),
     (re.compile(r"bench/"), "benchmarks: figures to read, minutes long"),
     (re.compile(r"\[[-A-Z]"), "a usage line (PORT, [OPTIONS]), not a command"),
+    (re.compile(r"^(tail -f|while )"),
+     "runs until stopped with Ctrl+C (tests/send feeds --lines from a FIFO)"),
     (re.compile(r"^sudo |scripts/(setup|package|test|run)"),
      "installs into the system or builds everything (tests/deb tries the packages)"),
 )

@@ -1,5 +1,5 @@
 // wendle-send [-p PORT] [-b BAUD] [--raw] [--strict] [--timeout SECONDS] [-q]
-//             [--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE]
+//             [--keep-settings] [--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE]
 // wendle-send --list
 //
 // Sends one message (or, --lines, each line of standard input as it comes)
@@ -283,9 +283,10 @@ int Run(int argc, char** argv) {
         "Sends a Wendle message to a serial display: tokens such as <CLS> or <254,192> become "
         "their bytes. The line is raw, 8 data bits, no parity, one stop bit, no flow control, "
         "DTR and RTS off; the port is locked while in use, and every byte is written and "
-        "drained before it is closed.",
+        "drained before it is closed, and the settings it had are put back.",
         "wendle-send -p PORT [-b BAUD] [--raw] [--strict] [--timeout SECONDS] [-q] "
-        "[--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE] | --list",
+        "[--keep-settings] [--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE] | "
+        "--list",
         kExamples);
     CLI::App& app = command_line.app;
     Options options;

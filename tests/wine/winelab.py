@@ -29,9 +29,8 @@ import tty
 
 # The build under test and its architecture, set by ctest for every Wine
 # test: win32 (an i386 EXE, run by the 32-bit Wine loader, natively or under
-# an emulator) or win64 (run by the 64-bit loader). WENDLE_WIN32_BUILD is the
-# older name of WENDLE_BUILD, still read by the benchmarks.
-BUILD_DIR = os.environ.get("WENDLE_BUILD") or os.environ.get("WENDLE_WIN32_BUILD", "")
+# an emulator) or win64 (run by the 64-bit loader).
+BUILD_DIR = os.environ.get("WENDLE_BUILD", "")
 ARCH = os.environ.get("WENDLE_WINE_ARCH", "win32")
 if ARCH not in ("win32", "win64"):
     sys.exit(f"winelab: WENDLE_WINE_ARCH is {ARCH!r}: give win32 or win64")

@@ -214,8 +214,12 @@ struct TmuxTerminal {
         return TempFile("tmux" + std::to_string(++count));
     }
 
+    // The tool's path is in $TOOL: typed out, a path that happens to fill the
+    // line would make the shell wrap it, and -J join the next line onto it.
     TmuxTerminal(unsigned columns, unsigned rows) : server(NewServer()) {
-        const std::string shell = "env -u NO_COLOR PS1='$ ' bash --norc --noprofile";
+        const std::string shell = "env -u NO_COLOR PS1='$ ' TOOL='" +
+                                  std::string(WENDLE_DISPLAY_TOOL) +
+                                  "' bash --norc --noprofile";
         EXPECT_EQ(Tmux({"new-session", "-d", "-s", "t", "-x", std::to_string(columns), "-y",
                         std::to_string(rows), shell})
                       .exit_code,
@@ -293,7 +297,7 @@ TEST(DisplayProgram, InATerminal) {
         SCOPED_TRACE(c.columns);
         const TmuxTerminal terminal(c.columns, 24);
         terminal.Keys(
-            {c.environment + WENDLE_DISPLAY_TOOL + " --dots --pty --link " + link, "Enter"});
+            {c.environment + "\"$TOOL\" --dots --pty --link " + link, "Enter"});
         ASSERT_TRUE(terminal.WaitFor("nothing received yet"));
         EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide<27>"}).exit_code, 0);
         ASSERT_TRUE(terminal.WaitFor("not modelled: 1"));
@@ -332,6 +336,6 @@ TEST(DisplayProgram, InATerminal) {
     // A terminal that cannot draw a frame gets plain lines.
     const TmuxTerminal terminal(80, 24);
     terminal.Keys(
-        {std::string("printf '\\014Hi' | TERM=dumb ") + WENDLE_DISPLAY_TOOL + " -", "Enter"});
+        {"printf '\\014Hi' | TERM=dumb \"$TOOL\" -", "Enter"});
     EXPECT_TRUE(terminal.WaitFor("\n0C 48 69  <CLS>Hi\n$ \n"));
 }

@@ -14,7 +14,7 @@ import platform
 import sys
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(REPOSITORY, "tests", "wine"),
+sys.path[:0] = [os.path.join(REPOSITORY, "winelab"),
                 os.path.join(REPOSITORY, "tests", "wine", "exports")]
 # The build measured: win32 (the default) or win64, from build/<arch>, run
 # under that architecture's Wine loader.

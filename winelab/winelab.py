@@ -132,7 +132,7 @@ def wine_argv(program, *args):
 
 
 WENDLE = build_path("app", "Wendlev14.EXE")
-PROBE = build_path("tests", "wine", "window", "wendle_window_probe.exe")
+PROBE = build_path("winelab", "wendle_window_probe.exe")
 
 # The main window's controls.
 SEND = 1

@@ -4,26 +4,22 @@
 #include "translator/decode.h"
 #include "translator/translator.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     for (const bool with_names : {false, true}) {
         const std::string message = DecodeBytes(bytes, with_names);
-        for (const char c : message) {
-            if (c < 0x20 || c > 0x7E) {
-                std::abort();
-            }
-        }
         // Exactly the message's size, so that any access past it is caught.
         const std::unique_ptr<char[]> buffer(new char[message.size() + 1]);
         message.copy(buffer.get(), message.size());
         const std::size_t translated = TranslateText(buffer.get(), message.size());
-        if (std::string_view(buffer.get(), translated) != bytes) {
+        if (std::ranges::any_of(message, [](char c) { return c < 0x20 || c > 0x7E; }) ||
+            std::string_view(buffer.get(), translated) != bytes) {
             std::abort();
         }
     }

@@ -7,16 +7,14 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string message(reinterpret_cast<const char*>(data), size);
     // Exactly the message's size, so that any access past it is caught.
     const std::unique_ptr<char[]> buffer(new char[size]);
-    if (size != 0) {
-        std::memcpy(buffer.get(), data, size);
-    }
+    message.copy(buffer.get(), size);
     UnknownName found[4];
     const std::size_t unknown = FindUnknownNames(buffer.get(), size, found, 4);
     for (std::size_t i = 0; i < unknown && i < 4; ++i) {
@@ -25,9 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const std::size_t translated = TranslateText(buffer.get(), size);
-    const std::string expected =
-        naive::Translate(std::string(reinterpret_cast<const char*>(data), size));
-    if (translated > size || std::string(buffer.get(), translated) != expected) {
+    if (translated > size || std::string(buffer.get(), translated) != naive::Translate(message)) {
         std::abort();
     }
     return 0;

@@ -64,45 +64,38 @@ TEST(Names, EveryNameGivesItsBytesInAnyCase) {
     EXPECT_EQ(RunTool(WENDLE_TRANSLATE_TOOL, {"--list-names"}).out, listed);
 }
 
-// The names FindUnknownNames reports in `text`, as "offset:name", and "+N"
+// The names FindUnknownNames reports in `text`, as " offset:name", and " +N"
 // for N more than it had room for.
-std::vector<std::string> Unknown(std::string_view text) {
+std::string Unknown(std::string_view text) {
     UnknownName found[4];
     const std::size_t count = FindUnknownNames(text.data(), text.size(), found, 4);
-    std::vector<std::string> names;
+    std::string names;
     for (std::size_t i = 0; i < count && i < 4; ++i) {
-        names.push_back(std::to_string(found[i].offset) + ":" +
-                        std::string(text.substr(found[i].offset, found[i].length)));
+        names += " " + std::to_string(found[i].offset) + ":" +
+                 std::string(text.substr(found[i].offset, found[i].length));
     }
-    if (count > 4) {
-        names.push_back("+" + std::to_string(count - 4));
-    }
-    return names;
+    return count > 4 ? names + " +" + std::to_string(count - 4) : names;
 }
 
 // No prefix, abbreviation or extension of a name matches: it gives no bytes
-// and is reported where it stands.
+// and is reported where it stands. The items of a token are taken one by
+// one; text that holds no token, or a token cut off by the end, reports
+// nothing.
 TEST(Names, UnknownNamesAndWhereTheyStand) {
-    const struct {
-        std::string_view text;
-        std::string_view hex;
-        std::vector<std::string> unknown;
-    } cases[] = {
-        {"<CLS>Hi<kta_line2><KTA_LIN2>", "0C 48 69 FE C0", {"19:KTA_LIN2"}},
-        {"<CL,CLSX,CLS_,XCLS>", "", {"1:CL", "4:CLSX", "9:CLS_", "14:XCLS"}},
-        {"<KTA_LINE><KTA_LINE21><KTC_CLS>", "", {"1:KTA_LINE", "11:KTA_LINE21", "23:KTC_CLS"}},
-        {"<SP,DEL,KT_CLS,CLEARSCREEN>", "", {"1:SP", "4:DEL", "8:KT_CLS", "15:CLEARSCREEN"}},
-        // Items of a token one by one; every other form is known.
-        {"<254,LINE2,_x,_12,0x41,\\a\\,Q,12,,cls>",
-         "FE 4C 41 41 11 0C 00 0C",
-         {"5:LINE2", "11:_x"}},
-        // Text that holds no token, and a token cut off by the end.
-        {"<<CLS> a<b c> <NOPE", "3C 0C 20 61 3C 62 20 63 3E 20 3C 4E 4F 50 45", {}},
-        {"<A1><B2><C3><D4><E5><F6>", "", {"1:A1", "5:B2", "9:C3", "13:D4", "+2"}},
+    // clang-format off
+    constexpr std::string_view kCases[][3] = {
+        {"<CLS>Hi<kta_line2><KTA_LIN2>", "0C 48 69 FE C0", " 19:KTA_LIN2"},
+        {"<CL,CLSX,CLS_,XCLS>", "", " 1:CL 4:CLSX 9:CLS_ 14:XCLS"},
+        {"<KTA_LINE><KTA_LINE21><KTC_CLS>", "", " 1:KTA_LINE 11:KTA_LINE21 23:KTC_CLS"},
+        {"<SP,DEL,KT_CLS,CLEARSCREEN>", "", " 1:SP 4:DEL 8:KT_CLS 15:CLEARSCREEN"},
+        {"<254,LINE2,_x,_12,0x41,\\a\\,Q,12,,cls>", "FE 4C 41 41 11 0C 00 0C", " 5:LINE2 11:_x"},
+        {"<<CLS> a<b c> <NOPE", "3C 0C 20 61 3C 62 20 63 3E 20 3C 4E 4F 50 45", ""},
+        {"<A1><B2><C3><D4><E5><F6>", "", " 1:A1 5:B2 9:C3 13:D4 +2"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Unknown(c.text), c.unknown) << c.text;
-        EXPECT_EQ(TranslateHex(c.text), c.hex) << c.text;
+    // clang-format on
+    for (const auto& [text, hex, unknown] : kCases) {
+        EXPECT_EQ(Unknown(text), unknown) << text;
+        EXPECT_EQ(TranslateHex(text), hex) << text;
     }
 }
 

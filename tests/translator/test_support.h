@@ -10,12 +10,10 @@
 
 // Upper-case hex pairs separated by single spaces ("" for no bytes).
 inline std::string Hex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
     std::string hex;
     for (unsigned char byte : bytes) {
-        hex += hex.empty() ? "" : " ";
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0xF];
+        hex += (hex.empty() ? "" : " ") + std::string{kDigits[byte >> 4], kDigits[byte & 0xF]};
     }
     return hex;
 }

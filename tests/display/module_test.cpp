@@ -97,6 +97,7 @@ constexpr std::string_view kScreens[][3] = {
     // Addresses on no memory: 0x28 goes to line two, 0x68 to line one.
     {"16x2", "<254,168>X", "|X|2 2"},
     {"16x2", "<254,232>X", "X||1 2"},
+    {"8x1", "Hi<254,220>", "Hi|1 1"},
     // One-line mode: line two's rows go dark and come back in two-line mode.
     {"16x2", "one<KTA_LINE2>two<254,48>", "one||- line-mode"},
     {"16x2", "one<KTA_LINE2>two<254,48><254,56>", "one|two|2 4"},
@@ -128,6 +129,9 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2 prefix-only", "Hi<254,64>AB<254,1>CD", "CD||1 3"},
     {"16x2 prefix-only", "<254,7><254,64>AB<KTA_LINE1><254,6>XY", "XY||1 3"},
     {"16x2 prefix-only", "<254,64><KTA_MOVE_RIGHT>A<KTA_LINE1>B", "B||1 2"},
+    // Text mode: the ROM's blocks, and blanks where it has no character.
+    {"20x4 prefix-only", "<KTA_LINE4><125,16,92,126,127,128,161,223,160,224,233,248,250,253,255>",
+     "|||} ¥→← ｡ﾟ α⁻¹x̄千÷█|4 16"},
 };
 // clang-format on
 
@@ -209,29 +213,14 @@ TEST(Screen, CgramGlyphsAfterDefinition) {
     EXPECT_EQ(Dots(CodeGlyph(down, 1)), "08 07 06 05 04 03 02 01");
 }
 
-TEST(Screen, TextModeCharacters) {
-    constexpr struct {
-        unsigned char code;
-        std::string_view text;
-        unsigned columns;
-    } kCases[] = {
-        {'}', "}", 1},  {0x5C, "¥", 1}, {0x7E, "→", 1},  {0x7F, "←", 1}, {0xA1, "｡", 1},
-        {0xDF, "ﾟ", 1}, {0xE0, "α", 1}, {0xE9, "⁻¹", 2}, {0xF8, "x̄", 1}, {0xFA, "千", 2},
-        {0xFD, "÷", 1}, {0xFE, " ", 1}, {0xFF, "█", 1},  {0x00, "①", 1}, {0x0F, "⑧", 1},
-        {0x10, " ", 1}, {0x80, " ", 1}, {0xA0, " ", 1},
-    };
-    for (const auto& c : kCases) {
-        EXPECT_EQ(CharacterText(c.code), c.text) << "code " << int(c.code);
-        EXPECT_EQ(CharacterColumns(c.code), c.columns) << "code " << int(c.code);
-    }
-}
-
+// The dump keeps each row's full width; in text mode "⁻¹" and "千" take two
+// terminal columns.
 TEST(Screen, DumpAndNames) {
     EXPECT_EQ(DumpText(RunMessage("20X4", "<KTA_LINE4>\xB1\\<254,64>")),
               "                    \n                    \n                    \n"
               "ｱ¥                  \ncursor -\n");
-    // 0x5C: no memory, taken as 0.
-    EXPECT_EQ(DumpText(RunMessage("8x1", "Hi<254,220>")), "Hi      \ncursor 1 1\n");
+    EXPECT_EQ((std::array{CharacterColumns('A'), CharacterColumns(0xE9), CharacterColumns(0xFA)}),
+              (std::array{1u, 2u, 2u}));
     EXPECT_EQ(FindGeometry("40x4"), nullptr);
     EXPECT_EQ(DefaultGeometry().name, "16x2");
 }

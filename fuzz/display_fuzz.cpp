@@ -1,8 +1,6 @@
-// Feeds arbitrary bytes to the module model on a glass and profile chosen by
-// the first byte, whole and in chunks sized from the second, and stops at
-// the first state that breaks an invariant (the counter outside memory, the
-// shift outside its line, the cursor off the glass, a malformed dump) or
-// when chunked feeding ends elsewhere than feeding all at once.
+// Feeds any bytes to the module model on a glass and profile chosen by the
+// first byte, whole and in chunks sized from the second; stops at a state
+// that breaks an invariant or when the two feedings end apart.
 #include "display/module.h"
 #include "display/screen.h"
 

@@ -1,9 +1,7 @@
-// Feeds arbitrary bytes to the translator and the decoder, and stops at the
-// first input on which the in-place scanner and the literal rebuild loop
-// differ, the search for unknown names reports outside the message, or the
-// decoded message (with or without names) is not printable ASCII or does
-// not translate back to exactly those bytes. Every buffer has exactly its
-// text's size, so that any access past it is caught.
+// Stops at the first input on which the in-place scanner and the literal
+// rebuild loop differ, an unknown name is reported outside the input, or a
+// decoded message (with or without names) is not printable ASCII or does not
+// translate back to the input. Buffers have their text's exact size.
 #include "tests/translator/naive_translate.h"
 #include "translator/decode.h"
 #include "translator/translator.h"

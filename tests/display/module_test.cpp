@@ -1,7 +1,5 @@
 // Wendle messages run through the translator and the module model, against
-// what the glass must show: the module's commands, the controller's
-// instructions, the address counter's path through memory on every glass,
-// dot patterns, text mode and the dump.
+// what the glass shows, the report of what was not modelled, and the dots.
 #include "display/module.h"
 #include "display/screen.h"
 #include "tests/translator/test_support.h"

@@ -1,8 +1,7 @@
 // The scan written the slow, literal way, as a reference for the in-place
-// scanner: find the leftmost token at or after the resume position, evaluate
-// its inside into a separate buffer, rebuild the whole text around the
-// replacement and resume at the replacement. Quadratic; only for tests, the
-// fuzzer and the benchmark.
+// scanner: evaluate the leftmost token at or after the resume position into
+// a buffer of its own, rebuild the text around it and resume there.
+// Quadratic; for tests, the fuzzer and the benchmark.
 #pragma once
 
 #include "translator/token.h"

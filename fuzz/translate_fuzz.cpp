@@ -1,33 +1,46 @@
-// Feeds arbitrary bytes to the in-place scanner and to the literal rebuild
-// loop and stops at the first message on which they differ; the search for
-// unknown names reads the same exact-size buffer first.
+// Stops at the first input on which the in-place scanner and the literal
+// rebuild loop differ, an unknown name is reported outside the input, or a
+// decoded message (with or without names) is not printable ASCII or does not
+// translate back to the input. Buffers have their text's exact size.
 #include "tests/translator/naive_translate.h"
+#include "translator/decode.h"
 #include "translator/translator.h"
 #include "translator/unknown_names.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
+#include <vector>
+
+namespace {
+
+std::string Translated(std::string_view text) {
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.shrink_to_fit();
+    return std::string(buffer.data(), TranslateText(buffer.data(), buffer.size()));
+}
+
+bool Printable(char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Exactly the message's size, so that any access past it is caught.
-    const std::unique_ptr<char[]> buffer(new char[size]);
-    if (size != 0) {
-        std::memcpy(buffer.get(), data, size);
-    }
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const std::vector<char> copy(input.begin(), input.end());
     UnknownName found[4];
-    const std::size_t unknown = FindUnknownNames(buffer.get(), size, found, 4);
-    for (std::size_t i = 0; i < unknown && i < 4; ++i) {
-        if (found[i].offset + found[i].length > size || found[i].length == 0) {
-            std::abort();
-        }
+    const std::size_t unknown =
+        std::min<std::size_t>(FindUnknownNames(copy.data(), size, found, 4), 4);
+    bool sound = std::all_of(found, found + unknown, [&](const UnknownName& name) {
+        return name.length != 0 && name.offset + name.length <= size;
+    });
+    sound = sound && Translated(input) == naive::Translate(input);
+    for (const bool with_names : {false, true}) {
+        const std::string message = DecodeBytes(input, with_names);
+        sound = sound && std::ranges::all_of(message, Printable) && Translated(message) == input;
     }
-    const std::size_t translated = TranslateText(buffer.get(), size);
-    const std::string expected =
-        naive::Translate(std::string(reinterpret_cast<const char*>(data), size));
-    if (translated > size || std::string(buffer.get(), translated) != expected) {
+    if (!sound) {
         std::abort();
     }
     return 0;

@@ -1,8 +1,7 @@
 // The scan written the slow, literal way, as a reference for the in-place
-// scanner: find the leftmost token at or after the resume position, evaluate
-// its inside into a separate buffer, rebuild the whole text around the
-// replacement and resume at the replacement. Quadratic; only for tests and
-// the fuzzer.
+// scanner: evaluate the leftmost token at or after the resume position into
+// a buffer of its own, rebuild the text around it and resume there.
+// Quadratic; for tests, the fuzzer and the benchmark.
 #pragma once
 
 #include "translator/token.h"
@@ -11,42 +10,24 @@
 
 namespace naive {
 
-inline bool IsTokenChar(unsigned char c) {
-    return c == ',' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'z');
-}
-
-// The length of the token that begins at `start`, or 0 when none does.
-inline std::size_t TokenLength(const std::string& text, std::size_t start) {
-    if (text[start] != '<') {
-        return 0;
-    }
-    std::size_t end = start + 1;
-    while (end < text.size() && IsTokenChar(static_cast<unsigned char>(text[end]))) {
-        ++end;
-    }
-    if (end == start + 1 || end == text.size() || text[end] != '>') {
-        return 0;
-    }
-    return end + 1 - start;
-}
-
 inline std::string Translate(std::string text) {
-    std::size_t resume = 0;
-    for (;;) {
-        std::size_t start = resume;
-        std::size_t length = 0;
-        while (start < text.size() && (length = TokenLength(text, start)) == 0) {
+    const auto is_token_char = [](unsigned char c) {
+        return c == ',' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'z');
+    };
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = start + 1;
+        while (text[start] == '<' && end < text.size() && is_token_char(text[end])) {
+            ++end;
+        }
+        if (end == start + 1 || end == text.size() || text[end] != '>') {
             ++start;
+            continue;
         }
-        if (start >= text.size()) {
-            return text;
-        }
-        const std::string inside = text.substr(start + 1, length - 2);
-        std::string bytes(inside.size() + 1, '\0');
-        bytes.resize(EvaluateToken(inside.data(), inside.size(), bytes.data()));
-        text = text.substr(0, start) + bytes + text.substr(start + length);
-        resume = start;
+        std::string bytes(end - start, '\0');
+        bytes.resize(EvaluateToken(text.data() + start + 1, end - start - 1, bytes.data()));
+        text = text.substr(0, start) + bytes + text.substr(end + 1);
     }
+    return text;
 }
 
 } // namespace naive

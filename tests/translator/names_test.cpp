@@ -1,20 +1,17 @@
+// Names in messages, and the built wendle-translate run the way scripts do.
 #include "tests/support/tool_run.h"
 #include "tests/translator/test_support.h"
 #include "translator/unknown_names.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct NamedBytes {
-    std::string name;
-    std::string hex;
-};
+using namespace std::literals;
 
 // Every name with its bytes, written out here from the documented table
 // rather than taken from the translator: NAME=HEX, in groups as documented.
@@ -41,102 +38,127 @@ constexpr std::string_view kNameTable = R"(
     KTB_LINE2=FEC0 KTA_LINE3=FE94 KTB_LINE3=FE94 KTA_LINE4=FED4 KTB_LINE4=FED4
 )";
 
-std::vector<NamedBytes> Names() {
-    std::vector<NamedBytes> names;
-    std::istringstream table{std::string(kNameTable)};
-    for (std::string entry; table >> entry;) {
-        const std::size_t equals = entry.find('=');
-        NamedBytes named{entry.substr(0, equals), ""};
-        for (std::size_t i = equals + 1; i < entry.size(); i += 2) {
-            named.hex += (named.hex.empty() ? "" : " ") + entry.substr(i, 2);
-        }
-        names.push_back(named);
-    }
-    return names;
-}
-
-// The name with every `step`-th letter lowered, from the `first`.
-std::string Lowered(std::string name, std::size_t first, std::size_t step) {
-    for (std::size_t i = first; i < name.size(); i += step) {
-        name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
-    }
-    return name;
-}
-
+// Every name, as written and in lower case, gives its bytes alone and among
+// other items; the search for unknown names knows it; --list-names shows the
+// table as documented, in its order.
 TEST(Names, EveryNameGivesItsBytesInAnyCase) {
-    ASSERT_EQ(Names().size(), 116u);
-    for (const NamedBytes& n : Names()) {
-        // As written, all lower case, and every other letter lowered.
-        for (const std::string& name : {n.name, Lowered(n.name, 0, 1), Lowered(n.name, 1, 2)}) {
-            EXPECT_EQ(TranslateHex("<" + name + ">"), n.hex) << name;
+    std::istringstream table{std::string(kNameTable)};
+    std::string listed;
+    int count = 0;
+    for (std::string entry; table >> entry; ++count) {
+        const std::string name = entry.substr(0, entry.find('='));
+        std::string hex, lower;
+        for (std::size_t i = name.size() + 1; i < entry.size(); i += 2) {
+            hex += (hex.empty() ? "" : " ") + entry.substr(i, 2);
         }
-        EXPECT_EQ(TranslateHex("<1," + n.name + ",2>"), "01 " + n.hex + " 02") << n.name;
+        for (const char c : name) {
+            lower += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        EXPECT_EQ(TranslateHex("<" + name + ">"), hex) << name;
+        EXPECT_EQ(TranslateHex("<1," + lower + ",2>"), "01 " + hex + " 02") << lower;
+        const std::string token = "<" + lower + ">";
+        EXPECT_EQ(FindUnknownNames(token.data(), token.size(), nullptr, 0), 0u) << lower;
+        listed += name + std::string(23 - name.size(), ' ') + hex + "\n";
     }
+    EXPECT_EQ(count, 116);
+    EXPECT_EQ(RunTool(WENDLE_TRANSLATE_TOOL, {"--list-names"}).out, listed);
 }
 
-// The names FindUnknownNames reports in `text`, as "offset:name".
-std::vector<std::string> Unknown(std::string_view text) {
+// The names FindUnknownNames reports in `text`, as " offset:name", and " +N"
+// for N more than it had room for.
+std::string Unknown(std::string_view text) {
     UnknownName found[4];
     const std::size_t count = FindUnknownNames(text.data(), text.size(), found, 4);
-    std::vector<std::string> names;
+    std::string names;
     for (std::size_t i = 0; i < count && i < 4; ++i) {
-        names.push_back(std::to_string(found[i].offset) + ":" +
-                        std::string(text.substr(found[i].offset, found[i].length)));
+        names += " " + std::to_string(found[i].offset) + ":" +
+                 std::string(text.substr(found[i].offset, found[i].length));
     }
-    if (count > 4) {
-        names.push_back("+" + std::to_string(count - 4));
-    }
-    return names;
+    return count > 4 ? names + " +" + std::to_string(count - 4) : names;
 }
 
-// No prefix, abbreviation or extension of a name matches, and each is
-// reported as unknown.
-TEST(Names, OnlyExactNamesMatch) {
-    for (std::string_view other : {"CL", "CLSX", "CLS_", "XCLS", "KTA_LINE", "KTA_LINE21", "SP",
-                                   "DEL", "KTC_CLS", "KT_CLS", "CLEARSCREEN"}) {
-        EXPECT_EQ(Unknown("<" + std::string(other) + ">"),
-                  std::vector<std::string>{"1:" + std::string(other)});
-        EXPECT_EQ(TranslateHex("<" + std::string(other) + ">"), "") << other;
-    }
-}
-
+// No prefix, abbreviation or extension of a name matches: it gives no bytes
+// and is reported where it stands. The items of a token are taken one by
+// one; text that holds no token, or a token cut off by the end, reports
+// nothing.
 TEST(Names, UnknownNamesAndWhereTheyStand) {
-    const struct {
-        std::string_view text;
-        std::vector<std::string> unknown;
-    } cases[] = {
-        {"<CLS>Hi<kta_line2><KTA_LIN2>", {"19:KTA_LIN2"}},
-        // Items of a token one by one; every other form is known.
-        {"<254,LINE2,_x,_12,0x41,\\a\\,Q,12,,cls>", {"5:LINE2", "11:_x"}},
-        // Text that holds no token, and a token cut off by the end.
-        {"<<CLS> a<b c> <NOPE", {}},
-        {"<A1><B2><C3><D4><E5><F6>", {"1:A1", "5:B2", "9:C3", "13:D4", "+2"}},
+    // clang-format off
+    constexpr std::string_view kCases[][3] = {
+        {"<CLS>Hi<kta_line2><KTA_LIN2>", "0C 48 69 FE C0", " 19:KTA_LIN2"},
+        {"<CL,CLSX,CLS_,XCLS>", "", " 1:CL 4:CLSX 9:CLS_ 14:XCLS"},
+        {"<KTA_LINE><KTA_LINE21><KTC_CLS>", "", " 1:KTA_LINE 11:KTA_LINE21 23:KTC_CLS"},
+        {"<SP,DEL,KT_CLS,CLEARSCREEN>", "", " 1:SP 4:DEL 8:KT_CLS 15:CLEARSCREEN"},
+        {"<254,LINE2,_x,_12,0x41,\\a\\,Q,12,,cls>", "FE 4C 41 41 11 0C 00 0C", " 5:LINE2 11:_x"},
+        {"<<CLS> a<b c> <NOPE", "3C 0C 20 61 3C 62 20 63 3E 20 3C 4E 4F 50 45", ""},
+        {"<A1><B2><C3><D4><E5><F6>", "", " 1:A1 5:B2 9:C3 13:D4 +2"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Unknown(c.text), c.unknown) << c.text;
-    }
-    for (const NamedBytes& n : Names()) {
-        EXPECT_EQ(Unknown("<1," + Lowered(n.name, 0, 1) + ">"), std::vector<std::string>{});
+    // clang-format on
+    for (const auto& [text, hex, unknown] : kCases) {
+        EXPECT_EQ(Unknown(text), unknown) << text;
+        EXPECT_EQ(TranslateHex(text), hex) << text;
     }
 }
 
-// The list a user greps is the table as documented, in its order.
-TEST(Names, ListNames) {
-    const ToolRun run = RunTool(WENDLE_TRANSLATE_TOOL, {"--list-names"});
-    EXPECT_EQ(run.exit_code, 0);
-    std::istringstream lines(run.out);
-    std::string line;
-    for (const NamedBytes& n : Names()) {
-        ASSERT_TRUE(std::getline(lines, line));
-        const std::size_t gap = line.find(' ');
-        EXPECT_EQ(line.substr(0, gap), n.name);
-        EXPECT_EQ(line.substr(line.find_first_not_of(' ', gap)), n.hex) << line;
-    }
-    EXPECT_FALSE(std::getline(lines, line)) << line;
-}
+struct CliCase {
+    std::vector<std::string> args;
+    std::string_view input;
+    int status;
+    std::string out, err;
+};
 
-TEST(Names, ZeroBytesStayInTheOutput) {
-    EXPECT_EQ(TranslateHex("a<NUL>b<null>c"), "61 00 62 00 63");
+// A name that matches nothing gives no bytes, as it always has, and a
+// warning; --strict makes it an error before anything is written. Bad usage
+// says what was wrong, then the usage line: status 2, nothing written.
+const std::string kUnknown = "<CLS>a<KTA_LIN2>b<x1,65>";
+const std::string kListHint = " sends nothing; wendle-translate --list-names shows every name\n";
+const std::string kUsage = "\nusage: wendle-translate [--hex] [--strict] [--decode [--names]] [--] "
+                           "[TEXT] | --list-names (see --help)\n";
+
+// clang-format off
+const CliCase kCases[] = {
+    {{}, "A\0<66>\xFF<0>\r\n<NUL>"sv, 0, "A\0B\xFF\0\r\n\0"s, ""},
+    {{"--hex"}, "A\0<66>\r\n"sv, 0, "41 00 42 0D 0A\n", ""},
+    {{"--hex"}, "", 0, "\n", ""},
+    // The argument wins over standard input; -- ends the options.
+    {{"<66>"}, "<65>", 0, "B", ""},
+    {{"--hex", "--", "--hex"}, "", 0, "2D 2D 68 65 78\n", ""},
+    {{"--decode", "--names"}, "\x0CHi\xFE\xC0<1>\0"sv, 0, "<CLS>Hi<KTA_LINE2><1<62,NULL>", ""},
+    {{"--version"}, "", 0, "wendle-translate (Wendle 1.4)\n", ""},
+    {{"--hex", kUnknown}, "", 0, "0C 61 62 41\n",
+     "wendle-translate: unknown name KTA_LIN2 at offset 7" + kListHint +
+     "wendle-translate: unknown name x1 at offset 18" + kListHint},
+    {{"--strict", "--hex", kUnknown}, "", 9, "",
+     "wendle-translate: unknown name KTA_LIN2 at offset 7 (--strict): nothing sent\n"
+     "wendle-translate: unknown name x1 at offset 18 (--strict): nothing sent\n"},
+    {{"--strict", "--hex", "<CLS,kta_line2>"}, "", 0, "0C FE C0\n", ""},
+    {{"--hexx"}, "", 2, "",
+     "wendle-translate: unknown option --hexx (put -- before a TEXT that starts with -)" + kUsage},
+    {{"--names"}, "", 2, "", "wendle-translate: --names requires --decode" + kUsage},
+    {{"--hex", "--decode"}, "", 2, "", "wendle-translate: --hex and --decode exclude each other "
+     "(to decode a hex dump, turn it into bytes first: xxd -r -p)" + kUsage},
+    {{"--list-names", "--hex"}, "", 2, "", "wendle-translate: --list-names goes alone" + kUsage},
+};
+// clang-format on
+
+// Not a terminal: the help is wrapped to 80 columns, an option's text under
+// its own.
+TEST(Cli, RunAsScriptsDo) {
+    for (const CliCase& c : kCases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + " " + Hex(c.input));
+        const ToolRun run = RunTool(WENDLE_TRANSLATE_TOOL, c.args, c.input);
+        EXPECT_EQ(run.exit_code, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+    }
+    const std::string help = RunTool(WENDLE_TRANSLATE_TOOL, {"--help"}).out;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+    }
+    EXPECT_NE(help.find("\n  --decode                Read bytes and write a message that "
+                        "translates back to\n                          exactly them"),
+              std::string::npos)
+        << help;
 }
 
 } // namespace

@@ -1,19 +1,29 @@
-// What messages give, form by form. Beyond these the scan itself is checked
-// against the literal rebuild loop (differential_test.cpp).
+// What messages give, form by form; the decoder's readable messages; and
+// two properties over random text: the in-place scanner gives what the
+// literal rebuild loop gives, and decoded bytes translate back to the very
+// same bytes.
+#include "tests/translator/naive_translate.h"
 #include "tests/translator/test_support.h"
-#include "translator/token.h"
+#include "translator/decode.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 namespace {
 
+using namespace std::literals;
+
+// A message and its bytes as upper-case hex pairs ("" for no bytes).
 // clang-format off
-constexpr MessageCase kMessages[] = {
+constexpr std::string_view kMessages[][2] = {
     // Text passes, tokens are replaced, what is no token stays as it is.
     {"Hello", "48 65 6C 6C 6F"}, {"<CLS>Hi<13>", "0C 48 69 0D"}, {"a<>b", "61 3C 3E 62"},
     {"<12", "3C 31 32"}, {"12>", "31 32 3E"}, {"<<12>", "3C 0C"}, {"<1<2>", "3C 31 02"},
     {"<A-B>", "3C 41 2D 42 3E"}, {"A\0<66>"sv, "41 00 42"}, {"< 12>", "3C 20 31 32 3E"},
     {"\x80<65>\xFF", "80 41 FF"}, {"<\xE9>", "3C E9 3E"}, {"<XYZZY><65>", "41"},
+    {"a<NUL>b<null>c", "61 00 62 00 63"},
     // A replacement is scanned again with the text after it, never with the
     // text before the token.
     {"<60>12>", "0C"}, {"<60,65,62>", "01"}, {"<<65>66>", "3C 41 36 36 3E"},
@@ -48,19 +58,92 @@ constexpr MessageCase kMessages[] = {
 // clang-format on
 
 TEST(Translate, Messages) {
-    ExpectTranslations(kMessages);
+    for (const auto& [text, hex] : kMessages) {
+        EXPECT_EQ(TranslateHex(text), hex) << Hex(text);
+    }
+    // A million tokens that build further tokens: no recursion, nothing lost.
+    constexpr std::size_t kMillion = 1'000'000;
+    std::string chain;
+    while (chain.size() < 4 * kMillion) {
+        chain += "<60>";
+    }
+    EXPECT_EQ(Translate(chain + "12>"), std::string(kMillion - 1, '<') + "\x0C");
 }
 
-TEST(Translate, LookupMnemonicTrimsSpacesAndFoldsCase) {
-    constexpr MessageCase kCases[] = {
-        {"  cls ", "0C"}, {" g", "07"}, {"\\ ab \\ ", "41 42"},
-        {"   ", ""},      {"", ""},     {" 0x4f", "4F"},
-    };
-    for (const MessageCase& c : kCases) {
-        std::string out(c.text.size() + 1, '\0');
-        out.resize(LookupMnemonic(c.text.data(), c.text.size(), out.data()));
-        EXPECT_EQ(Hex(out), c.hex) << '"' << c.text << '"';
+// Bytes, their message without names and with names.
+constexpr std::string_view kDecodeCases[][3] = {
+    {"\x0CHello", "<12>Hello", "<CLS>Hello"},
+    {"\0\x7F\x80\xFF"sv, "<0,127,128,255>", "<NULL,127,128,255>"},
+    // The ASCII control names are no display commands.
+    {"\x13\x1B", "<19,27>", "<19,27>"},
+    {"\xFE\xC0", "<254,192>", "<KTA_LINE2>"},
+    {"\xFE\x01\xFE\x80", "<254,1,254,128>", "<KTA_CLS>"},
+    {"\xFE\x01", "<254,1>", "<KTA_PREFIX,HOME>"},
+    // Escape sequences take in their printable letters, longest first.
+    {"\x1B\x59\x41", "<27>YA", "<LAYERS_GRAPHICS_OFF>"},
+    {"\x1B\x44H", "<27>DH", "<DEFINE_CHAR>H"},
+    {"\x1B\x1B\x4D\x40\x01", "<27,27>M@<1>", "<27,MODE_OR,HOME>"},
+    // A "<" stays literal; a ">" that would close a token after it does not.
+    {"<12>", "<12<62>", "<12<62>"},
+    {"<12>\x01", "<12<62,1>", "<12<62,HOME>"},
+    {"<1\x01>", "<1<1>>", "<1<HOME>>"},
+    {"<\x1B\x41>", "<<27>A>", "<<SET_ADDRESS>>"},
+    {"\x01<", "<1><", "<HOME><"},
+};
+
+TEST(Decode, ReadableMessages) {
+    for (const auto& [bytes, numbers, names] : kDecodeCases) {
+        EXPECT_EQ(DecodeBytes(bytes, false), numbers) << Hex(bytes);
+        EXPECT_EQ(DecodeBytes(bytes, true), names) << Hex(bytes);
+        EXPECT_EQ(Hex(Translate(numbers)), Hex(bytes)) << numbers;
+        EXPECT_EQ(Hex(Translate(names)), Hex(bytes)) << names;
     }
+}
+
+// Text that makes tokens, half-tokens and escape sequences likely: pieces
+// that are brackets, commas, numbers giving "<", ">" and ",", names, the
+// special forms, ESC, the prefix and bytes that are no token characters,
+// some repeated into runs, and now and then any byte at all.
+std::string RandomText(std::mt19937& random) {
+    // clang-format off
+    static constexpr std::string_view kPieces[] = {
+        "<", "<", "<", ">", ">", ">", ",", ",", "60", "62", "44", "65", "0", "12", "256",
+        "4294967295", "99999999999999999999", "A", "a", "z", "G", "_", "__5", "\\", "\\a", "0x",
+        "0x3c", "0X3E", "x", "CLS", "cls", "KTA_LINE2", "NUL", "XYZZY", "`", "[", "@", "{", " ",
+        "-", "\x80", "\xFF", "\x7F", "\x1B", "\xFE", "Y", "R", "<60>", "<62>", "<44>", "<60,",
+    };
+    // clang-format on
+    std::string text;
+    for (unsigned pieces = random() % 40; pieces > 0; --pieces) {
+        const std::string piece = random() % 16 == 0
+                                      ? std::string(1, static_cast<char>(random() % 256))
+                                      : std::string(kPieces[random() % std::size(kPieces)]);
+        for (unsigned times = random() % 8 == 0 ? 1 + random() % 8 : 1; times > 0; --times) {
+            text += piece;
+        }
+    }
+    return text;
+}
+
+// Random text gives what the literal rebuild loop gives; random bytes (the
+// text, or its translation) come back through the decoder and the
+// translator, with and without names.
+TEST(Properties, ScanMatchesTheRebuildLoopAndDecodedBytesComeBack) {
+    std::mt19937 random(20240601);
+    int with_tokens = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string message = RandomText(random);
+        const std::string expected = naive::Translate(message);
+        ASSERT_EQ(Hex(Translate(message)), Hex(expected)) << "message: " << Hex(message);
+        with_tokens += expected != message;
+        const std::string bytes = i % 2 == 0 ? expected : message;
+        for (const bool with_names : {false, true}) {
+            const std::string decoded = DecodeBytes(bytes, with_names);
+            ASSERT_EQ(Hex(Translate(decoded)), Hex(bytes)) << with_names << ": " << decoded;
+        }
+    }
+    // The generator must keep producing tokens, or the comparison says little.
+    EXPECT_GT(with_tokens, 2500);
 }
 
 } // namespace

@@ -8,41 +8,17 @@
 
 #include <oleauto.h>
 
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
 struct DeviceCalls;
 
-enum class CallKind {
-    CreateFile,
-    GetFileType,
-    EscapeComm,
-    GetCommState,
-    SetCommState,
-    GetCommProperties,
-    SetupComm,
-    WriteFile,
-    CloseHandle,
-};
-
-struct DeviceCall {
-    CallKind kind;
-    HANDLE handle;
-    // The call and its arguments: "SetupComm 1024 4096", "WriteFile A\r",
-    // "SetCommState fOutxCtsFlow=0" (the members it changes).
-    std::string text;
-    // What surrounded the call when the driver received it.
-    UINT errorMode;
-    DWORD lastError;
-    bool deviceCallLockHeld, tableLockHeld;
-};
-
-// The `occurrence`-th call of `kind` (counted from 1) does nothing, leaves
-// `error` as the last error and returns `result` (for CreateFile: a handle
+// The `occurrence`-th call named `call` (counted from 1) does nothing, leaves
+// `error` as the last error and returns `result` (for CreateFileW: a handle
 // when `result` is TRUE).
 struct Fault {
-    CallKind kind;
+    const char* call;
     int occurrence;
     DWORD error;
     BOOL result;
@@ -73,20 +49,26 @@ struct FakeDevice {
     FakeDevice(const FakeDevice&) = delete;
     FakeDevice& operator=(const FakeDevice&) = delete;
 
-    std::vector<std::string> Texts() const;
     HANDLE NextHandle();
+    void ClearCalls() {
+        calls.clear();
+        handles.clear();
+    }
 
     FakeDriver driver;
-    std::vector<DeviceCall> calls;
-    std::vector<HANDLE> opened; // the handles given out, in order
-    int counts[9] = {};
+    // Each call and its arguments: "SetupComm 1024 4096", "WriteFile A\r",
+    // "SetCommState fOutxCtsFlow=0" (the members it changes);
+    // " (unguarded)" ends a call made otherwise than under the device-call
+    // lock alone, with the error boxes off and the last error cleared.
+    std::vector<std::string> calls;
+    std::vector<HANDLE> handles;         // the handle each call was given
+    std::vector<HANDLE> opened;          // the handles given out, in order
+    std::map<std::string, int> counts{}; // calls by name, kept by ClearCalls()
 
   private:
     const DeviceCalls* previous_;
 };
 
-FakeDevice& ActiveFake();
-
-// A new string of the bytes; a null one for nullopt.
-BSTR Bytes(const std::optional<std::string>& text);
+// A new string of the bytes.
+BSTR Bytes(const std::string& text);
 std::string Text(BSTR text);

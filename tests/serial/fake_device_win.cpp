@@ -25,22 +25,31 @@ std::string Printed(const char* format, ...) {
 
 // Records the call with what surrounds it (taken before anything can change
 // the last error) and gives the fault planned for it, with its error set.
-const Fault* Enter(CallKind kind, HANDLE handle, std::string text) {
+const Fault* Enter(HANDLE handle, std::string text) {
     const DWORD last_error = GetLastError();
     const UINT error_mode = SetErrorMode(0);
     SetErrorMode(error_mode);
-    FakeDevice& fake = ActiveFake();
-    fake.calls.push_back({kind, handle, std::move(text), error_mode, last_error,
-                          DeviceCallLock.test(), TableLock.test()});
-    const int occurrence = ++fake.counts[static_cast<int>(kind)];
-    for (const Fault& fault : fake.driver.faults) {
-        if (fault.kind == kind && fault.occurrence == occurrence) {
+    const std::string name = text.substr(0, text.find(' '));
+    if (!DeviceCallLock.test() || TableLock.test() || last_error != 0 ||
+        error_mode != (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {
+        text += " (unguarded)";
+    }
+    active->calls.push_back(std::move(text));
+    active->handles.push_back(handle);
+    const int occurrence = ++active->counts[name];
+    for (const Fault& fault : active->driver.faults) {
+        if (fault.call == name && fault.occurrence == occurrence) {
             SetLastError(fault.error);
             return &fault;
         }
     }
     SetLastError(last_error);
     return nullptr;
+}
+
+// What a call returns: the fault's result, or success.
+BOOL Result(const Fault* fault) {
+    return fault ? fault->result : TRUE;
 }
 
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
@@ -50,73 +59,54 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
     for (; *name; ++name) {
         text.push_back(static_cast<char>(*name));
     }
-    text += Printed(" %lx %lu %s %lu %lx %d", access, share,
-                    security ? Printed("%lu/%d/%d", security->nLength,
-                                       security->lpSecurityDescriptor != nullptr,
-                                       security->bInheritHandle)
-                                   .c_str()
-                             : "null",
+    text += Printed(" %lx %lu %lu/%d/%d %lu %lx %d", access, share, security->nLength,
+                    security->lpSecurityDescriptor != nullptr, security->bInheritHandle,
                     disposition, flags, template_file != nullptr);
-    if (const Fault* fault = Enter(CallKind::CreateFile, nullptr, text); fault && !fault->result) {
-        return INVALID_HANDLE_VALUE;
-    }
-    return ActiveFake().NextHandle();
+    return Result(Enter(nullptr, text)) ? active->NextHandle() : INVALID_HANDLE_VALUE;
 }
 
 DWORD WINAPI FakeGetFileType(HANDLE handle) {
-    const Fault* fault = Enter(CallKind::GetFileType, handle, "GetFileType");
-    return fault ? static_cast<DWORD>(fault->result) : ActiveFake().driver.fileType;
+    const Fault* fault = Enter(handle, "GetFileType");
+    return fault ? static_cast<DWORD>(fault->result) : active->driver.fileType;
 }
 
 BOOL WINAPI FakeEscapeComm(HANDLE handle, DWORD function) {
-    const Fault* fault =
-        Enter(CallKind::EscapeComm, handle, Printed("EscapeCommFunction %lu", function));
-    return fault ? fault->result : TRUE;
+    return Result(Enter(handle, Printed("EscapeCommFunction %lu", function)));
 }
 
 BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB state) {
-    if (const Fault* fault = Enter(CallKind::GetCommState, handle, "GetCommState")) {
-        return fault->result;
+    const Fault* fault = Enter(handle, "GetCommState");
+    if (!fault) {
+        *state = active->driver.state;
     }
-    *state = ActiveFake().driver.state;
-    return TRUE;
+    return Result(fault);
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB state) {
-    FakeDriver& driver = ActiveFake().driver;
-    const std::string changes = LineStateChanges(driver.state, *state);
-    if (const Fault* fault = Enter(CallKind::SetCommState, handle, "SetCommState " + changes)) {
-        return fault->result;
-    }
-    if (driver.keepsState) {
+    FakeDriver& driver = active->driver;
+    const Fault* fault = Enter(handle, "SetCommState " + LineStateChanges(driver.state, *state));
+    if (!fault && driver.keepsState) {
         driver.state = *state;
     }
-    return TRUE;
+    return Result(fault);
 }
 
 BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
-    if (const Fault* fault = Enter(CallKind::GetCommProperties, handle, "GetCommProperties")) {
-        return fault->result;
+    const Fault* fault = Enter(handle, "GetCommProperties");
+    if (!fault) {
+        properties->dwCurrentRxQueue = active->driver.inputQueue;
+        properties->dwCurrentTxQueue = active->driver.outputQueue;
     }
-    const FakeDriver& driver = ActiveFake().driver;
-    *properties = COMMPROP{};
-    properties->wPacketLength = sizeof(COMMPROP);
-    properties->dwCurrentRxQueue = driver.inputQueue;
-    properties->dwCurrentTxQueue = driver.outputQueue;
-    return TRUE;
+    return Result(fault);
 }
 
 BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
-    const std::string text = Printed("SetupComm %lu %lu", input_size, output_size);
-    if (const Fault* fault = Enter(CallKind::SetupComm, handle, text)) {
-        return fault->result;
+    const Fault* fault = Enter(handle, Printed("SetupComm %lu %lu", input_size, output_size));
+    if (!fault && active->driver.keepsState) {
+        active->driver.inputQueue = input_size;
+        active->driver.outputQueue = output_size;
     }
-    FakeDriver& driver = ActiveFake().driver;
-    if (driver.keepsState) {
-        driver.inputQueue = input_size;
-        driver.outputQueue = output_size;
-    }
-    return TRUE;
+    return Result(fault);
 }
 
 // "WriteFile <bytes>", with " overlapped" or " uncounted" when the caller
@@ -125,16 +115,15 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD wri
                           LPOVERLAPPED overlapped) {
     std::string text = "WriteFile " + std::string(static_cast<const char*>(bytes), count);
     text += std::string(overlapped ? " overlapped" : "") + (written ? "" : " uncounted");
-    const Fault* fault = Enter(CallKind::WriteFile, handle, text);
+    const Fault* fault = Enter(handle, text);
     if (written) {
-        *written = fault ? 0 : std::min(count, ActiveFake().driver.writeLimit);
+        *written = fault ? 0 : std::min(count, active->driver.writeLimit);
     }
-    return fault ? fault->result : TRUE;
+    return Result(fault);
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE handle) {
-    const Fault* fault = Enter(CallKind::CloseHandle, handle, "CloseHandle");
-    return fault ? fault->result : TRUE;
+    return Result(Enter(handle, "CloseHandle"));
 }
 
 constexpr DeviceCalls kFakeDeviceCalls{
@@ -203,26 +192,14 @@ FakeDevice::~FakeDevice() {
     active = nullptr;
 }
 
-FakeDevice& ActiveFake() {
-    return *active;
-}
-
-std::vector<std::string> FakeDevice::Texts() const {
-    std::vector<std::string> texts;
-    for (const DeviceCall& call : calls) {
-        texts.push_back(call.text);
-    }
-    return texts;
-}
-
 HANDLE FakeDevice::NextHandle() {
     // Far from any handle the process really has.
     opened.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4u * (opened.size() + 1)));
     return opened.back();
 }
 
-BSTR Bytes(const std::optional<std::string>& text) {
-    return text ? SysAllocStringByteLen(text->data(), static_cast<UINT>(text->size())) : nullptr;
+BSTR Bytes(const std::string& text) {
+    return SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()));
 }
 
 std::string Text(BSTR text) {

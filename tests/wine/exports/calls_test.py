@@ -11,15 +11,14 @@ import shutil
 import termios
 import unittest
 
-from exportlab import EXE, LINKED_CALLER, ExportsTest, variable
+from exportlab import EXE, LINKED_CALLER, ExportsTest
 from winelab import build_path
 
-VERSION = variable(b"v1.3, 22 Oct 2012, https://wendle.example.org")
+VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
 # Zero bytes are ordinary characters, inside tokens' results as elsewhere.
 ZEROS, ZEROS_TRANSLATED = b"\x00A\x00<13>\x00<0>B\x00", b"\x00A\x00\r\x00\x00B\x00"
 # 256 KiB of whole tokens, and of every byte value.
-BIG = 1 << 18
-CHUNK, CHUNK_TRANSLATED = b"Wendle\x00<65><13>\xff", b"Wendle\x00A\r\xff"
+CHUNK, CHUNK_TRANSLATED, CHUNKS = b"Wendle\x00<65><13>\xff", b"Wendle\x00A\r\xff", 16384
 RAW_CHUNK = bytes(range(256))
 
 
@@ -32,31 +31,23 @@ class Linked(ExportsTest):
         os.makedirs(folder, exist_ok=True)
         for program in (EXE, LINKED_CALLER):
             shutil.copy(program, folder)
-        big_token = f"hex:{CHUNK.hex()}*{BIG // len(CHUNK)}"
-        big_raw = f"hex:{RAW_CHUNK.hex()}*{BIG // len(RAW_CHUNK)}"
+        big = {"send": f"{CHUNK.hex()}*{CHUNKS}", "raw": f"{RAW_CHUNK.hex()}*{CHUNKS // 16}"}
         sends = [f"{op}:{payload}" for op in ("send", "rawsend", "send_bv", "rawsend_bv")
                  for payload in ("hex:" + ZEROS.hex(), "null", "hex:",
-                                 big_raw if "raw" in op else big_token)]
+                                 "hex:" + big["raw" if "raw" in op else "send"])]
         report = self.call("open:81:19200", *sends, "version", "ordinals", "close",
                            program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
-        big_translated = CHUNK_TRANSLATED * (BIG // len(CHUNK))
-        big_raw_bytes = RAW_CHUNK * (BIG // len(RAW_CHUNK))
+        big_translated, big_raw = CHUNK_TRANSLATED * CHUNKS, RAW_CHUNK * (CHUNKS // 16)
         # SER_SEND leaves the translation, a string of its own even for a
         # null one; SER_RAWSEND the string as it was.
         self.assertEqual(report.lines, [
-            "open 81 19200 = 1",
-            "send var " + variable(ZEROS_TRANSLATED), "send var " + variable(b""),
-            "send var " + variable(b""), "send var " + variable(big_translated),
-            "rawsend var " + variable(ZEROS), "rawsend var=null", "rawsend var " + variable(b""),
-            "rawsend var " + variable(big_raw_bytes),
-            "version " + VERSION,
+            "open 81 19200 = 1", "send var " + ZEROS_TRANSLATED.hex(), "send var ", "send var ",
+            "send var " + big_translated.hex(), "rawsend var " + ZEROS.hex(), "rawsend var=null",
+            "rawsend var ", "rawsend var " + big_raw.hex(), "version " + VERSION,
             "ordinal 1 SER_CLOSE same", "ordinal 2 SER_OPEN same", "ordinal 3 SER_RAWSEND same",
             "ordinal 4 SER_RAWSEND_BV same", "ordinal 5 SER_SEND same",
-            "ordinal 6 SER_SEND_BV same", "ordinal 7 SER_VERSINFO same",
-            "close = 1", "end"])
-        received = self.lines.take(81)
-        expected = (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw_bytes) * 2
-        self.assertEqual((len(received), variable(received)), (len(expected), variable(expected)))
+            "ordinal 6 SER_SEND_BV same", "ordinal 7 SER_VERSINFO same", "close = 1", "end"])
+        self.assertEqual(self.lines.take(81), (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
 
 
 SPEEDS = {1200: termios.B1200, 2400: termios.B2400, 4800: termios.B4800,
@@ -72,12 +63,11 @@ class OpenAndClose(ExportsTest):
     def test_each_port_opens_into_the_configuration_and_the_caller_may_unload(self):
         for port in OPEN_RATES:
             # Everything a pty can hold that the open must undo.
-            slave = self.lines.lines[port].slave
-            attrs = termios.tcgetattr(slave)
+            attrs = self.lines.lines[port].termios()
             attrs[IFLAG] |= termios.IXON | termios.IXOFF
             attrs[CFLAG] |= termios.CSTOPB | termios.CRTSCTS | termios.PARENB
             attrs[ISPEED] = attrs[OSPEED] = termios.B300
-            termios.tcsetattr(slave, termios.TCSANOW, attrs)
+            termios.tcsetattr(self.lines.lines[port].slave, termios.TCSANOW, attrs)
         steps = [step for port, rate in OPEN_RATES.items()
                  for step in (f"open:{port}:{rate}", f"rawsend:hex:{(b'port %d' % port).hex()}", "close")]
         # Exit handlers that the module's start-up registered run at the
@@ -95,38 +85,32 @@ class OpenAndClose(ExportsTest):
                 self.assertEqual(attrs[IFLAG] & (termios.IXON | termios.IXOFF), 0)
 
 
-def record(thread, n):
-    letters = "".join(chr(97 + (n + i) % 26) for i in range((n * 7 + thread) % 40))
-    return f"{{T{thread}#{n}:{letters}}}".encode()
-
-
 class Threads(ExportsTest):
     PORTS = [61, 62, 63, 64]
 
-    def units(self, port):
+    def records(self, port):
+        """The records that came whole, each ended by a CR."""
         data = self.lines.take(port)
         self.assertTrue(data == b"" or data.endswith(b"\r"), data[-40:])
         return data[:-1].split(b"\r") if data else []
 
     def test_records_from_eight_threads_through_one_port_arrive_whole(self):
-        report = self.call("threads:61:8:1000")
-        self.assertEqual(report.opens(), ["1"])
+        self.assertEqual(self.call("threads:61:8:1000").opens(), ["1"])
         # A record cut by another thread's write, or lost, is missed.
-        self.assertEqual(sorted(self.units(61)), sorted(record(t, n) for t in range(8)
-                                                        for n in range(1000)))
+        self.assertEqual(sorted(self.records(61)),
+                         sorted(b"{T%d#%d}" % (t, n) for t in range(8) for n in range(1000)))
 
     def test_racing_opens_sends_and_closes(self):
         # Wine opens a pty-backed port non-exclusively, so every open
         # succeeds even while another thread holds the port.
-        report = self.call("threads:62,63,64:6:300")
-        report.one(r"threads opens=1800 failures=0")
+        self.call("threads:62,63,64:6:300").one(r"threads opens=1800 failures=0")
         # Each send is one write: whatever port it reached, it arrived whole,
         # and each port was in the slot for some of them.
-        sent = {record(t, n) for t in range(6) for n in range(300)}
+        sent = {b"{T%d#%d}" % (t, n) for t in range(6) for n in range(300)}
         for port in (62, 63, 64):
-            units = self.units(port)
-            self.assertTrue(units, f"COM{port}")
-            self.assertLessEqual(set(units), sent, f"COM{port}")
+            records = self.records(port)
+            self.assertTrue(records, f"COM{port}")
+            self.assertLessEqual(set(records), sent, f"COM{port}")
 
     def test_first_calls_made_together(self):
         # Each process starts with a fresh image; its first calls race into
@@ -177,7 +161,7 @@ class LoaderStates(ExportsTest):
                 self.assertGreater(int(import_total), 50)
                 report.one("landed away")
                 self.assertEqual(report.lines[-6:], [
-                    "version " + VERSION, "open 83 9600 = 1", "send var " + variable(SENT),
+                    "version " + VERSION, "open 83 9600 = 1", "send var " + SENT.hex(),
                     "close = 1", f"slots after relocs={reloc_total}/{reloc_total} "
                     f"imports={import_total}/{import_total}", "end"])
                 self.assertEqual(self.lines.take(83), SENT)

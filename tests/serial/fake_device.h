@@ -37,7 +37,6 @@ struct FakeDriver {
     bool keepsState = true;
     DWORD inputQueue = 2048, outputQueue = 4096;
     DWORD fileType = FILE_TYPE_CHAR;
-    DWORD writeLimit = MAXDWORD; // the most a WriteFile takes
     std::vector<Fault> faults = {};
 };
 

@@ -117,7 +117,7 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD wri
     text += std::string(overlapped ? " overlapped" : "") + (written ? "" : " uncounted");
     const Fault* fault = Enter(handle, text);
     if (written) {
-        *written = fault ? 0 : std::min(count, active->driver.writeLimit);
+        *written = fault ? 0 : count;
     }
     return Result(fault);
 }

@@ -8,17 +8,15 @@
  *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
  *   ordinals   whether ordinal 1..7 is the function of its name; the calls
  *       go through the ordinals from then on
- *   threads:<port>[,<port>,<port>]:<threads>:<rounds>   every thread sends
- *       its own records, each with one call: through one port opened for
- *       them all, or, with three, each round opening one and closing it
- *   firstcall:<threads>   the threads' first export calls, released together
+ *   threads:<threads>:<rounds>   every thread sends its own records, one
+ *       call each; race:<port>,<port>,<port>:<threads>:<rounds> opens one of
+ *       the ports around each; firstcall:<threads>   released together
  *   memory:<port>:<rounds>   the bytes in use in the heaps around rounds of
  *       the four sends and a version text freed
- *   loader:<state>   before any export call, leaves the image as a Windows
- *       loader might: `none` or some of relocate (base relocations applied),
- *       header (ImageBase rewritten to where it landed), bind (import slots
- *       filled), tls (TLS callbacks called); prints the slots
- *   slots   prints the slots again
+ *   loader:<state>   before any export call, leaves the image as a loader
+ *       might: `none` or some of relocate (base relocations applied), header
+ *       (ImageBase rewritten to where it landed), bind (import slots filled),
+ *       tls (TLS callbacks called); prints the slots; slots   prints them again
  * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
 #include <windows.h>
 
@@ -107,11 +105,13 @@ static void ReportVariable(const char* what, BSTR text) {
     Report("");
 }
 
-typedef struct {
+/* The threads' step, their counts of opens that succeeded and of calls that
+ * gave a wrong result. */
+static struct {
     HANDLE start;
-    int thread, rounds, ports[3];
+    int rounds, ports[3];
     LONG opens, failures;
-} Job;
+} run;
 
 /* "{T<thread>#<n>}" and a CR (raw or as <13>), sent with the thread's own
  * kind of send. */
@@ -144,61 +144,40 @@ static int FirstCallWorks(int kind) {
 
 static DWORD WINAPI Work(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
-    Job* job = parameter;
-    const int t = job->thread;
-    WaitForSingleObject(job->start, INFINITE);
-    if (job->rounds == 0) {
-        job->failures = !FirstCallWorks(t % 3);
+    const int t = (int)(INT_PTR)parameter;
+    WaitForSingleObject(run.start, INFINITE);
+    if (run.rounds == 0 && !FirstCallWorks(t % 3)) {
+        InterlockedIncrement(&run.failures);
     }
-    for (int n = 0; n < job->rounds; ++n) {
-        const int racing = job->ports[1] != 0;
-        if (racing) {
-            job->opens += x.open(job->ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1;
+    for (int n = 0; n < run.rounds; ++n) {
+        if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
+            InterlockedIncrement(&run.opens);
         }
         SendRecord(t, n);
-        if (racing && n % 7 == t % 7) {
-            job->failures += x.open(0, 9600) != 0 || !FirstCallWorks(0);
-        }
-        if (racing) {
-            job->failures += x.close() != 1;
+        if (run.ports[0] && x.close() != 1) {
+            InterlockedIncrement(&run.failures);
         }
     }
     return 0;
 }
 
 static void RunThreads(const char* step) {
-    Job jobs[64];
-    HANDLE handles[64];
-    int ports[3] = {0, 0, 0}, threads = 0, rounds = 0;
-    LONG opens = 0, failures = 0;
-    Require(sscanf(step, "firstcall:%d", &threads) == 1 ||
-                sscanf(step, "threads:%d:%d:%d", &ports[0], &threads, &rounds) == 3 ||
-                sscanf(step, "threads:%d,%d,%d:%d:%d", &ports[0], &ports[1], &ports[2], &threads,
-                       &rounds) == 5,
+    HANDLE threads[64];
+    int count = 0;
+    Require(sscanf(step, "firstcall:%d", &count) == 1 ||
+                sscanf(step, "threads:%d:%d", &count, &run.rounds) == 2 ||
+                sscanf(step, "race:%d,%d,%d:%d:%d", &run.ports[0], &run.ports[1], &run.ports[2],
+                       &count, &run.rounds) == 5,
             step);
-    HANDLE start = CreateEventW(NULL, TRUE, FALSE, NULL);
-    Require(start && threads >= 1 && threads <= 64, step);
-    if (rounds && !ports[1]) {
-        Report("open %d 38400 = %ld", ports[0], x.open(ports[0], 38400));
+    run.start = CreateEventW(NULL, TRUE, FALSE, NULL);
+    Require(run.start && count >= 1 && count <= 64, step);
+    for (int i = 0; i < count; ++i) {
+        threads[i] = CreateThread(NULL, 0, Work, (LPVOID)(INT_PTR)i, 0, NULL);
+        Require(threads[i] != NULL, "CreateThread");
     }
-    for (int i = 0; i < threads; ++i) {
-        const Job job = {start, i, rounds, {ports[0], ports[1], ports[2]}, 0, 0};
-        jobs[i] = job;
-        handles[i] = CreateThread(NULL, 0, Work, &jobs[i], 0, NULL);
-        Require(handles[i] != NULL, "CreateThread");
-    }
-    SetEvent(start);
-    WaitForMultipleObjects((DWORD)threads, handles, TRUE, INFINITE);
-    for (int i = 0; i < threads; ++i) {
-        CloseHandle(handles[i]);
-        opens += jobs[i].opens;
-        failures += jobs[i].failures;
-    }
-    CloseHandle(start);
-    if (rounds && !ports[1]) {
-        Report("close = %ld", x.close());
-    }
-    Report("threads opens=%ld failures=%ld", opens, failures);
+    SetEvent(run.start);
+    WaitForMultipleObjects((DWORD)count, threads, TRUE, INFINITE);
+    Report("threads opens=%ld failures=%ld", run.opens, run.failures);
 }
 
 static unsigned long HeapBytesInUse(void) {

@@ -80,21 +80,18 @@ class Lines:
             line.close()
 
 
-class Report:
+class Report(list):
     """The caller's lines."""
-
-    def __init__(self, text):
-        self.text, self.lines = text, text.splitlines()
 
     def one(self, pattern):
         """The match of the one line that matches `pattern`."""
-        found = [m for m in map(re.compile(pattern).fullmatch, self.lines) if m]
+        found = [m for m in map(re.compile(pattern).fullmatch, self) if m]
         if len(found) != 1:
-            raise AssertionError(f"expected one line {pattern!r} in:\n{self.text}")
+            raise AssertionError(f"expected one line {pattern!r} in:\n" + "\n".join(self))
         return found[0]
 
     def opens(self):
-        return [line.rsplit(" ", 1)[1] for line in self.lines if line.startswith("open ")]
+        return [line.rsplit(" ", 1)[1] for line in self if line.startswith("open ")]
 
 
 class ExportsTest(unittest.TestCase):
@@ -122,7 +119,7 @@ class ExportsTest(unittest.TestCase):
         argv = [windows_path(EXE), *steps] if program is None else list(steps)
         code, text = self.lines.run(program or CALLER, *argv)
         self.assertEqual(code, 0, text)
-        return Report(text)
+        return Report(text.splitlines())
 
 
 if __name__ == "__main__":

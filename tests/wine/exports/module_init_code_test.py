@@ -1,17 +1,15 @@
-"""Reads the object code of the self-initialiser and of Wendlev14.EXE.
+"""Reads the object code of the self-initialiser and of Wendlev14.EXE. Loaded
+by another process, the EXE runs its exports unrelocated and unbound, so
+until the self-initialiser's work is done no instruction may hold an
+absolute address: in its object only the function that runs after the work
+may carry relocations other than image-relative ones (rva32; on x64 also
+RIP-relative ones to the image's base or the object's own data), and in the
+EXE each export first calls EnsureModuleReady, with no base relocation
+before. The header keeps the relocations and allows any base and no-execute
+data; no code uses implicit thread-local storage, whose slot a host's loader
+never allocates.
 
-When another process loads the EXE, the exports run before the image is
-relocated and bound, so until the self-initialiser has done its work no
-instruction may hold an absolute address: in its object only the function
-that runs after the work may carry relocations other than image-relative
-ones (rva32; on x64 also RIP-relative ones to the image's base or the
-object's own data); in the EXE each export's first call is
-EnsureModuleReady, with no base relocation before it. The header keeps the
-relocations and allows any base and no-execute data; no code uses implicit
-thread-local storage, whose slot a host's loader never allocates.
-
-usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <object files of wendle_serial...>
-"""
+usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <objects of wendle_serial...>"""
 
 import os
 import re
@@ -20,71 +18,60 @@ import sys
 import unittest
 
 OBJDUMP, EXE, *OBJECTS = sys.argv[1:] if len(sys.argv) > 2 else ("", "")
-EXPORTS = ["SER_CLOSE", "SER_OPEN", "SER_RAWSEND", "SER_RAWSEND_BV", "SER_SEND", "SER_SEND_BV",
-           "SER_VERSINFO"]
-# The operand through which implicit thread-local storage is reached.
-TLS_OPERANDS = {"pei-i386": "%fs:0x2c", "pei-x86-64": "%gs:0x58"}
 
 
 def objdump(*args):
     return subprocess.run([OBJDUMP, *args], check=True, capture_output=True, text=True).stdout
 
 
-def image_relative(kind, target):
-    return kind == "rva32" or (kind.startswith("IMAGE_REL_AMD64_REL32") and
-                               target in ("__ImageBase", ".data", ".bss"))
+def absolute(relocation):
+    kind, target = relocation
+    return kind != "rva32" and not (kind.startswith("IMAGE_REL_AMD64_REL32") and
+                                    target in ("__ImageBase", ".data", ".bss"))
 
 
 class ObjectCode(unittest.TestCase):
     def test_nothing_before_the_work_holds_an_absolute_address(self):
         found = [o for o in OBJECTS if os.path.basename(o).startswith("module_init_win.")]
-        self.assertEqual(len(found), 1, OBJECTS)
-        functions, current = {}, None
-        for line in objdump("-drC", found[0]).splitlines():
+        functions = {}
+        for line in objdump("-drC", *found).splitlines():
+            # A function's start, or a relocation: "<offset>: <type>\t<target>"
+            # (an instruction has a tab after the colon).
             start = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
-            # A relocation: "<offset>: <type>\t<target>" (an instruction has
-            # a tab after the colon).
-            reloc = re.match(r"^\s+[0-9a-f]+: (\w+)\t(.+)$", line)
+            relocation = re.match(r"^\s+[0-9a-f]+: (\w+)\t(.+)$", line)
             if start:
-                current = start.group(1)
-                functions[current] = []
-            elif reloc and current:
-                functions[current].append(reloc.groups())
-        finishing = [name for name in functions if "FinishStartUp(" in name]
-        self.assertEqual(len(finishing), 1, list(functions))
-        self.assertFalse(all(image_relative(*r) for r in functions.pop(finishing[0])))
+                current = functions.setdefault(start.group(1), [])
+            elif relocation:
+                current.append(relocation.groups())
+        self.assertEqual(len(found), 1, OBJECTS)
+        self.assertTrue(any(map(absolute, functions.pop("(anonymous namespace)::FinishStartUp(char*)"))))
         for name, relocations in functions.items():
-            with self.subTest(function=name):
-                self.assertEqual([r for r in relocations if not image_relative(*r)], [])
+            self.assertEqual(list(filter(absolute, relocations)), [], name)
 
     def test_executable(self):
         headers = objdump("-p", EXE)
-        flags = re.search(r"^Characteristics\s+0x([0-9a-f]+)", headers, re.M).group(1)
-        dll_flags = re.search(r"^DllCharacteristics\s+([0-9a-f]+)", headers, re.M).group(1)
-        self.assertEqual(int(flags, 16) & 0x0001, 0, "relocations stripped")
-        self.assertEqual(int(dll_flags, 16) & 0x0140, 0x0140, "DYNAMIC_BASE and NX_COMPAT")
-        listing = objdump("-d", EXE)
-        self.assertNotIn(TLS_OPERANDS[re.search(r"file format (\S+)", headers).group(1)], listing)
-
-        image_base = int(re.search(r"^ImageBase\s+([0-9a-f]+)$", headers, re.M).group(1), 16)
-        relocated = {int(rva, 16) for rva, kind in re.findall(
-            r"reloc\s+\d+ offset\s+[0-9a-f]+ \[([0-9a-f]+)\] (\w+)", headers) if kind != "ABSOLUTE"}
+        field = lambda name: int(re.search(rf"^{name}\s+(?:0x)?([0-9a-f]+)", headers, re.M)[1], 16)
+        self.assertEqual(field("Characteristics") & 0x0001, 0, "relocations stripped")
+        self.assertEqual(field("DllCharacteristics") & 0x0140, 0x0140, "DYNAMIC_BASE, NX_COMPAT")
+        tls = {"pei-i386": "%fs:0x2c", "pei-x86-64": "%gs:0x58"}
+        self.assertNotIn(tls[re.search(r"file format (\S+)", headers)[1]], objdump("-d", EXE))
+        relocated = {int(rva, 16) for rva in re.findall(
+            r"reloc\s+\d+ offset\s+[0-9a-f]+ \[([0-9a-f]+)\] (?!ABSOLUTE)", headers)}
         table = headers.split("Export Address Table -- Ordinal Base")[1]
-        addresses = dict(re.findall(r"\[\s*(\d+)\] \+base\[\s*\d+\]\s+([0-9a-f]+) Export RVA", table))
+        rvas = dict(re.findall(r"\[\s*(\d+)\] \+base\[\s*\d+\]\s+([0-9a-f]+) Export RVA", table))
         names = re.findall(r"\[\s*(\d+)\] (SER_\w+)", table.split("[Ordinal/Name Pointer] Table")[1])
-        self.assertEqual(sorted(name for _, name in names), EXPORTS)
+        self.assertEqual(sorted(name for _, name in names), [
+            "SER_CLOSE", "SER_OPEN", "SER_RAWSEND", "SER_RAWSEND_BV", "SER_SEND", "SER_SEND_BV",
+            "SER_VERSINFO"])
         for index, name in names:
-            with self.subTest(export=name):
-                rva = int(addresses[index], 16)
-                start = image_base + rva
-                calls = re.findall(r"^\s+([0-9a-f]+):\t((?:[0-9a-f]{2} )+)\s*call\s+(.*)$",
-                                   objdump("-d", f"--start-address={start:#x}",
-                                           f"--stop-address={start + 64:#x}", EXE), re.M)
-                self.assertTrue(calls, name)
-                address, encoding, target = calls[0]
-                self.assertIn("EnsureModuleReady", target)
-                end = int(address, 16) + len(encoding.split()) - image_base
-                self.assertEqual(sorted(r for r in relocated if rva <= r < end), [])
+            rva, start = int(rvas[index], 16), field("ImageBase") + int(rvas[index], 16)
+            address, encoding, target = re.findall(
+                r"^\s+([0-9a-f]+):\t((?:[0-9a-f]{2} )+)\s*call\s+(.*)$", objdump(
+                    "-d", f"--start-address={start:#x}", f"--stop-address={start + 64:#x}", EXE),
+                re.M)[0]
+            self.assertIn("EnsureModuleReady", target, name)
+            end = int(address, 16) + len(encoding.split()) - field("ImageBase")
+            self.assertEqual([r for r in relocated if rva <= r < end], [], name)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <oleauto.h>
-
 #include <map>
 #include <string>
 #include <vector>
@@ -48,12 +46,6 @@ struct FakeDevice {
     FakeDevice(const FakeDevice&) = delete;
     FakeDevice& operator=(const FakeDevice&) = delete;
 
-    HANDLE NextHandle();
-    void ClearCalls() {
-        calls.clear();
-        handles.clear();
-    }
-
     FakeDriver driver;
     // Each call and its arguments: "SetupComm 1024 4096", "WriteFile A\r",
     // "SetCommState fOutxCtsFlow=0" (the members it changes);
@@ -62,12 +54,8 @@ struct FakeDevice {
     std::vector<std::string> calls;
     std::vector<HANDLE> handles;         // the handle each call was given
     std::vector<HANDLE> opened;          // the handles given out, in order
-    std::map<std::string, int> counts{}; // calls by name, kept by ClearCalls()
+    std::map<std::string, int> counts{}; // calls by name
 
   private:
     const DeviceCalls* previous_;
 };
-
-// A new string of the bytes.
-BSTR Bytes(const std::string& text);
-std::string Text(BSTR text);

@@ -62,12 +62,17 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
     text += Printed(" %lx %lu %lu/%d/%d %lu %lx %d", access, share, security->nLength,
                     security->lpSecurityDescriptor != nullptr, security->bInheritHandle,
                     disposition, flags, template_file != nullptr);
-    return Result(Enter(nullptr, text)) ? active->NextHandle() : INVALID_HANDLE_VALUE;
+    if (!Result(Enter(nullptr, text))) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Far from any handle the process really has.
+    active->opened.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4 * active->opened.size()));
+    return active->opened.back();
 }
 
 DWORD WINAPI FakeGetFileType(HANDLE handle) {
-    const Fault* fault = Enter(handle, "GetFileType");
-    return fault ? static_cast<DWORD>(fault->result) : active->driver.fileType;
+    Enter(handle, "GetFileType");
+    return active->driver.fileType;
 }
 
 BOOL WINAPI FakeEscapeComm(HANDLE handle, DWORD function) {
@@ -190,18 +195,4 @@ FakeDevice::~FakeDevice() {
     }
     InstallDeviceCalls(previous_);
     active = nullptr;
-}
-
-HANDLE FakeDevice::NextHandle() {
-    // Far from any handle the process really has.
-    opened.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4u * (opened.size() + 1)));
-    return opened.back();
-}
-
-BSTR Bytes(const std::string& text) {
-    return SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()));
-}
-
-std::string Text(BSTR text) {
-    return std::string(reinterpret_cast<const char*>(text), SysStringByteLen(text));
 }

@@ -50,7 +50,7 @@ TEST(PortOpen, WhatOpensAndWhatIsRefused) {
         EXPECT_EQ(SER_OPEN(c.port, c.baud), c.opened);
         EXPECT_EQ(c.opened ? Texts(fake.calls.begin(), fake.calls.begin() + 1) : fake.calls,
                   c.calls);
-        SER_RAWSEND_BV(Bytes("x"));
+        SER_RAWSEND_BV(SysAllocStringByteLen("x", 1));
         EXPECT_EQ(fake.counts["WriteFile"], c.opened);
     }
 }
@@ -67,7 +67,7 @@ TEST(DeviceCalls, OpenSendCloseInOrderAndGuarded) {
     const UINT saved = SetErrorMode(SEM_NOGPFAULTERRORBOX);
     SetLastError(ERROR_MORE_DATA);
     ASSERT_EQ(SER_OPEN(2, 19200), 1);
-    BSTR text = Bytes("A<13>");
+    BSTR text = SysAllocStringByteLen("A<13>", 5);
     SER_SEND(&text);
     SysFreeString(text);
     EXPECT_EQ(SER_CLOSE(), 1);

@@ -1,8 +1,7 @@
 """What the Wine tests of the exported interface share: the prefix, the
-programs, serial lines drained while a caller runs, and a test case that
-holds them. As a program, it runs one Win32 test program under Wine in a
-private prefix and passes its exit code on:
-    exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
+programs, serial lines read while a caller runs, and a test case holding
+them. As a program, it runs a Win32 test program in a prefix of its own and
+passes its exit code on: exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
 
 import fcntl
 import os
@@ -17,17 +16,17 @@ from winelab import PtyLine, WinePrefix, build_path, patience
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
 LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
-_run_lock = []
+_held = []
 
 
 def open_prefix():
     """The exports tests' own prefix, held by this process alone: the COM
     links in it are this process's (a second run on the same tree waits)."""
     path = build_path("wine-exports", "prefix")
-    if not _run_lock:
+    if not _held:
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        _run_lock.append(open(path + ".run-lock", "w"))
-        fcntl.flock(_run_lock[0], fcntl.LOCK_EX)
+        _held.append(open(path + ".run-lock", "w"))
+        fcntl.flock(_held[0], fcntl.LOCK_EX)
     return WinePrefix(path)
 
 
@@ -55,8 +54,7 @@ class Lines:
 
     def run(self, program, *args, timeout=180):
         """Runs a program to its end (killed after `timeout` seconds at
-        native speed), then reads until the lines are quiet for 0.3 s;
-        (exit code, output)."""
+        native speed) and reads until the lines are quiet; (exit code, output)."""
         proc = self.prefix.start(program, *args)
         deadline = time.monotonic() + patience(timeout)
         while proc.poll() is None and time.monotonic() < deadline:
@@ -104,10 +102,7 @@ class ExportsTest(unittest.TestCase):
     def setUpClass(cls):
         cls.prefix = open_prefix()
         cls.lines = Lines(cls.prefix, cls.PORTS)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.lines.close()
+        cls.addClassCleanup(cls.lines.close)
 
     def setUp(self):
         for port in self.PORTS:
@@ -115,8 +110,8 @@ class ExportsTest(unittest.TestCase):
 
     def call(self, *steps, program=None):
         """Runs the caller (export_caller with the EXE, unless `program` is
-        given), which must end with exit code 0; the caller's report."""
-        argv = [windows_path(EXE), *steps] if program is None else list(steps)
+        given), which must end with exit code 0; its report."""
+        argv = [windows_path(EXE), *steps] if program is None else steps
         code, text = self.lines.run(program or CALLER, *argv)
         self.assertEqual(code, 0, text)
         return Report(text.splitlines())

@@ -1,18 +1,250 @@
-// The serial subsystem as the driver sees it: the opens it refuses, the
-// seventeen line settings with what each changes, how every device call is
-// made, what a call the driver fails costs; and the number draw under
-// threads, which the slot shows as no caller can.
-#include "fake_device.h"
-
+// The serial subsystem against a driver in memory, installed behind the
+// device-call table, for what Wine's real driver cannot show: every call with
+// its arguments and the state of the process around it, single calls that
+// fail, and a line state whose every member can be watched. The tests drive
+// it from one thread, but for the number draw under threads.
+#include "serial/device_calls.h"
 #include "serial/port_table.h"
+#include "serial/spin_lock.h"
 #include "serial/wendle.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
+
+std::string Printed(const char* format, ...) {
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// The `occurrence`-th call named `call` (counted from 1) does nothing, leaves
+// `error` as the last error and returns `result` (for CreateFileW: a handle
+// when `result` is TRUE).
+struct Fault {
+    const char* call;
+    int occurrence;
+    DWORD error;
+    BOOL result;
+};
+
+struct Member {
+    const char* name;
+    unsigned (*value)(const DCB&);
+};
+
+// Every member of the line state but its length, in the order of the DCB.
+// clang-format off
+#define WENDLE_MEMBER(m) \
+    {#m, [](const DCB& s) -> unsigned { return std::make_unsigned_t<decltype(DCB::m)>(s.m); }}
+constexpr Member kMembers[] = {
+    WENDLE_MEMBER(BaudRate), WENDLE_MEMBER(fBinary), WENDLE_MEMBER(fParity),
+    WENDLE_MEMBER(fOutxCtsFlow), WENDLE_MEMBER(fOutxDsrFlow), WENDLE_MEMBER(fDtrControl),
+    WENDLE_MEMBER(fDsrSensitivity), WENDLE_MEMBER(fTXContinueOnXoff), WENDLE_MEMBER(fOutX),
+    WENDLE_MEMBER(fInX), WENDLE_MEMBER(fErrorChar), WENDLE_MEMBER(fNull), WENDLE_MEMBER(fRtsControl),
+    WENDLE_MEMBER(fAbortOnError), WENDLE_MEMBER(XonLim), WENDLE_MEMBER(XoffLim),
+    WENDLE_MEMBER(ByteSize), WENDLE_MEMBER(Parity), WENDLE_MEMBER(StopBits), WENDLE_MEMBER(XonChar),
+    WENDLE_MEMBER(XoffChar), WENDLE_MEMBER(ErrorChar), WENDLE_MEMBER(EofChar), WENDLE_MEMBER(EvtChar),
+};
+// clang-format on
+#undef WENDLE_MEMBER
+
+// A line state in which every member differs from what opening applies.
+// clang-format off
+DCB ForeignLineState() {
+    return DCB{.DCBlength = sizeof(DCB), .BaudRate = 115200, .fBinary = TRUE, .fParity = TRUE,
+               .fOutxCtsFlow = TRUE, .fOutxDsrFlow = TRUE, .fDtrControl = DTR_CONTROL_HANDSHAKE,
+               .fDsrSensitivity = TRUE, .fTXContinueOnXoff = TRUE, .fOutX = TRUE, .fInX = TRUE,
+               .fErrorChar = TRUE, .fNull = TRUE, .fRtsControl = RTS_CONTROL_HANDSHAKE,
+               .fAbortOnError = TRUE, .fDummy2 = 0, .wReserved = 0, .XonLim = 11, .XoffLim = 22,
+               .ByteSize = 7, .Parity = EVENPARITY, .StopBits = TWOSTOPBITS, .XonChar = 0x11,
+               .XoffChar = 0x13, .ErrorChar = '?', .EofChar = 0x1A, .EvtChar = '\n', .wReserved1 = 0};
+}
+// clang-format on
+
+// "fOutxCtsFlow=0 ByteSize=8": the members in which `after` differs from
+// `before`, in the order of the DCB.
+std::string LineStateChanges(const DCB& before, const DCB& after) {
+    std::string changes;
+    for (const Member& member : kMembers) {
+        if (member.value(before) != member.value(after)) {
+            changes +=
+                Printed("%s%s=%u", changes.empty() ? "" : " ", member.name, member.value(after));
+        }
+    }
+    return changes;
+}
+
+struct FakeDriver {
+    DCB state = ForeignLineState();
+    // Whether SetCommState and SetupComm change what later calls report.
+    bool keepsState = true;
+    DWORD inputQueue = 2048, outputQueue = 4096;
+    DWORD fileType = FILE_TYPE_CHAR;
+    std::vector<Fault> faults = {};
+};
+
+// Installed for its lifetime; ports it opened that the test leaves in the
+// table are closed when it goes.
+struct FakeDevice {
+    explicit FakeDevice(FakeDriver driver = {});
+    ~FakeDevice();
+    FakeDevice(const FakeDevice&) = delete;
+    FakeDevice& operator=(const FakeDevice&) = delete;
+
+    FakeDriver driver;
+    // Each call and its arguments: "SetupComm 1024 4096", "WriteFile A\r",
+    // "SetCommState fOutxCtsFlow=0" (the members it changes);
+    // " (unguarded)" ends a call made otherwise than under the device-call
+    // lock alone, with the error boxes off and the last error cleared.
+    std::vector<std::string> calls;
+    std::vector<HANDLE> handles;         // the handle each call was given
+    std::vector<HANDLE> opened;          // the handles given out, in order
+    std::map<std::string, int> counts{}; // calls by name
+    const DeviceCalls* previous;
+};
+
+FakeDevice* active = nullptr;
+
+// Records the call with what surrounds it (taken before anything can change
+// the last error) and gives the fault planned for it, with its error set.
+const Fault* Enter(HANDLE handle, std::string text) {
+    const DWORD last_error = GetLastError();
+    const UINT error_mode = SetErrorMode(0);
+    SetErrorMode(error_mode);
+    const std::string name = text.substr(0, text.find(' '));
+    if (!DeviceCallLock.test() || TableLock.test() || last_error != 0 ||
+        error_mode != (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {
+        text += " (unguarded)";
+    }
+    active->calls.push_back(std::move(text));
+    active->handles.push_back(handle);
+    const int occurrence = ++active->counts[name];
+    for (const Fault& fault : active->driver.faults) {
+        if (fault.call == name && fault.occurrence == occurrence) {
+            SetLastError(fault.error);
+            return &fault;
+        }
+    }
+    SetLastError(last_error);
+    return nullptr;
+}
+
+// What a call returns: the fault's result, or success.
+BOOL Result(const Fault* fault) {
+    return fault ? fault->result : TRUE;
+}
+
+HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
+                             LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                             HANDLE template_file) {
+    std::string text = "CreateFileW ";
+    for (; *name; ++name) {
+        text.push_back(static_cast<char>(*name));
+    }
+    text += Printed(" %lx %lu %lu/%d/%d %lu %lx %d", access, share, security->nLength,
+                    security->lpSecurityDescriptor != nullptr, security->bInheritHandle,
+                    disposition, flags, template_file != nullptr);
+    if (!Result(Enter(nullptr, text))) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Far from any handle the process really has.
+    active->opened.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4 * active->opened.size()));
+    return active->opened.back();
+}
+
+DWORD WINAPI FakeGetFileType(HANDLE handle) {
+    Enter(handle, "GetFileType");
+    return active->driver.fileType;
+}
+
+BOOL WINAPI FakeEscapeComm(HANDLE handle, DWORD function) {
+    return Result(Enter(handle, Printed("EscapeCommFunction %lu", function)));
+}
+
+BOOL WINAPI FakeGetCommState(HANDLE handle, LPDCB state) {
+    const Fault* fault = Enter(handle, "GetCommState");
+    if (!fault) {
+        *state = active->driver.state;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeSetCommState(HANDLE handle, LPDCB state) {
+    FakeDriver& driver = active->driver;
+    const Fault* fault = Enter(handle, "SetCommState " + LineStateChanges(driver.state, *state));
+    if (!fault && driver.keepsState) {
+        driver.state = *state;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
+    const Fault* fault = Enter(handle, "GetCommProperties");
+    if (!fault) {
+        properties->dwCurrentRxQueue = active->driver.inputQueue;
+        properties->dwCurrentTxQueue = active->driver.outputQueue;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeSetupComm(HANDLE handle, DWORD input_size, DWORD output_size) {
+    const Fault* fault = Enter(handle, Printed("SetupComm %lu %lu", input_size, output_size));
+    if (!fault && active->driver.keepsState) {
+        active->driver.inputQueue = input_size;
+        active->driver.outputQueue = output_size;
+    }
+    return Result(fault);
+}
+
+// "WriteFile <bytes>", with " overlapped" or " uncounted" when the caller
+// passes an OVERLAPPED or no count.
+BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD written,
+                          LPOVERLAPPED overlapped) {
+    std::string text = "WriteFile " + std::string(static_cast<const char*>(bytes), count);
+    text += std::string(overlapped ? " overlapped" : "") + (written ? "" : " uncounted");
+    const Fault* fault = Enter(handle, text);
+    if (written) {
+        *written = fault ? 0 : count;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+    return Result(Enter(handle, "CloseHandle"));
+}
+
+constexpr DeviceCalls kFakeDeviceCalls{
+    &FakeCreateFile,        &FakeGetFileType, &FakeEscapeComm, &FakeGetCommState, &FakeSetCommState,
+    &FakeGetCommProperties, &FakeSetupComm,   &FakeWriteFile,  &FakeCloseHandle,
+};
+
+FakeDevice::FakeDevice(FakeDriver driver) : driver(std::move(driver)) {
+    active = this;
+    previous = InstallDeviceCalls(&kFakeDeviceCalls);
+}
+
+FakeDevice::~FakeDevice() {
+    for (std::int32_t number = 1; number <= kHighestPortNumber; ++number) {
+        if (std::ranges::find(opened, FindPort(number)) != opened.end()) {
+            TakePort(number).Reset();
+        }
+    }
+    InstallDeviceCalls(previous);
+    active = nullptr;
+}
 
 using Texts = std::vector<std::string>;
 
@@ -57,8 +289,8 @@ TEST(PortOpen, WhatOpensAndWhatIsRefused) {
 
 // An open, a send and two closes as the driver sees them, each call given
 // the port's handle; the caller's error mode is given back. A close the
-// driver fails still reports success, and the port is gone for the second. The driver here
-// forgets every write, so each SetCommState shows its own change alone.
+// driver fails still reports success, and the port is gone for the second.
+// The driver forgets every write: each SetCommState shows its change alone.
 TEST(DeviceCalls, OpenSendCloseInOrderAndGuarded) {
     FakeDevice fake(FakeDriver{.keepsState = false,
                                .inputQueue = 333,

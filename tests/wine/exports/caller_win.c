@@ -7,8 +7,6 @@
  *   draws:<count>   that many opens of port 0   heap   the bytes in use
  *   send:<payload>, rawsend:<payload>   by reference; print the variable after
  *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
- *   ordinals   whether ordinal 1..7 is the function of its name; the calls
- *       go through the ordinals from then on
  *   threads:<threads>:<rounds>   every thread sends its own records, one
  *       call each; race:<port>,<port>,<port>:<threads>:<rounds> opens one of
  *       the ports around each, all threads released together
@@ -30,7 +28,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* In the order of the ordinals, from 1. */
+/* In the order of the ordinals. */
 typedef struct {
     LONG(WINAPI* close)(void);
     LONG(WINAPI* open)(LONG port, LONG baud);
@@ -41,8 +39,6 @@ typedef struct {
     BSTR(WINAPI* version)(void);
 } Exports;
 
-static const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
-                                     "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
 static Exports x;
 static HMODULE module;
 
@@ -181,14 +177,13 @@ static unsigned long HeapBytesInUse(void) {
  * (the file's: Wine relocates nothing). */
 static struct {
     char* base;
+    IMAGE_NT_HEADERS* nt;
     ULONG_PTR delta;
     ULONG_PTR* originals;
 } image;
 
 static IMAGE_DATA_DIRECTORY* Directory(int index) {
-    IMAGE_NT_HEADERS* nt =
-        (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
-    return &nt->OptionalHeader.DataDirectory[index];
+    return &image.nt->OptionalHeader.DataDirectory[index];
 }
 
 /* Writes one slot of the mapped image, whatever its page's protection. */
@@ -273,14 +268,13 @@ static void ReportSlots(const char* when) {
 
 static void RunLoaderState(const char* state) {
     image.base = (char*)module;
-    IMAGE_NT_HEADERS* nt =
-        (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
-    image.delta = (ULONG_PTR)image.base - nt->OptionalHeader.ImageBase;
+    image.nt = (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
+    image.delta = (ULONG_PTR)image.base - image.nt->OptionalHeader.ImageBase;
     Report("landed %s", image.delta == 0 ? "at its preferred base" : "away");
     DWORD unused;
     WalkRelocations(strstr(state, "relocate") ? kApply : kTake, &unused);
     if (strstr(state, "header")) {
-        WriteSlot(&nt->OptionalHeader.ImageBase, (ULONG_PTR)image.base);
+        WriteSlot(&image.nt->OptionalHeader.ImageBase, (ULONG_PTR)image.base);
     }
     WalkImports(strstr(state, "bind") != NULL, &unused);
     const IMAGE_DATA_DIRECTORY* tls = Directory(IMAGE_DIRECTORY_ENTRY_TLS);
@@ -321,14 +315,6 @@ static void RunStep(const char* step) {
         SysFreeString(text);
     } else if (strcmp(step, "unload") == 0) {
         Report("unload = %d", FreeLibrary(module));
-    } else if (strcmp(step, "ordinals") == 0) {
-        for (int i = 0; i < 7; ++i) {
-            FARPROC by_ordinal = GetProcAddress(module, MAKEINTRESOURCEA(i + 1));
-            FARPROC by_name = GetProcAddress(module, kNames[i]);
-            Report("ordinal %d %s %s", i + 1, kNames[i],
-                   by_ordinal && by_ordinal == by_name ? "same" : "other");
-            ((FARPROC*)&x)[i] = by_ordinal;
-        }
     } else if (strcmp(step, "heap") == 0) {
         Report("heap %lu", HeapBytesInUse());
     } else if (sscanf(step, "draws:%d", &a) == 1) {
@@ -353,6 +339,8 @@ int main(int argc, char** argv) {
     module = GetModuleHandleA("Wendlev14.EXE");
     const int first_step = 1;
 #else
+    const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
+                                  "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
     module = argc > 1 ? LoadLibraryA(argv[1]) : NULL;
     Require(module != NULL, "usage: export_caller <Wendlev14.EXE> <step>...: loading");
     for (int i = 0; i < 7; ++i) {

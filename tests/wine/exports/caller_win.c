@@ -12,8 +12,8 @@
  *       the ports around each, all threads released together
  *   loader:<state>   before any export call, leaves the image as a loader
  *       might: `none` or some of relocate (base relocations applied), header
- *       (ImageBase rewritten to where it landed), bind (import slots filled),
- *       tls (TLS callbacks called); prints the slots; slots   prints them again
+ *       (ImageBase rewritten to where it landed) and bind (import slots
+ *       filled); prints the slots    slots   prints them again
  * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
 #include <windows.h>
 
@@ -186,15 +186,6 @@ static IMAGE_DATA_DIRECTORY* Directory(int index) {
     return &image.nt->OptionalHeader.DataDirectory[index];
 }
 
-/* Writes one slot of the mapped image, whatever its page's protection. */
-static void WriteSlot(void* slot, ULONG_PTR value) {
-    DWORD protection;
-    Require(VirtualProtect(slot, sizeof value, PAGE_EXECUTE_READWRITE, &protection),
-            "VirtualProtect");
-    *(ULONG_PTR*)slot = value;
-    VirtualProtect(slot, sizeof value, protection, &protection);
-}
-
 enum { kTake, kApply, kCheck };
 
 /* Walks the relocated slots: kTake keeps their values, kApply keeps them and
@@ -223,7 +214,7 @@ static DWORD WalkRelocations(int how, DWORD* total) {
                 image.originals[*total] = *slot;
             }
             if (how == kApply) {
-                WriteSlot(slot, *slot + image.delta);
+                *slot += image.delta;
             }
             right += *slot == image.originals[(*total)++] + image.delta;
         }
@@ -250,7 +241,7 @@ static DWORD WalkImports(int bind, DWORD* total) {
                     : (const char*)((IMAGE_IMPORT_BY_NAME*)(image.base + names[i]))->Name;
             const ULONG_PTR proc = imported ? (ULONG_PTR)GetProcAddress(imported, which) : 0;
             if (bind) {
-                WriteSlot(&slots[i], proc);
+                slots[i] = proc;
             }
             right += proc != 0 && slots[i] == proc;
         }
@@ -271,21 +262,18 @@ static void RunLoaderState(const char* state) {
     image.nt = (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
     image.delta = (ULONG_PTR)image.base - image.nt->OptionalHeader.ImageBase;
     Report("landed %s", image.delta == 0 ? "at its preferred base" : "away");
+    /* Made writable, as a loader has it while it works, only for a loader
+     * step: the self-initialiser must find the pages as mapped. */
     DWORD unused;
+    Require(strcmp(state, "none") == 0 ||
+                VirtualProtect(image.base, image.nt->OptionalHeader.SizeOfImage,
+                               PAGE_EXECUTE_READWRITE, &unused),
+            "VirtualProtect");
     WalkRelocations(strstr(state, "relocate") ? kApply : kTake, &unused);
     if (strstr(state, "header")) {
-        WriteSlot(&image.nt->OptionalHeader.ImageBase, (ULONG_PTR)image.base);
+        image.nt->OptionalHeader.ImageBase = (ULONG_PTR)image.base;
     }
     WalkImports(strstr(state, "bind") != NULL, &unused);
-    const IMAGE_DATA_DIRECTORY* tls = Directory(IMAGE_DIRECTORY_ENTRY_TLS);
-    if (strstr(state, "tls") && tls->Size != 0) {
-        const IMAGE_TLS_DIRECTORY* directory =
-            (const IMAGE_TLS_DIRECTORY*)(image.base + tls->VirtualAddress);
-        for (PIMAGE_TLS_CALLBACK* callback = (PIMAGE_TLS_CALLBACK*)directory->AddressOfCallBacks;
-             callback && *callback; ++callback) {
-            (*callback)(image.base, DLL_PROCESS_ATTACH, NULL);
-        }
-    }
     ReportSlots("before");
 }
 

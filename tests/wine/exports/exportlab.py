@@ -5,7 +5,6 @@ passes its exit code on: exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
 
 import fcntl
 import os
-import re
 import select
 import sys
 import time
@@ -80,13 +79,6 @@ class Lines:
 
 class Report(list):
     """The caller's lines."""
-
-    def one(self, pattern):
-        """The match of the one line that matches `pattern`."""
-        found = [m for m in map(re.compile(pattern).fullmatch, self) if m]
-        if len(found) != 1:
-            raise AssertionError(f"expected one line {pattern!r} in:\n" + "\n".join(self))
-        return found[0]
 
     def opens(self):
         return [line.rsplit(" ", 1)[1] for line in self if line.startswith("open ")]

@@ -398,7 +398,7 @@ TEST(PortSlot, ConcurrentDrawsLoseNoNumber) {
     }
     SetEvent(handles[0]);
     WaitForMultipleObjects(4, handles + 1, TRUE, INFINITE);
-    for (HANDLE : handles) {
+    for (HANDLE handle : handles) {
         CloseHandle(handle);
     }
     SER_OPEN(0, 9600);

@@ -65,18 +65,20 @@ class PortSlot(ExportsTest):
 
     def test_what_a_send_reaches_after_opens_refusals_draws_and_closes(self):
         # Every open draws the next port number into the slot before any
-        # check, so a send after a refused open reaches no port. After 32767
-        # draws the numbers wrap to 1, skipping the one COM84 still holds. A
-        # close reaches the port in the slot alone, and may come twice.
+        # check, so a send after a refused open reaches no port. The 32767th
+        # draw gives 32767, the next wraps past 1, which COM84 still holds.
+        # A close reaches the port in the slot alone, and may come twice.
         refused = [(0, 9600), (100, 9600), (-2**31, 9600), (84, 9601), (84, 300), (84, 115200)]
         report = self.call("close", "open:84:9600", "rawsend_bv:hex:41",
                            *(f"open:{port}:{baud}" for port, baud in refused), "rawsend_bv:hex:42",
-                           "draws:32760", "open:85:2400", "rawsend_bv:hex:43", "close", "close",
-                           "rawsend_bv:hex:44")
+                           "draws:32759", "open:85:2400", "rawsend_bv:hex:43", "close",
+                           "open:85:4800", "rawsend_bv:hex:44", "close", "close",
+                           "rawsend_bv:hex:45")
         self.assertEqual(report, ["close = 1", "open 84 9600 = 1"] +
                          [f"open {port} {baud} = 0" for port, baud in refused] +
-                         ["open 85 2400 = 1", "close = 1", "close = 1", "end"])
-        self.assertEqual((self.lines.take(84), self.lines.take(85)), (b"A", b"C"))
+                         ["open 85 2400 = 1", "close = 1", "open 85 4800 = 1", "close = 1",
+                          "close = 1", "end"])
+        self.assertEqual((self.lines.take(84), self.lines.take(85)), (b"A", b"CD"))
 
 
 class Threads(ExportsTest):

@@ -48,9 +48,8 @@ def main():
         print(f"build: {ARCH}, {os.environ['WENDLE_BUILD']}, under {LOADER}")
         for run in range(runs):
             print(f"run {run + 1} of {runs}: {rounds} round trips of each kind...", flush=True)
-            code, text = prefix.run(CALLER, windows_path(EXE), str(PORT), str(rounds),
-                                    timeout=600)
-            lines.settle()
+            code, text = lines.run(CALLER, windows_path(EXE), str(PORT), str(rounds),
+                                   timeout=600)
             received = len(lines.take(PORT))
             if code != 0:
                 print(text)

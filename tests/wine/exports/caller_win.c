@@ -1,23 +1,23 @@
-/* export_caller <path of Wendlev14.EXE> <step>...   (LoadLibrary, GetProcAddress)
- * linked_caller <step>...   (serial/wendle.h and the import library)
- *
- * Steps, run in order, each printing its results one line each:
- *   open:<port>:<baud>   close   version   unload (FreeLibrary; exit follows)
+/* A program of the kind that drives Wendlev14.EXE from outside, built twice:
+ *   export_caller <path of Wendlev14.EXE> <step>...   (LoadLibrary and
+ *       GetProcAddress, from the Win32 headers alone)
+ *   linked_caller <step>...   (serial/wendle.h and the import library)
+ * Steps, run in order, each printing its results:
+ *   open:<port>:<baud>  close  version  unload (FreeLibrary; exit follows)
+ *   draws:<count>   that many opens of port 0   heap   the bytes in use
  *   send:<payload>, rawsend:<payload>   by reference; print the variable after
  *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
- *   ordinals   whether ordinal 1..7 is the function of its name (looked up by
- *       name); the calls go through the ordinals from then on
- *   threads:<port>[,<port>,<port>]:<threads>:<rounds>   every thread sends
- *       its own records "{T<thread>#<round>:<letters>}<13>" (or a raw CR),
- *       each with one call: through one port opened for them all, or, with
- *       three ports, each round opening one of them and closing it again
- *   firstcall:<threads>   the threads' first export calls, released together
- *   memory:<port>:<rounds>   the bytes in use in every heap before and after
- *       the rounds of the four sends and a version text freed
- *   loader:<state>, slots   see caller_image_win.c
- * A payload is `null` or `hex:<bytes in hex>`, optionally `*<count>`: the
- * bytes repeated `count` times. */
-#include "caller_win.h"
+ *   threads:<threads>:<rounds>   every thread sends its own records, one
+ *       call each; race:<port>,<port>,<port>:<threads>:<rounds> opens one of
+ *       the ports around each, all threads released together
+ *   loader:<state>   before any export call, leaves the image as a loader
+ *       might: `none` or some of relocate (base relocations applied), header
+ *       (ImageBase rewritten to where it landed) and bind (import slots
+ *       filled); prints the slots    slots   prints them again
+ * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
+#include <windows.h>
+
+#include <oleauto.h>
 
 #ifdef WENDLE_LINKED
 #include "serial/wendle.h"
@@ -28,10 +28,22 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
-                                     "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
+/* In the order of the ordinals. */
+typedef struct {
+    LONG(WINAPI* close)(void);
+    LONG(WINAPI* open)(LONG port, LONG baud);
+    void(WINAPI* rawSend)(BSTR* text);
+    void(WINAPI* rawSendByValue)(BSTR text);
+    void(WINAPI* send)(BSTR* text);
+    void(WINAPI* sendByValue)(BSTR text);
+    BSTR(WINAPI* version)(void);
+} Exports;
 
-void Report(const char* format, ...) {
+static Exports x;
+static HMODULE module;
+
+/* Prints a line and flushes it, so that a crash leaves what came before. */
+static void Report(const char* format, ...) {
     va_list args;
     va_start(args, format);
     vprintf(format, args);
@@ -40,154 +52,104 @@ void Report(const char* format, ...) {
     fflush(stdout);
 }
 
-static int IsText(BSTR text, const char* expected) {
-    return SysStringByteLen(text) == strlen(expected) &&
-           memcmp(text, expected, strlen(expected)) == 0;
+static void Require(int ok, const char* what) {
+    if (!ok) {
+        Report("caller: %s failed (error %lu)", what, GetLastError());
+        exit(2);
+    }
 }
 
-static int IsVersionText(BSTR text) {
-    return IsText(text, "v1.3, 22 Oct 2012, https://wendle.example.org");
-}
-
-/* A fresh BSTR; *ok is cleared when the text is not a payload. */
-static BSTR MakePayload(const char* text, int* ok) {
-    const char* star = strchr(text, '*');
-    const size_t digits = star ? (size_t)(star - text - 4) : strlen(text) - 4;
-    const long count = star ? atol(star + 1) : 1;
-    *ok = strcmp(text, "null") == 0;
-    if (*ok || strncmp(text, "hex:", 4) != 0 || digits % 2 || count < 0) {
+static BSTR Payload(const char* text) {
+    if (strcmp(text, "null") == 0) {
         return NULL;
     }
-    BSTR result = SysAllocStringByteLen(NULL, (UINT)(digits / 2 * (size_t)count));
+    Require(strncmp(text, "hex:", 4) == 0, text);
+    const char* star = strchr(text, '*');
+    const size_t size = ((star ? (size_t)(star - text) : strlen(text)) - 4) / 2;
+    const size_t count = star ? (size_t)atol(star + 1) : 1;
+    BSTR result = SysAllocStringByteLen(NULL, (UINT)(size * count));
     unsigned char* out = (unsigned char*)result;
-    for (size_t i = 0; result && i < digits / 2; ++i) {
+    Require(result != NULL, "SysAllocStringByteLen");
+    for (size_t i = 0; i < size * count; ++i) {
         unsigned value;
-        sscanf(text + 4 + 2 * i, "%2x", &value);
+        sscanf(text + 4 + 2 * (i % size), "%2x", &value);
         out[i] = (unsigned char)value;
     }
-    for (long n = 1; result && n < count; ++n) {
-        memcpy(out + (size_t)n * digits / 2, out, digits / 2);
-    }
-    *ok = result != NULL;
     return result;
 }
 
-/* "<what> len=<bytes> fnv=<FNV-1a> hex=<the first 32 bytes>" */
-static void ReportBytes(const char* what, BSTR text) {
-    const UINT length = SysStringByteLen(text);
-    const unsigned char* bytes = (const unsigned char*)text;
-    unsigned long hash = 2166136261UL;
-    char hex[65] = "";
-    for (UINT i = 0; i < length; ++i) {
-        hash = ((hash ^ bytes[i]) * 16777619UL) & 0xffffffffUL;
+/* "<what> <the bytes in hex>", or "<what>=null". */
+static void ReportVariable(const char* what, BSTR text) {
+    if (!text) {
+        Report("%s=null", what);
+        return;
     }
-    for (UINT i = 0; i < length && i < 32; ++i) {
-        sprintf(hex + 2 * i, "%02x", bytes[i]);
+    printf("%s ", what);
+    for (UINT i = 0; i < SysStringByteLen(text); ++i) {
+        printf("%02x", ((const unsigned char*)text)[i]);
     }
-    Report("%s len=%u fnv=%08lx hex=%s", what, length, hash, hex);
+    Report("");
 }
 
-typedef struct {
-    const Exports* x;
+/* The threads' step and their count of opens that succeeded and of closes
+ * that did not. */
+static struct {
     HANDLE start;
-    int thread, rounds, ports[3];
+    int rounds, ports[3];
     LONG opens, failures;
-} Job;
+} run;
 
-/* One record, sent with the thread's own kind of send. */
-static void SendRecord(const Exports* x, int thread, int n) {
-    char record[96];
-    int size = sprintf(record, "{T%d#%d:", thread, n);
-    for (int i = 0; i < (n * 7 + thread) % 40; ++i) {
-        record[size++] = (char)('a' + (n + i) % 26);
-    }
-    size += sprintf(record + size, "}%s", thread % 2 ? "\r" : "<13>");
+/* The n-th record of a thread, "{T<thread>#<n>}" and a CR (raw or as <13>),
+ * by each kind of send in turn; and a version text freed. */
+static void SendRecord(int thread, int n) {
+    char record[40];
+    const int kind = (thread + n) % 4;
+    const int size = sprintf(record, "{T%d#%d}%s", thread, n, kind % 2 ? "\r" : "<13>");
     BSTR text = SysAllocStringByteLen(record, (UINT)size);
-    if (thread % 4 < 2) {
-        (thread % 4 ? x->rawSend : x->send)(&text);
+    if (kind < 2) {
+        (kind ? x.rawSend : x.send)(&text);
         SysFreeString(text);
     } else {
-        (thread % 4 == 3 ? x->rawSendByValue : x->sendByValue)(text);
+        (kind == 3 ? x.rawSendByValue : x.sendByValue)(text);
     }
+    SysFreeString(x.version());
 }
 
 static DWORD WINAPI Work(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
-    Job* job = parameter;
-    const Exports* x = job->x;
-    const int t = job->thread;
-    WaitForSingleObject(job->start, INFINITE);
-    if (job->rounds == 0 &&
-        t % 3 == 0) { /* firstcall: a call whose result shows the module works */
-        BSTR version = x->version();
-        job->failures = !IsVersionText(version);
-        SysFreeString(version);
-    } else if (job->rounds == 0 && t % 3 == 1) {
-        job->failures = x->close() != 1;
-    } else if (job->rounds == 0) {
-        BSTR text = SysAllocStringByteLen("A<13>", 5);
-        x->send(&text);
-        job->failures = !IsText(text, "A\r");
-        SysFreeString(text);
-    }
-    for (int n = 0; n < job->rounds; ++n) {
-        if (job->ports[1]) {
-            job->opens += x->open(job->ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1;
+    const int t = (int)(INT_PTR)parameter;
+    WaitForSingleObject(run.start, INFINITE);
+    for (int n = 0; n < run.rounds; ++n) {
+        if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
+            InterlockedIncrement(&run.opens);
         }
-        SendRecord(x, t, n);
-        if (job->ports[1] && n % 7 == t % 7) {
-            BSTR version = x->version();
-            job->failures += x->open(0, 9600) != 0 || !IsVersionText(version);
-            SysFreeString(version);
-        }
-        if (job->ports[1]) {
-            job->failures += x->close() != 1;
+        SendRecord(t, n);
+        if (run.ports[0] && x.close() != 1) {
+            InterlockedIncrement(&run.failures);
         }
     }
     return 0;
 }
 
-static int RunThreads(Exports* x, const char* step) {
-    Job jobs[64];
-    HANDLE handles[64];
-    int ports[3] = {0, 0, 0}, threads = 0, rounds = 0;
-    LONG opens = 0, failures = 0;
-    if (sscanf(step, "firstcall:%d", &threads) != 1 &&
-        sscanf(step, "threads:%d:%d:%d", &ports[0], &threads, &rounds) != 3 &&
-        sscanf(step, "threads:%d,%d,%d:%d:%d", &ports[0], &ports[1], &ports[2], &threads,
-               &rounds) != 5) {
-        return 0;
+static void RunThreads(const char* step) {
+    HANDLE threads[64];
+    int count = 0;
+    Require(sscanf(step, "threads:%d:%d", &count, &run.rounds) == 2 ||
+                sscanf(step, "race:%d,%d,%d:%d:%d", &run.ports[0], &run.ports[1], &run.ports[2],
+                       &count, &run.rounds) == 5,
+            step);
+    run.start = CreateEventW(NULL, TRUE, FALSE, NULL);
+    Require(run.start && count >= 1 && count <= 64, step);
+    for (int i = 0; i < count; ++i) {
+        threads[i] = CreateThread(NULL, 0, Work, (LPVOID)(INT_PTR)i, 0, NULL);
+        Require(threads[i] != NULL, "CreateThread");
     }
-    HANDLE start = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (!start || threads < 1 || threads > 64) {
-        return 0;
-    }
-    if (rounds && !ports[1]) {
-        Report("open %d 38400 = %ld", ports[0], x->open(ports[0], 38400));
-    }
-    for (int i = 0; i < threads; ++i) {
-        const Job job = {x, start, i, rounds, {ports[0], ports[1], ports[2]}, 0, 0};
-        jobs[i] = job;
-        handles[i] = CreateThread(NULL, 0, Work, &jobs[i], 0, NULL);
-        if (!handles[i]) {
-            return 0;
-        }
-    }
-    SetEvent(start);
-    WaitForMultipleObjects((DWORD)threads, handles, TRUE, INFINITE);
-    for (int i = 0; i < threads; ++i) {
-        CloseHandle(handles[i]);
-        opens += jobs[i].opens;
-        failures += jobs[i].failures;
-    }
-    CloseHandle(start);
-    if (rounds && !ports[1]) {
-        Report("close = %ld", x->close());
-    }
-    Report("threads opens=%ld failures=%ld", opens, failures);
-    return 1;
+    SetEvent(run.start);
+    WaitForMultipleObjects((DWORD)count, threads, TRUE, INFINITE);
+    Report("threads opens=%ld failures=%ld", run.opens, run.failures);
 }
 
+/* The bytes in use in every heap of the process. */
 static unsigned long HeapBytesInUse(void) {
     HANDLE heaps[64];
     const DWORD count = GetProcessHeaps(64, heaps);
@@ -203,118 +165,180 @@ static unsigned long HeapBytesInUse(void) {
     return bytes;
 }
 
-/* Writes "memory MEM\r\n" three times and the message as it stands once. */
-static void MemoryRound(const Exports* x) {
-    static const char kMessage[] = "memory <77><69><77>\r\n";
-    const UINT size = (UINT)(sizeof kMessage - 1);
-    x->sendByValue(SysAllocStringByteLen(kMessage, size));
-    x->rawSendByValue(SysAllocStringByteLen(kMessage, size));
-    /* By reference, as VB and VBA callers and the Send button call: the
-     * string replaced is SER_SEND's to free, the translation the caller's. */
-    BSTR text = SysAllocStringByteLen(kMessage, size);
-    x->send(&text);
-    x->rawSend(&text);
-    SysFreeString(text);
-    SysFreeString(x->version());
+/* The relocation kind of an address-sized slot. */
+#ifdef _WIN64
+#define ADDRESS_SLOT IMAGE_REL_BASED_DIR64
+#else
+#define ADDRESS_SLOT IMAGE_REL_BASED_HIGHLOW
+#endif
+
+/* What the loader step found: where the image landed, its distance from the
+ * preferred base, and the values of its address-sized relocated slots then
+ * (the file's: Wine relocates nothing). */
+static struct {
+    char* base;
+    IMAGE_NT_HEADERS* nt;
+    ULONG_PTR delta;
+    ULONG_PTR* originals;
+} image;
+
+static IMAGE_DATA_DIRECTORY* Directory(int index) {
+    return &image.nt->OptionalHeader.DataDirectory[index];
 }
 
-static int RunMemory(Exports* x, int port, int rounds) {
-    Report("open %d 38400 = %ld", port, x->open(port, 38400));
-    /* The first rounds fill caches (the string cache, the runtime's heaps). */
-    for (int i = 0; i < 2000; ++i) {
-        MemoryRound(x);
+enum { kTake, kApply, kCheck };
+
+/* Walks the relocated slots: kTake keeps their values, kApply keeps them and
+ * adds the distance as a loader would. Counts the slots that hold their kept value
+ * plus the distance (once: not twice, not never), and all of them. */
+static DWORD WalkRelocations(int how, DWORD* total) {
+    const IMAGE_DATA_DIRECTORY* dir = Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC);
+    DWORD right = 0;
+    if (how != kCheck) {
+        image.originals = malloc(dir->Size * sizeof(ULONG_PTR));
+        Require(image.originals != NULL, "malloc");
     }
-    const unsigned long before = HeapBytesInUse();
-    for (int i = 0; i < rounds; ++i) {
-        MemoryRound(x);
+    *total = 0;
+    for (DWORD at = 0; at + 8 <= dir->Size;) {
+        const IMAGE_BASE_RELOCATION* block =
+            (const IMAGE_BASE_RELOCATION*)(image.base + dir->VirtualAddress + at);
+        const WORD* entries = (const WORD*)(block + 1);
+        Require(block->SizeOfBlock >= 8, "reading the relocations");
+        for (DWORD i = 0; i < (block->SizeOfBlock - 8) / 2; ++i) {
+            ULONG_PTR* slot =
+                (ULONG_PTR*)(image.base + block->VirtualAddress + (entries[i] & 0xfff));
+            if (entries[i] >> 12 != ADDRESS_SLOT) {
+                continue;
+            }
+            if (how != kCheck) {
+                image.originals[*total] = *slot;
+            }
+            if (how == kApply) {
+                *slot += image.delta;
+            }
+            right += *slot == image.originals[(*total)++] + image.delta;
+        }
+        at += block->SizeOfBlock;
     }
-    const unsigned long after = HeapBytesInUse();
-    Report("close = %ld", x->close());
-    Report("memory heap=%lu:%lu", before, after);
-    return 1;
+    return right;
 }
 
-static int RunStep(Exports* x, const char* step) {
+/* Counts the import slots that hold what GetProcAddress gives for their
+ * imports, and all of them; `bind` writes them first. */
+static DWORD WalkImports(int bind, DWORD* total) {
+    const IMAGE_IMPORT_DESCRIPTOR* desc =
+        (const IMAGE_IMPORT_DESCRIPTOR*)(image.base +
+                                         Directory(IMAGE_DIRECTORY_ENTRY_IMPORT)->VirtualAddress);
+    DWORD right = 0;
+    for (*total = 0; desc->Name != 0; ++desc) {
+        HMODULE imported = LoadLibraryA(image.base + desc->Name);
+        ULONG_PTR* slots = (ULONG_PTR*)(image.base + desc->FirstThunk);
+        const ULONG_PTR* names = (const ULONG_PTR*)(image.base + desc->OriginalFirstThunk);
+        for (DWORD i = 0; names[i]; ++i, ++*total) {
+            const char* which =
+                IMAGE_SNAP_BY_ORDINAL(names[i])
+                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
+                    : (const char*)((IMAGE_IMPORT_BY_NAME*)(image.base + names[i]))->Name;
+            const ULONG_PTR proc = imported ? (ULONG_PTR)GetProcAddress(imported, which) : 0;
+            if (bind) {
+                slots[i] = proc;
+            }
+            right += proc != 0 && slots[i] == proc;
+        }
+    }
+    return right;
+}
+
+static void ReportSlots(const char* when) {
+    DWORD reloc_total, import_total;
+    const DWORD relocs = WalkRelocations(kCheck, &reloc_total);
+    const DWORD imports = WalkImports(0, &import_total);
+    Report("slots %s relocs=%lu/%lu imports=%lu/%lu", when, relocs, reloc_total, imports,
+           import_total);
+}
+
+static void RunLoaderState(const char* state) {
+    image.base = (char*)module;
+    image.nt = (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
+    image.delta = (ULONG_PTR)image.base - image.nt->OptionalHeader.ImageBase;
+    Report("landed %s", image.delta == 0 ? "at its preferred base" : "away");
+    /* Made writable, as a loader has it while it works, only for a loader
+     * step: the self-initialiser must find the pages as mapped. */
+    DWORD unused;
+    Require(strcmp(state, "none") == 0 ||
+                VirtualProtect(image.base, image.nt->OptionalHeader.SizeOfImage,
+                               PAGE_EXECUTE_READWRITE, &unused),
+            "VirtualProtect");
+    WalkRelocations(strstr(state, "relocate") ? kApply : kTake, &unused);
+    if (strstr(state, "header")) {
+        image.nt->OptionalHeader.ImageBase = (ULONG_PTR)image.base;
+    }
+    WalkImports(strstr(state, "bind") != NULL, &unused);
+    ReportSlots("before");
+}
+
+static void RunStep(const char* step) {
     static const char* const kSends[] = {"send:", "rawsend:", "send_bv:", "rawsend_bv:"};
-    int a, b, ok;
-    FARPROC* slots = (FARPROC*)x;
+    int a, b;
     for (int op = 0; op < 4; ++op) {
         if (strncmp(step, kSends[op], strlen(kSends[op])) == 0) {
-            BSTR text = MakePayload(step + strlen(kSends[op]), &ok);
-            if (!ok) {
-                return 0;
-            }
+            BSTR text = Payload(step + strlen(kSends[op]));
             if (op >= 2) {
-                (op == 2 ? x->sendByValue : x->rawSendByValue)(text);
-                return 1;
+                (op == 2 ? x.sendByValue : x.rawSendByValue)(text);
+                return;
             }
-            (op == 0 ? x->send : x->rawSend)(&text);
-            if (text) {
-                ReportBytes(op == 0 ? "send var" : "rawsend var", text);
-            } else {
-                Report("%s var=null", op == 0 ? "send" : "rawsend");
-            }
+            (op == 0 ? x.send : x.rawSend)(&text);
+            ReportVariable(op == 0 ? "send var" : "rawsend var", text);
             SysFreeString(text);
-            return 1;
+            return;
         }
     }
     if (sscanf(step, "open:%d:%d", &a, &b) == 2) {
-        Report("open %d %d = %ld", a, b, x->open(a, b));
+        Report("open %d %d = %ld", a, b, x.open(a, b));
     } else if (strcmp(step, "close") == 0) {
-        Report("close = %ld", x->close());
+        Report("close = %ld", x.close());
     } else if (strcmp(step, "version") == 0) {
-        BSTR text = x->version();
-        ReportBytes("version", text);
+        BSTR text = x.version();
+        ReportVariable("version", text);
         SysFreeString(text);
     } else if (strcmp(step, "unload") == 0) {
-        Report("unload = %d", FreeLibrary(x->module));
-    } else if (strcmp(step, "ordinals") == 0) {
-        for (int i = 0; i < 7; ++i) {
-            FARPROC by_ordinal = GetProcAddress(x->module, MAKEINTRESOURCEA(i + 1));
-            FARPROC by_name = GetProcAddress(x->module, kNames[i]);
-            Report("ordinal %d %s %s", i + 1, kNames[i],
-                   by_ordinal && by_ordinal == by_name ? "same" : "other");
-            slots[i] = by_ordinal;
+        Report("unload = %d", FreeLibrary(module));
+    } else if (strcmp(step, "heap") == 0) {
+        Report("heap %lu", HeapBytesInUse());
+    } else if (sscanf(step, "draws:%d", &a) == 1) {
+        for (int i = 0; i < a; ++i) {
+            x.open(0, 9600);
         }
-    } else if (sscanf(step, "memory:%d:%d", &a, &b) == 2) {
-        return RunMemory(x, a, b);
     } else if (strncmp(step, "loader:", 7) == 0) {
-        return RunLoaderState(x, step + 7);
+        RunLoaderState(step + 7);
     } else if (strcmp(step, "slots") == 0) {
-        return RunSlots(x, "");
+        Require(image.base != NULL, "slots before a loader step");
+        ReportSlots("after");
     } else {
-        return RunThreads(x, step);
+        RunThreads(step);
     }
-    return 1;
 }
 
 int main(int argc, char** argv) {
 #ifdef WENDLE_LINKED
-    Exports x = {SER_CLOSE, SER_OPEN,    SER_RAWSEND,  SER_RAWSEND_BV,
-                 SER_SEND,  SER_SEND_BV, SER_VERSINFO, GetModuleHandleA("Wendlev14.EXE")};
+    const Exports linked = {SER_CLOSE, SER_OPEN,    SER_RAWSEND, SER_RAWSEND_BV,
+                            SER_SEND,  SER_SEND_BV, SER_VERSINFO};
+    x = linked;
+    module = GetModuleHandleA("Wendlev14.EXE");
     const int first_step = 1;
 #else
-    Exports x;
-    x.module = argc > 1 ? LoadLibraryA(argv[1]) : NULL;
-    for (int i = 0; x.module && i < 7; ++i) {
-        ((FARPROC*)&x)[i] = GetProcAddress(x.module, kNames[i]);
-        if (!((FARPROC*)&x)[i]) {
-            Report("missing export %s", kNames[i]);
-            return 2;
-        }
-    }
-    if (!x.module) {
-        Report("usage: export_caller <Wendlev14.EXE> <step>... (load failed err=%lu)",
-               GetLastError());
-        return 2;
+    const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
+                                  "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
+    module = argc > 1 ? LoadLibraryA(argv[1]) : NULL;
+    Require(module != NULL, "usage: export_caller <Wendlev14.EXE> <step>...: loading");
+    for (int i = 0; i < 7; ++i) {
+        ((FARPROC*)&x)[i] = GetProcAddress(module, kNames[i]);
+        Require(((FARPROC*)&x)[i] != NULL, kNames[i]);
     }
     const int first_step = 2;
 #endif
     for (int i = first_step; i < argc; ++i) {
-        if (!RunStep(&x, argv[i])) {
-            Report("bad step %s", argv[i]);
-            return 2;
-        }
+        RunStep(argv[i]);
     }
     Report("end");
     return 0;

@@ -73,7 +73,7 @@ class NoWayToRun(unittest.TestCase):
         env = dict(os.environ, WENDLE_WINE_TEST="1", WENDLE_WINE_ARCH="win32",
                    WENDLE_WINE32_WAY="unavailable", WENDLE_WINE32_HOW=why,
                    PYTHONPATH=os.path.join(REPO, "tests", "wine"))
-        for script in (["tests/serial/run_in_wine.py", "/tmp/p", "x.exe"],
+        for script in (["tests/wine/exports/exportlab.py", "/tmp/p", "x.exe"],
                        ["tests/wine/window/test_layout.py", "Layout"]):
             with self.subTest(script[0]):
                 result = subprocess.run(["python3", os.path.join(REPO, script[0]), *script[1:]],

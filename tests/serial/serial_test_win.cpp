@@ -1,0 +1,408 @@
+// The serial subsystem against a driver in memory, installed behind the
+// device-call table, for what Wine's real driver cannot show: every call with
+// its arguments and the state of the process around it, single calls that
+// fail, and a line state whose every member can be watched. The tests drive
+// it from one thread, but for the number draw under threads.
+#include "serial/device_calls.h"
+#include "serial/port_table.h"
+#include "serial/spin_lock.h"
+#include "serial/wendle.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+std::string Printed(const char* format, ...) {
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// The `occurrence`-th call named `call` (counted from 1) does nothing, leaves
+// `error` as the last error and returns `result` (for CreateFileW: a handle
+// when `result` is TRUE).
+struct Fault {
+    const char* call;
+    int occurrence;
+    DWORD error;
+    BOOL result;
+};
+
+struct Member {
+    const char* name;
+    unsigned (*value)(const DCB&);
+};
+
+// Every member of the line state but its length, in the order of the DCB.
+// clang-format off
+#define WENDLE_MEMBER(m) \
+    {#m, [](const DCB& s) -> unsigned { return std::make_unsigned_t<decltype(DCB::m)>(s.m); }}
+constexpr Member kMembers[] = {
+    WENDLE_MEMBER(BaudRate), WENDLE_MEMBER(fBinary), WENDLE_MEMBER(fParity),
+    WENDLE_MEMBER(fOutxCtsFlow), WENDLE_MEMBER(fOutxDsrFlow), WENDLE_MEMBER(fDtrControl),
+    WENDLE_MEMBER(fDsrSensitivity), WENDLE_MEMBER(fTXContinueOnXoff), WENDLE_MEMBER(fOutX),
+    WENDLE_MEMBER(fInX), WENDLE_MEMBER(fErrorChar), WENDLE_MEMBER(fNull), WENDLE_MEMBER(fRtsControl),
+    WENDLE_MEMBER(fAbortOnError), WENDLE_MEMBER(XonLim), WENDLE_MEMBER(XoffLim),
+    WENDLE_MEMBER(ByteSize), WENDLE_MEMBER(Parity), WENDLE_MEMBER(StopBits), WENDLE_MEMBER(XonChar),
+    WENDLE_MEMBER(XoffChar), WENDLE_MEMBER(ErrorChar), WENDLE_MEMBER(EofChar), WENDLE_MEMBER(EvtChar),
+};
+// clang-format on
+#undef WENDLE_MEMBER
+
+// A line state in which every member differs from what opening applies.
+DCB ForeignLineState() {
+    DCB state;
+    std::memset(&state, 0xFF, sizeof state);
+    state.DCBlength = sizeof state;
+    return state;
+}
+
+// "fOutxCtsFlow=0 ByteSize=8": the members in which `after` differs from
+// `before`, in the order of the DCB.
+std::string LineStateChanges(const DCB& before, const DCB& after) {
+    std::string changes;
+    for (const Member& member : kMembers) {
+        if (member.value(before) != member.value(after)) {
+            changes +=
+                Printed("%s%s=%u", changes.empty() ? "" : " ", member.name, member.value(after));
+        }
+    }
+    return changes;
+}
+
+struct FakeDriver {
+    DCB state = ForeignLineState();
+    // Whether SetCommState and SetupComm change what later calls report.
+    bool keepsState = true;
+    DWORD inputQueue = 2048, outputQueue = 4096;
+    DWORD fileType = FILE_TYPE_CHAR;
+    std::vector<Fault> faults = {};
+};
+
+// Installed for its lifetime; ports it opened that the test leaves in the
+// table are closed when it goes.
+struct FakeDevice {
+    explicit FakeDevice(FakeDriver driver = {});
+    ~FakeDevice();
+    FakeDevice(const FakeDevice&) = delete;
+    FakeDevice& operator=(const FakeDevice&) = delete;
+
+    FakeDriver driver;
+    // Each call and its arguments: "SetupComm 1024 4096", "WriteFile A\r",
+    // "SetCommState fOutxCtsFlow=0" (the members it changes);
+    // " (unguarded)" ends a call made otherwise than under the device-call
+    // lock alone, with the error boxes off and the last error cleared.
+    std::vector<std::string> calls;
+    std::vector<HANDLE> opened;          // the handles given out, in order
+    std::map<std::string, int> counts{}; // calls by name
+    const DeviceCalls* previous;
+};
+
+FakeDevice* active = nullptr;
+
+// Records the call with what surrounds it (taken before anything can change
+// the last error) and gives the fault planned for it, with its error set.
+const Fault* Enter(std::string text) {
+    const DWORD last_error = GetLastError();
+    const UINT error_mode = SetErrorMode(0);
+    SetErrorMode(error_mode);
+    const std::string name = text.substr(0, text.find(' '));
+    if (!DeviceCallLock.test() || TableLock.test() || last_error != 0 ||
+        error_mode != (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {
+        text += " (unguarded)";
+    }
+    active->calls.push_back(std::move(text));
+    const int occurrence = ++active->counts[name];
+    for (const Fault& fault : active->driver.faults) {
+        if (fault.call == name && fault.occurrence == occurrence) {
+            SetLastError(fault.error);
+            return &fault;
+        }
+    }
+    SetLastError(last_error);
+    return nullptr;
+}
+
+// What a call returns: the fault's result, or success.
+BOOL Result(const Fault* fault) {
+    return fault ? fault->result : TRUE;
+}
+
+HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
+                             LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                             HANDLE template_file) {
+    std::string text = "CreateFileW ";
+    for (; *name; ++name) {
+        text.push_back(static_cast<char>(*name));
+    }
+    text += Printed(" %lx %lu %lu/%d/%d %lu %lx %d", access, share, security->nLength,
+                    security->lpSecurityDescriptor != nullptr, security->bInheritHandle,
+                    disposition, flags, template_file != nullptr);
+    if (!Result(Enter(text))) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Far from any handle the process really has.
+    active->opened.push_back(reinterpret_cast<HANDLE>(0x7000'0000u + 4 * active->opened.size()));
+    return active->opened.back();
+}
+
+DWORD WINAPI FakeGetFileType(HANDLE) {
+    Enter("GetFileType");
+    return active->driver.fileType;
+}
+
+BOOL WINAPI FakeEscapeComm(HANDLE, DWORD function) {
+    return Result(Enter(Printed("EscapeCommFunction %lu", function)));
+}
+
+BOOL WINAPI FakeGetCommState(HANDLE, LPDCB state) {
+    const Fault* fault = Enter("GetCommState");
+    if (!fault) {
+        *state = active->driver.state;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeSetCommState(HANDLE, LPDCB state) {
+    FakeDriver& driver = active->driver;
+    const Fault* fault = Enter("SetCommState " + LineStateChanges(driver.state, *state));
+    if (!fault && driver.keepsState) {
+        driver.state = *state;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeGetCommProperties(HANDLE, LPCOMMPROP properties) {
+    const Fault* fault = Enter("GetCommProperties");
+    if (!fault) {
+        properties->dwCurrentRxQueue = active->driver.inputQueue;
+        properties->dwCurrentTxQueue = active->driver.outputQueue;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeSetupComm(HANDLE, DWORD input_size, DWORD output_size) {
+    const Fault* fault = Enter(Printed("SetupComm %lu %lu", input_size, output_size));
+    if (!fault && active->driver.keepsState) {
+        active->driver.inputQueue = input_size;
+        active->driver.outputQueue = output_size;
+    }
+    return Result(fault);
+}
+
+// "WriteFile <bytes>", with " overlapped" or " uncounted" when the caller
+// passes an OVERLAPPED or no count.
+BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID bytes, DWORD count, LPDWORD written,
+                          LPOVERLAPPED overlapped) {
+    std::string text = "WriteFile " + std::string(static_cast<const char*>(bytes), count);
+    text += std::string(overlapped ? " overlapped" : "") + (written ? "" : " uncounted");
+    const Fault* fault = Enter(text);
+    if (written) {
+        *written = fault ? 0 : count;
+    }
+    return Result(fault);
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE) {
+    return Result(Enter("CloseHandle"));
+}
+
+constexpr DeviceCalls kFakeDeviceCalls{
+    &FakeCreateFile,        &FakeGetFileType, &FakeEscapeComm, &FakeGetCommState, &FakeSetCommState,
+    &FakeGetCommProperties, &FakeSetupComm,   &FakeWriteFile,  &FakeCloseHandle,
+};
+
+FakeDevice::FakeDevice(FakeDriver driver) : driver(std::move(driver)) {
+    active = this;
+    previous = InstallDeviceCalls(&kFakeDeviceCalls);
+}
+
+FakeDevice::~FakeDevice() {
+    for (std::int32_t number = 1; number <= kHighestPortNumber; ++number) {
+        if (std::ranges::find(opened, FindPort(number)) != opened.end()) {
+            TakePort(number).Reset();
+        }
+    }
+    InstallDeviceCalls(previous);
+    active = nullptr;
+}
+
+using Texts = std::vector<std::string>;
+
+// The security record's size: three 4-byte members on x86, 8-byte aligned on x64.
+const std::string kSecurity = sizeof(void*) == 8 ? "24/0/1" : "12/0/1";
+
+std::string Create(const std::string& name) {
+    return "CreateFileW " + name + " c0000000 0 " + kSecurity + " 3 80 0";
+}
+
+// Only the handle tells whether the device opened; a disk file is closed
+// again; a send writes to what opened.
+TEST(PortOpen, WhatOpensAndWhatIsRefused) {
+    const Fault none{"CreateFileW", 0, 0, FALSE}; // an occurrence never reached
+    // clang-format off
+    const struct {
+        LONG port, baud;
+        Fault fault;
+        DWORD file_type;
+        LONG opened;
+        Texts calls; // all of a refused open's; an open's first
+    } cases[] = {
+        {9, 9600, {"CreateFileW", 1, ERROR_FILE_NOT_FOUND, FALSE}, FILE_TYPE_CHAR, 0, {Create("COM9")}},
+        {10, 4800, {"CreateFileW", 1, 0, FALSE}, FILE_TYPE_CHAR, 0, {Create(R"(\\.\COM10)")}},
+        {3, 9600, {"CreateFileW", 1, ERROR_ALREADY_EXISTS, TRUE}, FILE_TYPE_CHAR, 1, {Create("COM3")}},
+        {3, 9600, none, FILE_TYPE_DISK, 0, {Create("COM3"), "GetFileType", "CloseHandle"}},
+        {3, 19200, none, FILE_TYPE_UNKNOWN, 1, {Create("COM3")}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.port << " " << c.baud << " " << c.calls.size());
+        FakeDevice fake(FakeDriver{.fileType = c.file_type, .faults = {c.fault}});
+        EXPECT_EQ(SER_OPEN(c.port, c.baud), c.opened);
+        EXPECT_EQ(c.opened ? Texts(fake.calls.begin(), fake.calls.begin() + 1) : fake.calls,
+                  c.calls);
+        SER_RAWSEND_BV(SysAllocStringByteLen("x", 1));
+        EXPECT_EQ(fake.counts["WriteFile"], c.opened);
+    }
+}
+
+// An open, a send and two closes as the driver sees them; the caller's
+// error mode is given back. A close the
+// driver fails still reports success, and the port is gone for the second.
+// The driver forgets every write: each SetCommState shows its change alone.
+TEST(DeviceCalls, OpenSendCloseInOrderAndGuarded) {
+    FakeDevice fake(FakeDriver{.keepsState = false,
+                               .inputQueue = 333,
+                               .outputQueue = 4444,
+                               .faults = {{"CloseHandle", 1, ERROR_INVALID_HANDLE, FALSE}}});
+    const UINT saved = SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    SetLastError(ERROR_MORE_DATA);
+    ASSERT_EQ(SER_OPEN(2, 19200), 1);
+    BSTR text = SysAllocStringByteLen("A<13>", 5);
+    SER_SEND(&text);
+    SysFreeString(text);
+    EXPECT_EQ(SER_CLOSE(), 1);
+    EXPECT_EQ(SER_CLOSE(), 1);
+    EXPECT_EQ(SetErrorMode(saved), UINT(SEM_NOGPFAULTERRORBOX));
+    // clang-format off
+    const Texts expected = {
+        "CreateFileW COM2 c0000000 0 " + kSecurity + " 3 80 0", "GetFileType",
+        "EscapeCommFunction 9 (unguarded)", // CLRBREAK, the one call made as it stands
+        "GetCommState", "SetCommState BaudRate=19200",
+        "GetCommState", "SetCommState fParity=0 ByteSize=8 Parity=0 StopBits=0",
+        "GetCommState", "SetCommState fOutxCtsFlow=0",
+        "GetCommState", "SetCommState fOutxDsrFlow=0",
+        "GetCommState", "SetCommState fDsrSensitivity=0",
+        "GetCommState", "SetCommState fDtrControl=0",
+        "GetCommState", "SetCommState fDtrControl=0",
+        "GetCommState", "SetCommState fNull=0",
+        "GetCommState", "SetCommState fParity=0",
+        "GetCommState", "SetCommState fErrorChar=0",
+        "GetCommState", "SetCommState Parity=0",
+        "GetCommState", "SetCommState fRtsControl=0",
+        "GetCommProperties", "SetupComm 1024 4444",
+        "GetCommState", "SetCommState StopBits=0",
+        "GetCommProperties", "SetupComm 333 1024",
+        "GetCommState", "SetCommState fTXContinueOnXoff=0 fInX=0",
+        "GetCommState", "SetCommState fTXContinueOnXoff=0 fOutX=0",
+        "WriteFile A\r", "CloseHandle",
+    };
+    // clang-format on
+    EXPECT_EQ(fake.calls, expected);
+}
+
+// The configuration the line ends with; every member not named keeps the
+// driver's value.
+constexpr const char* kConfigured = "BaudRate=1200 fParity=0 fOutxCtsFlow=0 fOutxDsrFlow=0 "
+                                    "fDtrControl=0 fDsrSensitivity=0 fTXContinueOnXoff=0 fOutX=0 "
+                                    "fInX=0 fErrorChar=0 fNull=0 fRtsControl=0 ByteSize=8 Parity=0 "
+                                    "StopBits=0";
+
+std::string Without(std::string text, const std::string& member) {
+    const std::size_t at = text.find(member + "=");
+    return text.erase(at, text.find(' ', at) - at + 1);
+}
+
+// A step that fails loses its own change alone, and the open succeeds. A
+// state read counts as failed when it leaves an error, whatever it reports,
+// and when it reports failure without one; its write is then left out. Each
+// queue setting asks for 1024 bytes on its side and repeats what the driver
+// reports, at that moment, for the other.
+TEST(LineSettings, FailingStepIsLostAlone) {
+    // clang-format off
+    const struct {
+        const char* what;
+        Fault fault;
+        std::string changes;
+        int state_writes;
+        DWORD input_queue, output_queue;
+    } cases[] = {
+        {"rate rejected", {"SetCommState", 1, ERROR_INVALID_PARAMETER, FALSE},
+         Without(kConfigured, "BaudRate"), 15, 1024, 1024},
+        {"state unreadable for XON/XOFF input", {"GetCommState", 14, ERROR_GEN_FAILURE, FALSE},
+         Without(kConfigured, "fInX"), 14, 1024, 1024},
+        {"read leaves an error though it reports success", {"GetCommState", 3, ERROR_GEN_FAILURE, TRUE},
+         Without(kConfigured, "fOutxCtsFlow"), 14, 1024, 1024},
+        {"read reports failure without an error", {"GetCommState", 12, 0, FALSE},
+         Without(kConfigured, "fRtsControl"), 14, 1024, 1024},
+        {"input queue rejected", {"SetupComm", 1, ERROR_INVALID_PARAMETER, FALSE}, kConfigured, 15,
+         2048, 1024},
+        {"properties unreadable for the input queue", {"GetCommProperties", 1, ERROR_GEN_FAILURE, FALSE},
+         kConfigured, 15, 2048, 1024},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDevice fake(FakeDriver{.faults = {c.fault}});
+        EXPECT_EQ(SER_OPEN(4, 1200), 1);
+        EXPECT_EQ(LineStateChanges(ForeignLineState(), fake.driver.state), c.changes);
+        EXPECT_EQ(fake.counts["SetCommState"], c.state_writes);
+        EXPECT_EQ(fake.driver.inputQueue, c.input_queue);
+        EXPECT_EQ(fake.driver.outputQueue, c.output_queue);
+    }
+}
+
+constexpr int kDrawsPerThread = 500000;
+
+DWORD WINAPI DrawMany(void* start) {
+    WaitForSingleObject(start, INFINITE);
+    for (int i = 0; i < kDrawsPerThread; ++i) {
+        SER_OPEN(0, 9600);
+    }
+    return 0;
+}
+
+// Four threads draw at once: a draw that is not atomic loses numbers, and
+// the slot then ends short of where the count says.
+TEST(PortSlot, ConcurrentDrawsLoseNoNumber) {
+    FakeDevice fake;
+    SER_OPEN(0, 9600); // the slot shows the draw counter from here on
+    const std::int32_t start = PortSlot.load();
+    HANDLE handles[5] = {CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    for (int i = 1; i < 5; ++i) {
+        handles[i] = CreateThread(nullptr, 0, &DrawMany, handles[0], 0, nullptr);
+        ASSERT_NE(handles[i], nullptr);
+    }
+    SetEvent(handles[0]);
+    WaitForMultipleObjects(4, handles + 1, TRUE, INFINITE);
+    for (HANDLE handle : handles) {
+        CloseHandle(handle);
+    }
+    SER_OPEN(0, 9600);
+    EXPECT_EQ(PortSlot.load(), (start + 4 * kDrawsPerThread) % 32767 + 1);
+}
+
+} // namespace

@@ -122,6 +122,16 @@ def wine_env(base=None):
     return env
 
 
+def prefix_env(env, path):
+    """`env` for the prefix at `path`. Wine's server keeps its socket in a
+    folder of TMPDIR whose name the prefix records: TMPDIR is a folder beside
+    the prefix, so that no run leaves folders in /tmp, and the same one for
+    every process that uses the prefix (another would start a second server
+    on it)."""
+    os.makedirs(path + ".tmp", mode=0o700, exist_ok=True)
+    return dict(env, WINEPREFIX=path, TMPDIR=path + ".tmp")
+
+
 def wine_argv(program, *args):
     """The command line that runs a Windows program, or one of Wine's own
     (wineboot, reg, cmd), under this architecture's loader; "wineserver"
@@ -215,7 +225,7 @@ def _boot(path, env, log_path):
     # What an interrupted making left (a drive folder, device links) would
     # stop wineboot from laying the prefix out.
     shutil.rmtree(path, ignore_errors=True)
-    env = dict(env, WINEPREFIX=path)
+    env = prefix_env(env, path)
     _call(wine_argv("wineboot", "-i"), env, log_path, patience(180))
     _call(wine_argv("wineserver", "-w"), env, log_path, patience(60))
     if not os.path.exists(os.path.join(path, "system.reg")):
@@ -247,8 +257,7 @@ class WinePrefix:
     def __init__(self, path, windows_version=None):
         self.path = os.path.abspath(path)
         self.log_path = self.path + ".log"
-        self.env = wine_env()
-        self.env["WINEPREFIX"] = self.path
+        self.env = prefix_env(wine_env(), self.path)
         self._outputs = set()
         problem = wine_problem()
         if problem:

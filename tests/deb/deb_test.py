@@ -54,8 +54,10 @@ def check_amd64(deb, root):
                    "--no-triggers", "-i", deb])
     check("amd64: dpkg -i into a fresh root", proc.returncode == 0, proc.stderr.decode())
     use_tools("amd64", lambda tool: [f"{root}/usr/bin/{tool}"])
-    env = dict(os.environ, MANWIDTH="80", MANPATH=f"{root}/usr/share/man", LC_ALL="C.UTF-8")
-    # The man pages are the tools' --help: each names its options.
+    # The man pages are the tools' --help, each naming its options; the
+    # completion asks the tools on PATH for their choices.
+    env = dict(os.environ, MANWIDTH="80", MANPATH=f"{root}/usr/share/man", LC_ALL="C.UTF-8",
+               PATH=f"{root}/usr/bin:/usr/bin:/bin")
     for tool, option, line, offered in (
             ("wendle-send", "--baud", "wendle-send -b 19", "19200"),
             ("wendle-display", "--profile", "wendle-display --size 20", "20x2 20x4"),
@@ -65,7 +67,7 @@ def check_amd64(deb, root):
               re.search(f"NAME\\s+{tool}\\s+-\\s", page) is not None and option in page, page[:200])
         proc, _ = run(["bash", "-c", f"source {root}/usr/share/bash-completion/completions/{tool}; "
                        f'COMP_WORDS=({line}); COMP_CWORD=$((${{#COMP_WORDS[@]}} - 1)); '
-                       '_wendle "${COMP_WORDS[0]}"; echo "${COMPREPLY[*]}"'])
+                       '_wendle "${COMP_WORDS[0]}"; echo "${COMPREPLY[*]}"'], env)
         check(f"amd64: completion of '{line}'", proc.stdout.decode().strip() == offered,
               repr((proc.stdout, proc.stderr)))
 

@@ -82,8 +82,8 @@ class Run(unittest.TestCase):
 
     def test_demo_without_a_display(self):
         with tempfile.TemporaryDirectory() as folder:
-            shot = os.path.join(folder, "window.png")
-            code, out, err = run_script(*ARCH, "--screenshot", shot,
+            shot, picture = os.path.join(folder, "w.png"), os.path.join(folder, "d.png")
+            code, out, err = run_script(*ARCH, "--screenshot", shot, "--png", picture,
                                         env={k: v for k, v in ENV.items() if k != "DISPLAY"})
             self.assertEqual(code, 0, out + err)
             lines = out.splitlines()
@@ -92,8 +92,9 @@ class Run(unittest.TestCase):
                                 "and column):")
             self.assertEqual(lines[start + 1:start + 4],
                              ["Hello           ", "world           ", "cursor 2 6"])
-            with open(shot, "rb") as png:
-                self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n")
+            for path in (shot, picture):  # the window's, the module's
+                with open(path, "rb") as png:
+                    self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n", path)
         self.assertEqual(leftovers(), [])
 
     def test_live_sends_show_and_ctrl_c_ends(self):

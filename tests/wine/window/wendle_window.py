@@ -172,8 +172,7 @@ class Window(WendleTestCase):
             ("  3", 19200, "x", True, 3, b"x", ""),
             ("2.6", 2400, "x", False, 3, b"x", "x"),
             ("2abc", 1200, "x", False, 2, b"x", "x"),
-            # A message that could not be sent stays in the box.
-            ("0", 9600, "keep", True, None, b"", "keep"),
+            ("0", 9600, "keep", True, None, b"", "keep"),  # not sent, so kept in the box
             ("100", 9600, "keep", True, None, b"", "keep"),
             ("", 9600, "keep", True, None, b"", "keep"),
             ("-1", 9600, "keep", True, None, b"", "keep"),

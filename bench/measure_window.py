@@ -79,7 +79,7 @@ def measure_send(wendle, line, message, expect):
 
     thread = threading.Thread(target=reader, daemon=True)
     thread.start()
-    wendle.set_text(MESSAGE, message)
+    wendle.ask("settext", MESSAGE, message)
     latencies = []
     for _ in range(SENDS):
         arrivals.clear()

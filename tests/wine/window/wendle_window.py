@@ -1,23 +1,56 @@
-"""Runs Wendlev14.EXE under Wine and works its window from outside through
-the probe program; shared by the window test scripts."""
+"""Wendlev14.EXE's main window under Wine, worked from outside its process by
+the probe program, serial lines on ptys: layout, initial state, idle sleep,
+what Send writes and leaves in the box, the dialog manager's keys (Tab order
+follows the creation order and tab stops), the refusal on Windows 98. The
+Wendle class serves bench/ too. usage: wendle_window.py Window|NonNtWindows"""
 
+import os
+import termios
+import time
 import unittest
 
 import winelab
-from winelab import BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, SC_CLOSE, WM_SYSCOMMAND
+from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE,
+                     SEND, WM_CLOSE, WM_SYSCOMMAND)
+
+# WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX and DS_CENTER
+# | DS_MODALFRAME | DS_SETFONT | DS_NOFAILCREATE | DS_3DLOOK: neither resizable
+# nor maximisable. WS_CLIPSIBLINGS is Wine's to add.
+WINDOW_STYLE, WS_CLIPSIBLINGS = 0x90CA08D4, 0x04000000
+RADIO = 0x50010009  # WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON
+HELP = "Type text and press Send. To send by ASCII code, type <#> where # is the code (0-255)."
+# In creation (Z) order: id, class, text, (x, y, width, height) in dialog
+# units (None: not checked), style, extended style. The port number field is
+# narrowed by the up-down, which takes its right end.
+CONTROLS = [
+    (100, "Button", "Comm Port", (113, 5, 95, 42), 0x50000007, 0x20),
+    (105, "Button", "Baud Rate", (5, 5, 105, 42), 0x50000007, 0x20),
+    (110, "Static", HELP, (8, 118, 123, 25), 0x50000000, 0),
+    (135, "Button", "38400", (10, 15, 30, 12), RADIO, 0),
+    (140, "Button", "19200", (10, 30, 30, 12), RADIO, 0),
+    (115, "Button", "9600", (47, 15, 26, 12), RADIO, 0),
+    (120, "Button", "4800", (47, 30, 26, 12), RADIO, 0),
+    (125, "Button", "2400", (80, 15, 26, 12), RADIO, 0),
+    (130, "Button", "1200", (80, 30, 26, 12), RADIO, 0),
+    (1012, "Edit", "1", (146, 20, None, 14), 0x50002001, 0x200),
+    (1013, "msctls_updown32", "msctls_updown32_3", (None, 20, None, 14), 0x50000037, 0),
+    (175, "Edit", "", (5, 54, 203, 44), 0x50211044, 0x200),
+    (180, "Button", "Clear text box after sending data.", (11, 103, 131, 12), 0x50010003, 0),
+    (1, "Button", "Send", (152, 113, 53, 15), 0x50010001, 0),
+]
+WAIT = winelab.patience_ms(5)
 
 
 class Wendle:
     """One Wine prefix, and in it at most one running Wendle at a time."""
 
     def __init__(self, name="window", windows_version=None):
-        self.display = winelab.ensure_display()
+        winelab.ensure_display()
         self.prefix = winelab.WinePrefix(winelab.build_path("wine", name, "prefix"),
                                          windows_version=windows_version)
         self.process = None
 
-    def probe(self, *commands):
-        """Runs probe commands (tuples) in one probe process; one dict each."""
+    def probe(self, *commands):  # one probe process; one dict a command
         return winelab.probe(self.prefix, *commands)
 
     def ask(self, *command):
@@ -25,64 +58,39 @@ class Wendle:
 
     def start(self, *args):
         self.process = self.prefix.start(winelab.WENDLE, *args)
-        found = self.ask("find", winelab.patience_ms(20))
-        if not found["found"]:
+        if not self.ask("find", winelab.patience_ms(20))["found"]:
             raise AssertionError("the Wendle window did not appear")
-        return found
-
-    def state(self):
-        return self.ask("state")
-
-    def set_text(self, control, text):
-        self.ask("settext", control, text)
 
     def wait_exit(self):
         return self.process.wait(timeout=winelab.patience(20))
 
-    def running(self):
-        return self.process is not None and self.process.poll() is None
-
-    def close(self):
-        """Ends a running Wendle through its close command; the exit code."""
-        if not self.running():
-            return None
-        self.ask("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
-        return self.wait_exit()
-
     def shutdown(self):
-        if self.running():
+        if self.process is not None and self.process.poll() is None:
             try:
-                self.close()
+                self.ask("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
+                self.wait_exit()
             except Exception:
                 self.process.kill()
         self.prefix.stop()
 
 
 class WendleTestCase(unittest.TestCase):
-    """Starts one Wendle for the whole class with serial lines on COM1-COM3."""
-
-    args = ()
-    wendle = None
-    lines = {}
+    """One Wendle for the whole class, serial lines on COM1-COM3."""
 
     @classmethod
     def setUpClass(cls):
         cls.wendle = Wendle()
-        cls.lines = {}
-        for number in (1, 2, 3):
-            cls.lines[number] = winelab.PtyLine()
-            cls.wendle.prefix.link_com(number, cls.lines[number].device)
-        cls.wendle.start(*cls.args)
+        cls.lines = {number: winelab.PtyLine() for number in (1, 2, 3)}
+        for number, line in cls.lines.items():
+            cls.wendle.prefix.link_com(number, line.device)
+        # Every run starts alike: the command line is not read.
+        cls.wendle.start("/port", "7", "-baud", "1200", "hello world")
 
     @classmethod
     def tearDownClass(cls):
         cls.wendle.shutdown()
         for line in cls.lines.values():
             line.close()
-
-    def setUp(self):
-        for line in self.lines.values():
-            line.drain()
 
     def received(self, number=1, expect=None):
         return self.lines[number].read(idle=0.3, limit=winelab.patience(5), expect=expect)
@@ -93,9 +101,138 @@ class WendleTestCase(unittest.TestCase):
             self.assertEqual(line.read(idle=0.15, limit=1.0), b"", f"COM{number} got bytes")
 
     def reset_window(self, port="1", rate=9600, message="", clear_after_send=False):
-        """Sets the controls that the Send command reads, the check box ticked
-        by a click as a user would; the window's state."""
+        """Sets the controls that Send reads, the check box ticked by a click
+        as a user would."""
         tick = [("click", CLEAR_AFTER_SEND)] if clear_after_send else []
-        return self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
-                                 ("click", BAUD_CHOICES[rate]), ("setcheck", CLEAR_AFTER_SEND, 0),
-                                 *tick, ("state",))[-1]
+        self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
+                          ("click", BAUD_CHOICES[rate]), ("setcheck", CLEAR_AFTER_SEND, 0), *tick)
+
+
+class Window(WendleTestCase):
+    def assert_units(self, rect, expected, what):
+        """`rect` (left, top, right, bottom pixels) as x, y, width, height in DU, ± a pixel."""
+        bx, by = self.layout["base"][2:4]  # pixels per 4 across, 8 down
+        left, top, right, bottom = rect
+        got = (left * 4 / bx, top * 8 / by, (right - left) * 4 / bx, (bottom - top) * 8 / by)
+        for value, want, pixel in zip(got, expected, (4 / bx, 8 / by) * 2):
+            if want is not None:
+                self.assertLessEqual(abs(value - want), pixel + 1e-9, f"{what}: {got} {expected}")
+
+    def test_caption_style_and_controls(self):
+        self.layout = self.wendle.ask("layout")
+        self.assertEqual((self.layout["caption"], self.layout["class"],
+                          hex(self.layout["style"] & ~WS_CLIPSIBLINGS)),
+                         ("Wendle 1.4  https://wendle.example.org", "#32770", hex(WINDOW_STYLE)))
+        self.assert_units(self.layout["client"], (0, 0, 213, 148), "client area")
+        controls = {c["id"]: c for c in self.layout["controls"]}
+        self.assertEqual(list(controls), [c[0] for c in CONTROLS], "creation order")
+        for ident, cls, text, units, style, exstyle in CONTROLS:
+            control = controls[ident]
+            self.assertEqual((control["class"].lower(), control["text"], hex(control["style"]),
+                              hex(control["exstyle"])),
+                             (cls.lower(), text, hex(style), hex(exstyle)))
+            self.assert_units(control["rect"], units, ident)
+        field, updown = controls[PORT_NUMBER]["rect"], controls[PORT_UPDOWN]["rect"]
+        field_end = round((146 + 42) * self.layout["base"][2] / 4)
+        self.assertLessEqual(abs(updown[0] - field[2]), 3, "up-down not beside the field")
+        self.assertLessEqual(abs(updown[2] - field_end), 3, "up-down not at the field's end")
+
+    def test_initial_state(self):
+        state = self.wendle.ask("state")
+        checks = state["checks"]
+        self.assertEqual((state["port"], state["message"], checks[str(CLEAR_AFTER_SEND)]),
+                         ("1", "", 0))
+        self.assertEqual([rate for rate, ident in BAUD_CHOICES.items() if checks[str(ident)]],
+                         [9600])
+        self.assertEqual(state["range"], 0x00010063)  # 1 to 99: high word and low word
+
+    def test_idle_window_sleeps(self):
+        # The loop sleeps on every turn: a few percent of a core. One that never
+        # slept would keep a core busy, shared with the wineserver it asks.
+        def cpu_seconds():
+            ticks = 0
+            for pid in (self.wendle.process.pid, self.wendle.prefix.server_pid()):
+                with open(f"/proc/{pid}/stat") as stat:
+                    ticks += sum(map(int, stat.read().rsplit(")", 1)[1].split()[11:13]))
+            return ticks / os.sysconf("SC_CLK_TCK")
+
+        used, began = cpu_seconds(), time.monotonic()
+        time.sleep(3)
+        share = (cpu_seconds() - used) / (time.monotonic() - began)
+        self.assertLess(share, 1 / 3, "the idle window keeps the processor busy")
+
+    def test_send(self):
+        cases = [  # port text, rate, message (\u escapes for the probe), clear ticked,
+            # COM written to (None: none), bytes, text left in the box
+            ("1", 9600, "<CLS>Hi<13>", False, 1, b"\x0cHi\r", "<CLS>Hi<13>"),
+            # e-acute is in the ANSI code page; a smiling face is not and
+            # becomes its default character.
+            ("1", 4800, r"\u00e9|\u263a", False, 1, b"\xe9|?", "\u00e9|\u263a"),
+            ("2", 38400, r"A\r\nB", True, 2, b"A\r\nB", ""),
+            ("  3", 19200, "x", True, 3, b"x", ""),
+            ("2.6", 2400, "x", False, 3, b"x", "x"),
+            ("2abc", 1200, "x", False, 2, b"x", "x"),
+            ("0", 9600, "keep", True, None, b"", "keep"),  # not sent, so kept in the box
+            ("100", 9600, "keep", True, None, b"", "keep"),
+            ("", 9600, "keep", True, None, b"", "keep"),
+            ("-1", 9600, "keep", True, None, b"", "keep"),
+            ("4294967297", 9600, "keep", True, None, b"", "keep"),  # not wrapped round to 1
+            # An empty message still opens the port at the rate chosen.
+            ("1", 38400, "", True, 1, b"", ""),
+        ]
+        for port_text, rate, message, clear, port, written, left in cases:
+            with self.subTest(port=port_text, rate=rate, message=message):
+                self.reset_window(port_text, rate, message, clear)
+                before, _, state, after = self.wendle.probe(("windows",), ("click", SEND),
+                                                            ("state",), ("windows",))
+                if port is None:
+                    self.assert_silent_lines()
+                else:
+                    self.assertEqual(self.received(port, expect=len(written) or None), written)
+                    speed = getattr(termios, f"B{rate}")
+                    self.assertEqual(self.lines[port].termios()[4:6], [speed, speed])
+                self.assertEqual((state["message"], state["checks"][str(CLEAR_AFTER_SEND)]),
+                                 (left, int(clear)))
+                self.assertEqual(after, before, "a window was shown")
+
+    def test_keys_enter_sends_where_the_control_does_not_take_it(self):
+        cases = [  # how the focus is placed, the controls that may then have it
+            ([("mouse", PORT_NUMBER, 0.3, 0.5)], [PORT_NUMBER]),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab")], [CLEAR_AFTER_SEND]),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab")], [SEND]),
+            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab", "tab")],
+             list(BAUD_CHOICES.values())),
+        ]
+        for focusing, focused in cases:
+            with self.subTest(focused=focused):
+                self.reset_window(message="<CLS>Hi<13>")
+                self.assertIn(self.wendle.probe(*focusing, ("focus", WAIT, *focused))[-1]["focus"],
+                              focused)
+                self.wendle.ask("keys", "enter")
+                self.assertEqual(self.received(expect=4), b"\x0cHi\r")
+
+    def test_zz_escape_and_close_message_leave_it_open_alt_f4_ends(self):
+        self.wendle.ask("keys", "escape")
+        self.wendle.ask("post", 0, WM_CLOSE, 0, 0)
+        windows, found = self.wendle.probe(("windows",), ("find", 0))
+        self.assertEqual(windows["windows"], [found["caption"]])
+        self.wendle.ask("keys", "alt+f4")
+        self.assertEqual(self.wendle.wait_exit(), 0)
+
+
+class NonNtWindows(unittest.TestCase):
+    def test_refuses_with_message_box_and_255(self):
+        wendle = Wendle(name="win98", windows_version="win98")
+        self.addCleanup(wendle.shutdown)
+        wendle.process = wendle.prefix.start(winelab.WENDLE)
+        box, main = wendle.probe(("msgbox", "Win98 No Support", winelab.patience_ms(20)),
+                                 ("find", 0))
+        # The system's default caption; no main window; still waiting for OK.
+        self.assertEqual((box["found"], box["caption"], main["found"], wendle.process.poll()),
+                         (True, "Error", False, None))
+        wendle.ask("msgbox", "Win98 No Support", 0, "ok")
+        self.assertEqual(wendle.wait_exit(), 255)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

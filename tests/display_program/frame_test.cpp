@@ -75,8 +75,6 @@ TEST(Frame, OneLine) {
         // Display off: blank glass and no cursor drawn, though it is set.
         {{"8x1", "x<UL_CURSOR><254,10>"}, 2, "║" + kLit + "        " + kReset + "║"},
         {{"8x1", "x<UL_CURSOR><254,10>"}, -2, "backlight on · display off · cursor 1 2 underline"},
-        // Double-width characters have a one-column stand-in.
-        {{"16x2", "<250>a<251,252,233>"}, 2, "║" + kLit + "□a□□□" + std::string(11, ' ') + kReset + "║"},
         // The cursor where no cell shows it.
         {{"16x2", "<254,64>"}, -2, "backlight on · cursor -"},
         // Fitted: cut lines end with "…", the title keeps the way out and the

@@ -15,8 +15,6 @@ namespace {
 using Colour = std::array<unsigned char, 3>;
 constexpr Colour kBezel{0x20, 0x20, 0x20};
 constexpr Colour kGlass{0xA8, 0xC8, 0x3C}, kOff{0x9A, 0xB8, 0x36}, kOn{0x1E, 0x28, 0x14};
-constexpr Colour kDarkGlass{0x5A, 0x64, 0x40}, kDarkOff{0x54, 0x5E, 0x3C},
-    kDarkOn{0x1A, 0x1E, 0x14};
 
 TEST(Picture, GlyphsDotByDot) {
     const struct {
@@ -25,13 +23,6 @@ TEST(Picture, GlyphsDotByDot) {
         std::array<unsigned char, 8> dots;
         Colour glass, off, on;
     } cases[] = {
-        {"<BL_OFF>A",
-         0,
-         0,
-         {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x00},
-         kDarkGlass,
-         kDarkOff,
-         kDarkOn},
         {"<KTA_LINE2>ab<UL_CURSOR>", 1, 2, {0, 0, 0, 0, 0, 0, 0, 0x1F}, kGlass, kOff, kOn},
         // Display off: no cursor either, though it is on.
         {"x<UL_CURSOR><254,10>", 0, 1, {0, 0, 0, 0, 0, 0, 0, 0}, kGlass, kOff, kOn},

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -100,38 +99,32 @@ TEST(Send, OneMebibyteFromStandardInputArrivesWhole) {
     EXPECT_TRUE(port.arrived == message) << port.arrived.size() << " bytes";
 }
 
-// --lines from a stream that stays open: each line goes out as it comes.
-TEST(Send, LinesAsTheyCome) {
-    PtyPort port;
-    const std::string fifo = TempFile("lines.fifo");
-    std::remove(fifo.c_str());
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    RunningTool tool("/bin/sh", {"-c", "exec \"$0\" --lines -p \"$1\" < \"$2\"", WENDLE_SEND_TOOL,
-                                 port.path(), fifo});
-    UniqueFd writer(open(fifo.c_str(), O_WRONLY));
-    for (const std::string line : {"<CLS>one\n", "two\n"}) {
-        const std::size_t from = port.arrived.size();
-        ASSERT_EQ(write(writer.get(), line.data(), line.size()), ssize_t(line.size()));
-        EXPECT_TRUE(port.ReadUntil([&] { return port.arrived.size() >= from + 3; }));
+// Someone typing: with --lines each line goes out as it is typed; without,
+// a hint that the end is Ctrl+D, and the message goes out then.
+TEST(Send, TypedAtATerminal) {
+    for (const bool lines : {true, false}) {
+        PtyPort port, keyboard;
+        // Standard input alone is the terminal.
+        std::vector<std::string> args{
+            "-c", "exec \"$@\" < \"$0\"", keyboard.path(), WENDLE_SEND_TOOL, "-p", port.path()};
+        args.insert(args.end(), lines ? 1 : 0, "--lines");
+        RunningTool tool("/bin/sh", args);
+        for (const std::string line : {"<CLS>one\n", "two\n"}) {
+            const std::size_t from = port.arrived.size();
+            ASSERT_EQ(write(keyboard.pty.master.get(), line.data(), line.size()),
+                      ssize_t(line.size()));
+            EXPECT_TRUE(!lines || port.ReadUntil([&] { return port.arrived.size() >= from + 3; }));
+        }
+        ASSERT_EQ(write(keyboard.pty.master.get(), "\x04", 1), 1);
+        const ToolRun run = tool.Finish();
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.err, lines ? ""
+                                 : "wendle-send: reading the message from the terminal until "
+                                   "Ctrl+D (give MESSAGE, or --lines to send each line as it "
+                                   "is typed)\n");
+        port.Drain();
+        EXPECT_EQ(port.arrived, lines ? "\x0conetwo" : "\x0cone\ntwo\n");
     }
-    writer = UniqueFd();
-    EXPECT_EQ(tool.Finish().exit_code, 0);
-    EXPECT_EQ(port.arrived + port.Drain(), "\x0conetwo");
-    std::remove(fifo.c_str());
-}
-
-// Someone typing a message: a hint that the end is Ctrl+D, then it is sent.
-TEST(Send, ATerminalAsStandardInput) {
-    PtyPort port;
-    PtyPort keyboard;
-    RunningTool tool("/bin/sh", {"-c", "exec \"$0\" -p \"$1\" < \"$2\"", WENDLE_SEND_TOOL,
-                                 port.path(), keyboard.path()});
-    ASSERT_EQ(write(keyboard.pty.master.get(), "hi\n\x04", 4), 4);
-    const ToolRun run = tool.Finish();
-    EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.err, "wendle-send: reading the message from the terminal until Ctrl+D (give "
-                       "MESSAGE, or --lines to send each line as it is typed)\n");
-    EXPECT_EQ(port.Drain(), "hi\n");
 }
 
 // A port is left with the settings it had, whether the send ends well, times
@@ -182,8 +175,7 @@ TEST(Send, ThePortIsLeftAsFound) {
     }
 }
 
-// The group that may use a port comes from the system: here dialout, as on a
-// USB adapter, with the program run as an ordinary user.
+// The group that may use a port comes from the system (dialout here).
 TEST(Send, PermissionDeniedNamesTheGroup) {
     const group* dialout = getgrnam("dialout");
     if (getuid() != 0 || dialout == nullptr || access("/usr/bin/setpriv", X_OK) != 0) {

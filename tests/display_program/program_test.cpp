@@ -72,7 +72,12 @@ TEST(DisplayProgram, UsageAndInputErrors) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        const ToolRun run = RunTool(WENDLE_DISPLAY_TOOL, c.args);
+        RunningTool tool(WENDLE_DISPLAY_TOOL, c.args);
+        for (int i = 0; i < 3000 && !tool.Ended(); ++i) {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        tool.Signal(SIGKILL); // one that did not stop, such as a live --pty
+        const ToolRun run = tool.Finish();
         EXPECT_EQ(run.exit_code, c.status) << run.err;
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "wendle-display: " + c.message);
     }

@@ -12,6 +12,7 @@
 #include <termios.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -30,6 +31,16 @@ struct PtyPort {
     }
 
     const std::string& path() const { return pty.slave_path; }
+
+    // What a writer may change, as "ispeed ospeed iflag oflag cflag lflag".
+    std::string Settings() const {
+        termios line{};
+        EXPECT_EQ(tcgetattr(pty.slave.get(), &line), 0);
+        char text[96];
+        std::snprintf(text, sizeof text, "%u %u %x %x %x %x", cfgetispeed(&line),
+                      cfgetospeed(&line), line.c_iflag, line.c_oflag, line.c_cflag, line.c_lflag);
+        return text;
+    }
 
     // Reads until `done` holds or `limit` has passed, as long as a loaded
     // machine may need; whether it holds.

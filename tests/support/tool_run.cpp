@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 extern char** environ;
@@ -21,15 +19,6 @@ namespace {
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (std::string& s : strings) {
-        pointers.push_back(s.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
 }
 
 } // namespace
@@ -42,36 +31,33 @@ std::string TempFile(std::string_view name, std::string_view bytes) {
 
 RunningTool::RunningTool(const std::string& program, const std::vector<std::string>& args,
                          std::string_view input, const std::vector<std::string>& environment,
-                         const std::string& output)
-    : own_output_(output.empty()) {
+                         const std::string& terminal) {
     // ctest runs tests in processes of their own, perhaps at once.
     static std::atomic<int> runs{0};
-    stem_ = testing::TempDir() + "wendle_tool_" + std::to_string(getpid()) + "_" +
-            std::to_string(runs++);
-    std::ofstream(stem_ + ".in", std::ios::binary)
-        .write(input.data(), static_cast<std::streamsize>(input.size()));
-
+    stem_ = TempFile("wendle_tool_" + std::to_string(runs++), input);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, (stem_ + ".in").c_str(), O_RDONLY, 0);
-    if (own_output_) {
-        posix_spawn_file_actions_addopen(&actions, 1, (stem_ + ".out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_NOCTTY, 0);
-    }
+    posix_spawn_file_actions_addopen(&actions, 0, (terminal.empty() ? stem_ : terminal).c_str(),
+                                     O_RDWR | O_NOCTTY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1,
+                                     (terminal.empty() ? stem_ + ".out" : terminal).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, (stem_ + ".err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envp = environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        envp.emplace_back(*entry);
+    std::vector<std::string> strings{program};
+    strings.insert(strings.end(), args.begin(), args.end());
+    const std::size_t argc = strings.size();
+    strings.insert(strings.end(), environment.begin(), environment.end());
+    std::vector<char*> argv, envp;
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        (i < argc ? argv : envp).push_back(strings[i].data());
     }
-    std::vector<char*> argv_pointers = Pointers(argv);
-    std::vector<char*> envp_pointers = Pointers(envp);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv_pointers.data(),
-                    envp_pointers.data()) != 0) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        envp.push_back(*entry);
+    }
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
         ADD_FAILURE() << "cannot start " << program;
         pid_ = -1;
     }
@@ -83,7 +69,7 @@ RunningTool::~RunningTool() {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status_, 0);
     }
-    for (const char* suffix : {".in", ".out", ".err"}) {
+    for (const char* suffix : {"", ".out", ".err"}) {
         std::remove((stem_ + suffix).c_str());
     }
 }
@@ -108,9 +94,7 @@ double RunningTool::ProcessorSeconds() const {
     std::string field;
     double ticks = 0;
     for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i >= 14) {
-            ticks += std::stod(field);
-        }
+        ticks += i >= 14 ? std::stod(field) : 0;
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
@@ -121,14 +105,11 @@ std::string RunningTool::OutputSoFar() const {
 
 ToolRun RunningTool::Finish() {
     ToolRun run;
-    if (pid_ <= 0) {
-        return run;
-    }
-    if (!reaped_) {
+    if (pid_ > 0 && !reaped_) {
         waitpid(pid_, &status_, 0);
         reaped_ = true;
     }
-    run.exit_code = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    run.exit_code = pid_ > 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     run.out = ReadFile(stem_ + ".out");
     run.err = ReadFile(stem_ + ".err");
     return run;

@@ -15,33 +15,26 @@ struct ToolRun {
 };
 
 // A program started in the background, for tests that work its other side
-// (a pseudo-terminal's master) while it runs. Standard input, output and
-// error go through files, so that no pipe can fill up.
+// while it runs. Standard input, output and error go through files, so that
+// no pipe can fill up, or input and output are `terminal` when it is named;
+// `environment` entries ("NAME=value") are added to this process's.
 class RunningTool {
   public:
-    // `environment` entries ("NAME=value") are added to this process's.
-    // Standard output goes to `output` when named (a terminal, say).
     RunningTool(const std::string& program, const std::vector<std::string>& args,
                 std::string_view input = {}, const std::vector<std::string>& environment = {},
-                const std::string& output = {});
+                const std::string& terminal = {});
     RunningTool(const RunningTool&) = delete;
     RunningTool& operator=(const RunningTool&) = delete;
     ~RunningTool();
 
-    // Whether it has ended; does not wait.
-    bool Ended();
-    // Sends it a signal.
+    bool Ended(); // does not wait
     void Signal(int number);
-    // The process's processor time so far (user and system), in seconds.
-    double ProcessorSeconds() const;
-    // What it has written to standard output so far.
+    double ProcessorSeconds() const; // user and system time so far
     std::string OutputSoFar() const;
-    // Waits for the end and collects what it wrote. Called once.
-    ToolRun Finish();
+    ToolRun Finish(); // waits for the end; called once
 
   private:
     std::string stem_;
-    bool own_output_ = true;
     pid_t pid_ = -1;
     int status_ = 0;
     bool reaped_ = false;

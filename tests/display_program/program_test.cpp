@@ -257,4 +257,67 @@ TEST(DisplayProgram, APortThatHangsUp) {
                            ": the line was hung up (was the device unplugged?)\n");
 }
 
+// The live frame as a real terminal shows it (tmux) at three widths: every
+// line fits, --dots gives way to text where it would not, the title keeps
+// the way out; q leaves the last frame, which fits too.
+TEST(DisplayProgram, InTmuxAtThreeWidths) {
+    if (access("/usr/bin/tmux", X_OK) != 0) {
+        GTEST_SKIP() << "needs tmux";
+    }
+    std::string server; // a server of its own for each terminal
+    const std::string link = TempFile("tty");
+    const auto tmux = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-S", server, "-f", "/dev/null"});
+        return RunTool("/usr/bin/tmux", args).out;
+    };
+    const auto wait_for = [&](const std::string& wanted) {
+        for (int i = 0; i < 300; ++i) {
+            const std::string screen = tmux({"capture-pane", "-p", "-J"});
+            if (screen.find(wanted) != std::string::npos) {
+                return screen;
+            }
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        ADD_FAILURE() << "no " << wanted << " in\n" << tmux({"capture-pane", "-p", "-J"});
+        return std::string();
+    };
+    const auto widest = [](const std::string& screen) {
+        std::size_t width = 0, widest = 0;
+        for (char c : screen) {
+            width = c == '\n' ? 0 : width + ((c & 0xC0) != 0x80 ? 1 : 0);
+            widest = std::max(width, widest);
+        }
+        return widest;
+    };
+    const struct {
+        std::size_t columns;
+        std::string title, glass_row;
+    } cases[] = {
+        {30, "q quits · /dev/pts/", "║Hello □wide     ║"},
+        {80, "q quits · /dev/pts/", "║Hello □wide     ║"},
+        {120, "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/", "║▀▀"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.columns);
+        std::remove(link.c_str());
+        server = TempFile("tmux" + std::to_string(c.columns));
+        // The tool's path is in $TOOL: typed out, a path that happened to
+        // fill the line would be wrapped, and -J would join the next line on.
+        tmux({"new-session", "-d", "-x", std::to_string(c.columns), "-y", "24", "env", "PS1=$ ",
+              std::string("TOOL=") + WENDLE_DISPLAY_TOOL, "bash", "--norc", "--noprofile"});
+        tmux({"send-keys", "\"$TOOL\" --dots --pty --link " + link, "Enter"});
+        ASSERT_FALSE(wait_for("nothing received yet").empty());
+        EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
+        const std::string screen = wait_for(c.glass_row);
+        EXPECT_TRUE(screen.starts_with(c.title)) << screen;
+        EXPECT_EQ(screen.find("--dots needs 97x16") == std::string::npos, c.columns >= 97);
+        EXPECT_LE(widest(screen), c.columns) << screen;
+        tmux({"send-keys", "q"});
+        const std::string left = wait_for("\n$ \n");
+        EXPECT_LE(widest(left.substr(left.rfind(c.title))), c.columns) << left;
+        tmux({"kill-server"});
+        std::remove(server.c_str());
+    }
+}
+
 } // namespace

@@ -87,21 +87,19 @@ TEST(DisplayProgram, UsageAndInputErrors) {
 }
 
 // `wendle-display --pty` and `args` drawing live on a terminal of the test's
-// own (a pseudo-terminal, raw but for echo and line input, `columns` wide,
-// its keyboard the test), the test being the writer too.
+// own (a pseudo-terminal, its keyboard the test), the test being the writer
+// too.
 struct LiveDisplay {
     PtyPort terminal{true}; // all it has written there in `terminal.arrived`
     std::unique_ptr<RunningTool> tool;
     std::string path; // the end to write to, its first line
 
     explicit LiveDisplay(std::vector<std::string> args = {"--dump"},
-                         std::vector<std::string> environment = {}, unsigned short columns = 0) {
-        termios line{};
+                         std::vector<std::string> environment = {}) {
+        termios line{}; // echo and line input on, for the program to take off and put back
         tcgetattr(terminal.pty.slave.get(), &line);
         line.c_lflag |= ECHO | ICANON;
         tcsetattr(terminal.pty.slave.get(), TCSANOW, &line);
-        const winsize size{24, columns, 0, 0};
-        ioctl(terminal.pty.slave.get(), TIOCSWINSZ, &size);
         args.insert(args.begin(), "--pty");
         tool = std::make_unique<RunningTool>(WENDLE_DISPLAY_TOOL, args, "", environment,
                                              terminal.path());
@@ -180,53 +178,13 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     EXPECT_TRUE(display.WaitFor("2400 8N1, no flow control, raw · backlight off"));
     display.tool->Signal(SIGINT);
     EXPECT_EQ(display.tool->Finish().exit_code, 0);
+    termios line{};
+    ASSERT_EQ(tcgetattr(display.terminal.pty.slave.get(), &line), 0);
+    EXPECT_EQ(line.c_lflag & (ECHO | ICANON), tcflag_t{ECHO | ICANON})
+        << "the terminal not put back";
     const std::string after = display.AfterLeaving();
     EXPECT_NE(after.find("backlight off · cursor 2 7 hidden\n"), std::string::npos) << after;
     EXPECT_TRUE(after.ends_with("\nHello           \nworld!          \ncursor 2 7\n")) << after;
-}
-
-// On a terminal 30 columns wide, with NO_COLOR, linked where an old link
-// was, wendle-send writing there: the frame fits and has no colours, typed
-// keys do not echo, Ctrl+Z leaves the screen and fg takes it back, q quits,
-// puts the terminal back and removes the link; the last frame left fits
-// too, as the terminal wraps lines again by then.
-TEST(DisplayProgram, InATerminal) {
-    const std::string link = TempFile("com1");
-    std::remove(link.c_str());
-    ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
-    LiveDisplay display({"--dump", "--link", link}, {"NO_COLOR=1"}, 30);
-    char target[256] = {};
-    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(target, display.path);
-    EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
-    ASSERT_TRUE(display.WaitFor("Hello □wide     "));
-    EXPECT_TRUE(display.WaitFor("q quits · /dev/pts/"));
-    termios line{};
-    ASSERT_EQ(tcgetattr(display.terminal.pty.slave.get(), &line), 0);
-    EXPECT_EQ(line.c_lflag & (ECHO | ICANON), 0u);
-    display.tool->Signal(SIGTSTP);
-    ASSERT_TRUE(display.WaitFor(LiveDisplay::kLeave));
-    const std::size_t stopped = display.terminal.arrived.size();
-    display.tool->Signal(SIGCONT);
-    EXPECT_TRUE(display.WaitFor("Hello □wide     ", stopped));
-    ASSERT_EQ(write(display.terminal.pty.master.get(), "q", 1), 1);
-    EXPECT_EQ(display.tool->Finish().exit_code, 0);
-    const std::string after = display.AfterLeaving();
-    std::size_t width = 0, widest = 0; // of the lines, their colour codes left out
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        if (after[i] == '\x1b') {
-            i = after.find('m', i);
-        } else {
-            width = after[i] == '\n' ? 0 : width + ((after[i] & 0xC0) != 0x80 ? 1 : 0);
-            widest = std::max(width, widest);
-        }
-    }
-    EXPECT_EQ(widest, 30u) << after;
-    EXPECT_EQ(display.terminal.arrived.find("38;5;"), std::string::npos);
-    ASSERT_EQ(tcgetattr(display.terminal.pty.slave.get(), &line), 0);
-    EXPECT_EQ(line.c_lflag & (ECHO | ICANON), tcflag_t{ECHO | ICANON});
-    struct stat left {};
-    EXPECT_EQ(lstat(link.c_str(), &left), -1) << "the link is left behind";
 }
 
 // A terminal that cannot draw a frame gets plain lines; --idle-exit ends.
@@ -257,10 +215,12 @@ TEST(DisplayProgram, APortThatHangsUp) {
                            ": the line was hung up (was the device unplugged?)\n");
 }
 
-// The live frame as a real terminal shows it (tmux) at three widths: every
-// line fits, --dots gives way to text where it would not, the title keeps
-// the way out; q leaves the last frame, which fits too.
-TEST(DisplayProgram, InTmuxAtThreeWidths) {
+// The live frame in a real terminal (tmux) at three widths, linked where an
+// old link was: every line fits, --dots gives way to text where it would
+// not, the title keeps the way out, NO_COLOR is honoured, typed keys do not
+// echo, Ctrl+Z and fg leave and take back the screen; q leaves the last
+// frame, which fits too, and no link.
+TEST(DisplayProgram, InATerminal) {
     if (access("/usr/bin/tmux", X_OK) != 0) {
         GTEST_SKIP() << "needs tmux";
     }
@@ -270,10 +230,11 @@ TEST(DisplayProgram, InTmuxAtThreeWidths) {
         args.insert(args.begin(), {"-S", server, "-f", "/dev/null"});
         return RunTool("/usr/bin/tmux", args).out;
     };
-    const auto wait_for = [&](const std::string& wanted) {
+    const auto wait_for = [&](const std::string& wanted, const std::string& gone = "\x01") {
         for (int i = 0; i < 300; ++i) {
             const std::string screen = tmux({"capture-pane", "-p", "-J"});
-            if (screen.find(wanted) != std::string::npos) {
+            if (screen.find(wanted) != std::string::npos &&
+                screen.find(gone) == std::string::npos) {
                 return screen;
             }
             std::this_thread::sleep_for(milliseconds(50));
@@ -291,32 +252,45 @@ TEST(DisplayProgram, InTmuxAtThreeWidths) {
     };
     const struct {
         std::size_t columns;
-        std::string title, glass_row;
+        std::string title, glass_row, environment;
     } cases[] = {
-        {30, "q quits · /dev/pts/", "║Hello □wide     ║"},
-        {80, "q quits · /dev/pts/", "║Hello □wide     ║"},
-        {120, "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/", "║▀▀"},
+        {30, "q quits · /dev/pts/", "║Hello □wide     ║", ""},
+        {80, "q quits · /dev/pts/", "║Hello □wide     ║", "NO_COLOR=1 "},
+        {120, "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/", "║▀▀", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.columns);
         std::remove(link.c_str());
+        ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
         server = TempFile("tmux" + std::to_string(c.columns));
         // The tool's path is in $TOOL: typed out, a path that happened to
         // fill the line would be wrapped, and -J would join the next line on.
         tmux({"new-session", "-d", "-x", std::to_string(c.columns), "-y", "24", "env", "PS1=$ ",
               std::string("TOOL=") + WENDLE_DISPLAY_TOOL, "bash", "--norc", "--noprofile"});
-        tmux({"send-keys", "\"$TOOL\" --dots --pty --link " + link, "Enter"});
+        tmux({"send-keys", c.environment + "\"$TOOL\" --dots --pty --link " + link, "Enter"});
         ASSERT_FALSE(wait_for("nothing received yet").empty());
         EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
-        const std::string screen = wait_for(c.glass_row);
+        wait_for(c.glass_row);
+        tmux({"send-keys", "xyz"});
+        std::this_thread::sleep_for(milliseconds(300));
+        const std::string screen = tmux({"capture-pane", "-p", "-J"});
         EXPECT_TRUE(screen.starts_with(c.title)) << screen;
         EXPECT_EQ(screen.find("--dots needs 97x16") == std::string::npos, c.columns >= 97);
+        EXPECT_EQ(screen.find("xyz"), std::string::npos) << screen;
         EXPECT_LE(widest(screen), c.columns) << screen;
+        EXPECT_EQ(tmux({"capture-pane", "-p", "-e"}).find("38;5;") == std::string::npos,
+                  !c.environment.empty());
+        tmux({"send-keys", "C-z"});
+        wait_for("Stopped", "║");
+        tmux({"send-keys", "fg", "Enter"});
+        wait_for(c.glass_row);
         tmux({"send-keys", "q"});
-        const std::string left = wait_for("\n$ \n");
+        const std::string left = wait_for("\n$ \n", "xyz");
         EXPECT_LE(widest(left.substr(left.rfind(c.title))), c.columns) << left;
         tmux({"kill-server"});
         std::remove(server.c_str());
+        struct stat left_behind {};
+        EXPECT_EQ(lstat(link.c_str(), &left_behind), -1) << "the link is left behind";
     }
 }
 

@@ -1,6 +1,4 @@
-/* A program of the kind that drives Wendlev14.EXE from outside, built twice:
- *   export_caller <path of Wendlev14.EXE> <step>...   (LoadLibrary)
- *   linked_caller <step>...   (serial/wendle.h and the import library)
+/* export_caller <path of Wendlev14.EXE> <step>...   linked_caller <step>...
  * Steps, run in order, each printing its results:
  *   open:<port>:<baud>  close  version  unload (FreeLibrary; exit follows)
  *   draws:<count>   that many opens of port 0   heap   the bytes in use in all heaps

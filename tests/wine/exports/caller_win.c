@@ -1,19 +1,15 @@
-/* A program of the kind that drives Wendlev14.EXE from outside, built twice:
- *   export_caller <path of Wendlev14.EXE> <step>...   (LoadLibrary and
- *       GetProcAddress, from the Win32 headers alone)
- *   linked_caller <step>...   (serial/wendle.h and the import library)
+/* export_caller <path of Wendlev14.EXE> <step>...   linked_caller <step>...
  * Steps, run in order, each printing its results:
  *   open:<port>:<baud>  close  version  unload (FreeLibrary; exit follows)
- *   draws:<count>   that many opens of port 0   heap   the bytes in use
+ *   draws:<count>   that many opens of port 0   heap   the bytes in use in all heaps
  *   send:<payload>, rawsend:<payload>   by reference; print the variable after
  *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
  *   threads:<threads>:<rounds>   every thread sends its own records, one
  *       call each; race:<port>,<port>,<port>:<threads>:<rounds> opens one of
  *       the ports around each, all threads released together
- *   loader:<state>   before any export call, leaves the image as a loader
- *       might: `none` or some of relocate (base relocations applied), header
- *       (ImageBase rewritten to where it landed) and bind (import slots
- *       filled); prints the slots    slots   prints them again
+ *   loader:<state>   before any export call, leaves the image as a loader might:
+ *       `none` or some of relocate, header (ImageBase rewritten) and bind;
+ *       prints the slots    slots   prints them again
  * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
 #include <windows.h>
 
@@ -91,29 +87,12 @@ static void ReportVariable(const char* what, BSTR text) {
     Report("");
 }
 
-/* The threads' step and their count of opens that succeeded and of closes
- * that did not. */
+/* The threads' step, opens that succeeded and closes that did not. */
 static struct {
     HANDLE start;
     int rounds, ports[3];
     LONG opens, failures;
 } run;
-
-/* The n-th record of a thread, "{T<thread>#<n>}" and a CR (raw or as <13>),
- * by each kind of send in turn; and a version text freed. */
-static void SendRecord(int thread, int n) {
-    char record[40];
-    const int kind = (thread + n) % 4;
-    const int size = sprintf(record, "{T%d#%d}%s", thread, n, kind % 2 ? "\r" : "<13>");
-    BSTR text = SysAllocStringByteLen(record, (UINT)size);
-    if (kind < 2) {
-        (kind ? x.rawSend : x.send)(&text);
-        SysFreeString(text);
-    } else {
-        (kind == 3 ? x.rawSendByValue : x.sendByValue)(text);
-    }
-    SysFreeString(x.version());
-}
 
 static DWORD WINAPI Work(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
@@ -123,7 +102,19 @@ static DWORD WINAPI Work(LPVOID parameter) {
         if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
             InterlockedIncrement(&run.opens);
         }
-        SendRecord(t, n);
+        /* Record n, "{T<t>#<n>}" and a CR (raw or as <13>), by each kind of
+         * send in turn; and a version text freed. */
+        char record[40];
+        const int kind = (t + n) % 4;
+        const int size = sprintf(record, "{T%d#%d}%s", t, n, kind % 2 ? "\r" : "<13>");
+        BSTR text = SysAllocStringByteLen(record, (UINT)size);
+        if (kind < 2) {
+            (kind ? x.rawSend : x.send)(&text);
+            SysFreeString(text);
+        } else {
+            (kind == 3 ? x.rawSendByValue : x.sendByValue)(text);
+        }
+        SysFreeString(x.version());
         if (run.ports[0] && x.close() != 1) {
             InterlockedIncrement(&run.failures);
         }
@@ -149,31 +140,8 @@ static void RunThreads(const char* step) {
     Report("threads opens=%ld failures=%ld", run.opens, run.failures);
 }
 
-/* The bytes in use in every heap of the process. */
-static unsigned long HeapBytesInUse(void) {
-    HANDLE heaps[64];
-    const DWORD count = GetProcessHeaps(64, heaps);
-    unsigned long bytes = 0;
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        PROCESS_HEAP_ENTRY entry = {0};
-        HeapLock(heaps[i]);
-        while (HeapWalk(heaps[i], &entry)) {
-            bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return bytes;
-}
-
-/* The relocation kind of an address-sized slot. */
-#ifdef _WIN64
-#define ADDRESS_SLOT IMAGE_REL_BASED_DIR64
-#else
-#define ADDRESS_SLOT IMAGE_REL_BASED_HIGHLOW
-#endif
-
-/* What the loader step found: where the image landed, its distance from the
- * preferred base, and the values of its address-sized relocated slots then
+/* Where the image landed, its distance from the preferred base, and the
+ * values of its address-sized relocated slots as the loader step found them
  * (the file's: Wine relocates nothing). */
 static struct {
     char* base;
@@ -182,17 +150,14 @@ static struct {
     ULONG_PTR* originals;
 } image;
 
-static IMAGE_DATA_DIRECTORY* Directory(int index) {
-    return &image.nt->OptionalHeader.DataDirectory[index];
-}
-
 enum { kTake, kApply, kCheck };
 
 /* Walks the relocated slots: kTake keeps their values, kApply keeps them and
- * adds the distance as a loader would. Counts the slots that hold their kept value
- * plus the distance (once: not twice, not never), and all of them. */
+ * adds the distance. Counts the slots that hold their kept value plus the
+ * distance once, and all of them. */
 static DWORD WalkRelocations(int how, DWORD* total) {
-    const IMAGE_DATA_DIRECTORY* dir = Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC);
+    const IMAGE_DATA_DIRECTORY* dir =
+        &image.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     DWORD right = 0;
     if (how != kCheck) {
         image.originals = malloc(dir->Size * sizeof(ULONG_PTR));
@@ -207,7 +172,8 @@ static DWORD WalkRelocations(int how, DWORD* total) {
         for (DWORD i = 0; i < (block->SizeOfBlock - 8) / 2; ++i) {
             ULONG_PTR* slot =
                 (ULONG_PTR*)(image.base + block->VirtualAddress + (entries[i] & 0xfff));
-            if (entries[i] >> 12 != ADDRESS_SLOT) {
+            if (entries[i] >> 12 !=
+                (sizeof(void*) == 8 ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW)) {
                 continue;
             }
             if (how != kCheck) {
@@ -228,7 +194,9 @@ static DWORD WalkRelocations(int how, DWORD* total) {
 static DWORD WalkImports(int bind, DWORD* total) {
     const IMAGE_IMPORT_DESCRIPTOR* desc =
         (const IMAGE_IMPORT_DESCRIPTOR*)(image.base +
-                                         Directory(IMAGE_DIRECTORY_ENTRY_IMPORT)->VirtualAddress);
+                                         image.nt->OptionalHeader
+                                             .DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                                             .VirtualAddress);
     DWORD right = 0;
     for (*total = 0; desc->Name != 0; ++desc) {
         HMODULE imported = LoadLibraryA(image.base + desc->Name);
@@ -285,11 +253,11 @@ static void RunStep(const char* step) {
             BSTR text = Payload(step + strlen(kSends[op]));
             if (op >= 2) {
                 (op == 2 ? x.sendByValue : x.rawSendByValue)(text);
-                return;
+            } else {
+                (op == 0 ? x.send : x.rawSend)(&text);
+                ReportVariable(op == 0 ? "send var" : "rawsend var", text);
+                SysFreeString(text);
             }
-            (op == 0 ? x.send : x.rawSend)(&text);
-            ReportVariable(op == 0 ? "send var" : "rawsend var", text);
-            SysFreeString(text);
             return;
         }
     }
@@ -304,7 +272,18 @@ static void RunStep(const char* step) {
     } else if (strcmp(step, "unload") == 0) {
         Report("unload = %d", FreeLibrary(module));
     } else if (strcmp(step, "heap") == 0) {
-        Report("heap %lu", HeapBytesInUse());
+        HANDLE heaps[64];
+        const DWORD count = GetProcessHeaps(64, heaps);
+        unsigned long bytes = 0;
+        for (DWORD i = 0; i < count && i < 64; ++i) {
+            PROCESS_HEAP_ENTRY entry = {0};
+            HeapLock(heaps[i]);
+            while (HeapWalk(heaps[i], &entry)) {
+                bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
+            }
+            HeapUnlock(heaps[i]);
+        }
+        Report("heap %lu", bytes);
     } else if (sscanf(step, "draws:%d", &a) == 1) {
         for (int i = 0; i < a; ++i) {
             x.open(0, 9600);
@@ -321,9 +300,8 @@ static void RunStep(const char* step) {
 
 int main(int argc, char** argv) {
 #ifdef WENDLE_LINKED
-    const Exports linked = {SER_CLOSE, SER_OPEN,    SER_RAWSEND, SER_RAWSEND_BV,
-                            SER_SEND,  SER_SEND_BV, SER_VERSINFO};
-    x = linked;
+    x = (Exports){SER_CLOSE, SER_OPEN,    SER_RAWSEND, SER_RAWSEND_BV,
+                  SER_SEND,  SER_SEND_BV, SER_VERSINFO};
     module = GetModuleHandleA("Wendlev14.EXE");
     const int first_step = 1;
 #else

@@ -1,8 +1,5 @@
 """The exports called from other processes through Wine's real comm and OLE
-stacks, the serial lines on ptys: through the import library, into the
-line's configuration; the port slot; many threads at
-once; tens of thousands of sends with the heaps watched; and the image left
-in each state a Windows loader can leave it in before the first call.
+stacks, the serial lines on ptys.
 
 usage: calls_test.py Linked|PortSlot|Threads|Memory|LoaderStates"""
 
@@ -39,10 +36,9 @@ class Linked(ExportsTest):
             iflag | termios.IXON | termios.IXOFF, oflag,
             cflag | termios.CSTOPB | termios.CRTSCTS | termios.PARENB, lflag, termios.B300,
             termios.B300, cc])
-        big = {"send": f"{CHUNK.hex()}*{CHUNKS}", "raw": f"{RAW_CHUNK.hex()}*{CHUNKS // 16}"}
         sends = [f"{op}:{payload}" for op in ("send", "rawsend", "send_bv", "rawsend_bv")
-                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:",
-                                 "hex:" + big["raw" if "raw" in op else "send"])]
+                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + (
+                     f"{RAW_CHUNK.hex()}*{CHUNKS // 16}" if "raw" in op else f"{CHUNK.hex()}*{CHUNKS}"))]
         report = self.call("open:81:19200", *sends, "version", "close",
                            program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
         big_translated, big_raw = CHUNK_TRANSLATED * CHUNKS, RAW_CHUNK * (CHUNKS // 16)
@@ -64,10 +60,9 @@ class PortSlot(ExportsTest):
     PORTS = [84, 85]
 
     def test_what_a_send_reaches_after_opens_refusals_draws_and_closes(self):
-        # Every open draws the next port number into the slot before any
-        # check, so a send after a refused open reaches no port. The 32767th
-        # draw gives 32767, the next wraps past 1, which COM84 still holds.
-        # A close reaches the port in the slot alone, and may come twice.
+        # Every open draws the next number into the slot before any check, so a
+        # send after a refused open reaches no port. The draws wrap after 32767,
+        # past 1, which COM84 still holds. A close may come twice.
         refused = [(0, 9600), (100, 9600), (-2**31, 9600), (84, 9601), (84, 300), (84, 115200)]
         report = self.call("close", "open:84:9600", "rawsend_bv:hex:41",
                            *(f"open:{port}:{baud}" for port, baud in refused), "rawsend_bv:hex:42",
@@ -97,12 +92,10 @@ class Threads(ExportsTest):
                          sorted(b"{T%d#%d}" % (t, n) for t in range(8) for n in range(1000)))
 
     def test_racing_opens_sends_and_closes(self):
-        # The threads' first calls race into the module's one-time
-        # preparation. Wine opens a pty-backed port non-exclusively, so every
-        # open succeeds even while another thread holds the port.
+        # The first calls race into the module's one-time preparation. Wine opens
+        # a pty-backed port non-exclusively: every open succeeds.
         self.assertIn("threads opens=1800 failures=0", self.call("race:62,63,64:6:300"))
-        # Each send is one write: whatever port it reached, it arrived whole,
-        # and each port was in the slot for some of them.
+        # Each send is one write: it arrived whole wherever it went.
         sent = {b"{T%d#%d}" % (t, n) for t in range(6) for n in range(300)}
         for port in (62, 63, 64):
             records = self.records(port)
@@ -114,9 +107,8 @@ class Memory(ExportsTest):
     PORTS = [71]
 
     def test_sends_by_value_and_by_reference_leave_the_heaps_flat(self):
-        # The first rounds fill caches (the string cache, the runtime's
-        # heaps). A string of a record's size left by one kind of send would
-        # add 200 KiB; what the rounds may leave is the caches' slack.
+        # The first rounds fill the caches. A string left by one kind of send
+        # would add 200 KiB over the later rounds.
         report = self.call("open:71:38400", "threads:1:2000", "heap", "threads:1:30000", "heap",
                            "close")
         before, after = (int(line.split()[1]) for line in report if line.startswith("heap "))
@@ -124,10 +116,9 @@ class Memory(ExportsTest):
         self.assertEqual(self.lines.take(71).count(b"\r"), 32000)
 
 
-# Wine maps the EXE away from its preferred base and leaves it unrelocated
-# and unbound; Vista to 11 relocate it and rewrite the header's ImageBase (XP
-# at its preferred base presents the same); a loader might also bind the
-# imports. One fresh process per state.
+# Wine maps the EXE away from its base and leaves it unrelocated and unbound;
+# Vista to 11 relocate it and rewrite the header's ImageBase; a loader might
+# also bind the imports. One fresh process per state.
 STATES = ["none", "relocate,header", "relocate", "bind", "relocate,header,bind"]
 SENT = b"\xfe\x01\xfe\x80Hi\r"
 
@@ -147,7 +138,6 @@ class LoaderStates(ExportsTest):
                 self.assertTrue(after, report)
                 relocs, imports = map(int, after.groups())
                 self.assertGreater(min(relocs - 500, imports - 50), 0)
-                # The state was really made: all or nothing done before.
                 self.assertEqual(report, [
                     "landed away", f"slots before relocs={relocs if 'relocate' in state else 0}/"
                     f"{relocs} imports={imports if 'bind' in state else 0}/{imports}",

@@ -1,7 +1,6 @@
-"""What the Wine tests of the exported interface share: the prefix, the
-programs, serial lines read while a caller runs, and a test case holding
-them. As a program, it runs a Win32 test program in a prefix of its own and
-passes its exit code on: exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
+"""What the Wine tests of the exported interface share. As a program, it runs
+a Win32 test program in a prefix of its own and passes its exit code on:
+exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
 
 import fcntl
 import os
@@ -19,8 +18,8 @@ _held = []
 
 
 def open_prefix():
-    """The exports tests' own prefix, held by this process alone: the COM
-    links in it are this process's (a second run on the same tree waits)."""
+    """The exports tests' own prefix, whose COM links are this process's: a
+    second run on the same tree waits."""
     path = build_path("wine-exports", "prefix")
     if not _held:
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -44,7 +43,6 @@ class Lines:
             prefix.link_com(port, line.device)
 
     def _read(self, wait):
-        """Reads what comes within `wait` seconds; whether anything came."""
         by_fd = {line.master: port for port, line in self.lines.items()}
         ready = select.select(list(by_fd), [], [], wait)[0]
         for fd in ready:
@@ -52,8 +50,8 @@ class Lines:
         return bool(ready)
 
     def run(self, program, *args, timeout=180):
-        """Runs a program to its end (killed after `timeout` seconds at
-        native speed) and reads until the lines are quiet; (exit code, output)."""
+        """(exit code, output) of a program (killed after `timeout` seconds
+        at native speed); reads on until the lines are quiet."""
         proc = self.prefix.start(program, *args)
         deadline = time.monotonic() + patience(timeout)
         while proc.poll() is None and time.monotonic() < deadline:
@@ -77,16 +75,8 @@ class Lines:
             line.close()
 
 
-class Report(list):
-    """The caller's lines."""
-
-    def opens(self):
-        return [line.rsplit(" ", 1)[1] for line in self if line.startswith("open ")]
-
-
 class ExportsTest(unittest.TestCase):
-    """The prefix, with the class's PORTS linked to lines, emptied before
-    each test."""
+    """The class's PORTS linked to lines, emptied before each test."""
 
     PORTS = []
 
@@ -101,12 +91,12 @@ class ExportsTest(unittest.TestCase):
             self.lines.take(port)
 
     def call(self, *steps, program=None):
-        """Runs the caller (export_caller with the EXE, unless `program` is
-        given), which must end with exit code 0; its report."""
+        """The lines of the caller (export_caller with the EXE unless
+        `program` is given), which must exit with 0."""
         argv = [windows_path(EXE), *steps] if program is None else steps
         code, text = self.lines.run(program or CALLER, *argv)
         self.assertEqual(code, 0, text)
-        return Report(text.splitlines())
+        return text.splitlines()
 
 
 if __name__ == "__main__":

@@ -1,13 +1,10 @@
-"""Reads the object code of the self-initialiser and of Wendlev14.EXE. Loaded
-by another process, the EXE runs its exports unrelocated and unbound, so
-until the self-initialiser's work is done no instruction may hold an
-absolute address: in its object only the function that runs after the work
+"""Loaded by another process, Wendlev14.EXE runs its exports unrelocated and
+unbound, so until the self-initialiser's work is done no instruction may hold
+an absolute address: in its object only the function that runs after the work
 may carry relocations other than image-relative ones (rva32; on x64 also
-RIP-relative ones to the image's base or the object's own data), and in the
-EXE each export first calls EnsureModuleReady, with no base relocation
-before. The header keeps the relocations and allows any base and no-execute
-data; the ordinals stay as callers hold them; no code uses implicit
-thread-local storage, whose slot a host's loader never allocates.
+RIP-relative ones to the image's base or the object's own data), and each
+export first calls EnsureModuleReady, with no base relocation before. No code
+uses implicit thread-local storage, whose slot a host's loader never allocates.
 
 usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <objects of wendle_serial...>"""
 
@@ -35,8 +32,8 @@ class ObjectCode(unittest.TestCase):
         found = [o for o in OBJECTS if os.path.basename(o).startswith("module_init_win.")]
         functions = {}
         for line in objdump("-drC", *found).splitlines():
-            # A function's start, or a relocation: "<offset>: <type>\t<target>"
-            # (an instruction has a tab after the colon).
+            # A relocation is "<offset>: <type>\t<target>" (an instruction has a
+            # tab after the colon).
             start = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
             relocation = re.match(r"^\s+[0-9a-f]+: (\w+)\t(.+)$", line)
             if start:

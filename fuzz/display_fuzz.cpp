@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Geometry& geometry = Geometries[data[0] % kGeometryCount];
     const Profile profile = (data[0] & 0x80) ? Profile::kPrefixOnly : Profile::kCommand;
     const std::span<const unsigned char> stream(data + 2, size - 2);
-    Module whole = MakeModule(geometry, profile);
-    Module chunked = MakeModule(geometry, profile);
+    Module whole = MakeModule(geometry, profile), chunked = whole;
     FeedModule(whole, stream);
     bool sound = true;
     std::uint32_t seed = data[1];

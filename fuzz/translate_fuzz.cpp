@@ -3,28 +3,13 @@
 // decoded message (with or without names) is not printable ASCII or does not
 // translate back to the input. Buffers have their text's exact size.
 #include "tests/translator/naive_translate.h"
+#include "tests/translator/test_support.h"
 #include "translator/decode.h"
-#include "translator/translator.h"
 #include "translator/unknown_names.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
-
-namespace {
-
-std::string Translated(std::string_view text) {
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.shrink_to_fit();
-    return std::string(buffer.data(), TranslateText(buffer.data(), buffer.size()));
-}
-
-bool Printable(char c) {
-    return c >= 0x20 && c <= 0x7E;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
@@ -35,10 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool sound = std::all_of(found, found + unknown, [&](const UnknownName& name) {
         return name.length != 0 && name.offset + name.length <= size;
     });
-    sound = sound && Translated(input) == naive::Translate(input);
+    sound = sound && Translate(input) == naive::Translate(input);
     for (const bool with_names : {false, true}) {
         const std::string message = DecodeBytes(input, with_names);
-        sound = sound && std::ranges::all_of(message, Printable) && Translated(message) == input;
+        sound = sound &&
+                std::ranges::all_of(message, [](char c) { return c >= 0x20 && c <= 0x7E; }) &&
+                Translate(message) == input;
     }
     if (!sound) {
         std::abort();

@@ -18,12 +18,8 @@ namespace {
 // after `message`.
 Module RunMessage(std::string_view glass, std::string_view message) {
     const std::size_t space = glass.find(' ');
-    const Geometry* geometry = FindGeometry(glass.substr(0, space));
-    const std::optional<Profile> profile =
-        space == glass.npos ? Profile::kCommand : FindProfile(glass.substr(space + 1));
-    EXPECT_TRUE(geometry && profile) << glass;
-    Module module =
-        MakeModule(geometry ? *geometry : DefaultGeometry(), profile.value_or(Profile::kCommand));
+    Module module = MakeModule(*FindGeometry(glass.substr(0, space)),
+                               space == glass.npos ? Profile::kCommand : Profile::kPrefixOnly);
     FeedModule(module, Translate(message));
     return module;
 }
@@ -70,8 +66,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "ab<16,96>X", "abX||1 4"},
     // A 254 is the argument of a 254 or a 16 waiting for one, no prefix:
     // 254 254 sets address 0x7E (no memory: line one's start).
-    {"16x2", "ab<254,254>X", "Xb||1 2"},
-    {"16x2", "ab<16,254>X", "abX||1 4"},
+    {"16x2", "ab<254,254>X<16,254>Y", "XY||1 3"},
     {"20x4", "<KTA_LINE3>ab<13>X", "||Xb||3 2"},
     // Cursor looks, the backlight, the bell and the function set.
     {"16x2", "<BL_OFF><KTA_UL_CURSOR>", "||1 1 backlight-off underline"},
@@ -93,8 +88,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "Hi<KTA_BLANK>", "||1 3 display-off"},
     {"16x2", "Hi<KTA_BLANK>!<KTA_NO_CURSOR>", "Hi!||1 4"},
     // Addresses on no memory: 0x28 goes to line two, 0x68 to line one.
-    {"16x2", "<254,168>X", "|X|2 2"},
-    {"16x2", "<254,232>X", "X||1 2"},
+    {"16x2", "<254,168>X<254,232>Y", "Y|X|1 2"},
     {"8x1", "Hi<254,220>", "Hi|1 1"},
     // One-line mode: line two's rows go dark and come back in two-line mode.
     {"16x2", "one<KTA_LINE2>two<254,48>", "one||- line-mode"},
@@ -122,8 +116,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2 prefix-only", "<12>A<13>B<KTA_LINE2>C<7><BL_OFF>", "⑤A⑥B|C⑧⑧|2 4"},
     {"16x2 prefix-only", "<254,64><14,17,17,17,31,17,17,0><KTA_LINE1><0,8,1>", "①①②||1 4"},
     // Data goes to CGRAM, never shifting, until a DDRAM address is set.
-    {"16x2 prefix-only", "<254,64>AB<KTA_LINE1>CD", "CD||1 3"},
-    {"16x2 prefix-only", "<254,72>AB<KTA_HOME>CD", "CD||1 3"},
+    {"16x2 prefix-only", "<254,64>AB<KTA_LINE1>CD<254,72>AB<KTA_HOME>E", "ED||1 2"},
     {"16x2 prefix-only", "Hi<254,64>AB<254,1>CD", "CD||1 3"},
     {"16x2 prefix-only", "<254,7><254,64>AB<KTA_LINE1><254,6>XY", "XY||1 3"},
     {"16x2 prefix-only", "<254,64><KTA_MOVE_RIGHT>A<KTA_LINE1>B", "B||1 2"},
@@ -204,11 +197,10 @@ TEST(Screen, CgramGlyphsAfterDefinition) {
                           Dots(CodeGlyph(m, 9)), Dots(CodeGlyph(m, 2)), Dots(CellGlyph(m, 0, 0)),
                           Dots(CellGlyph(m, 0, 1)), Dots(CellGlyph(m, 0, 2))}),
               (std::array{box, box, bar, bar, blank, bar, box, blank}));
-    const Module high = RunMessage("16x2 prefix-only", "<254,104><1,2,3,4,5,6,7,8>");
+    const Module high = RunMessage("16x2 prefix-only",
+                                   "<254,104><1,2,3,4,5,6,7,8><254,4><254,79><1,2,3,4,5,6,7,8>");
     EXPECT_EQ(Dots(CodeGlyph(high, 5)) + " / " + Dots(CodeGlyph(high, 1)),
-              "01 02 03 04 05 06 07 08 / " + blank);
-    const Module down = RunMessage("16x2 prefix-only", "<254,4><254,79><1,2,3,4,5,6,7,8>");
-    EXPECT_EQ(Dots(CodeGlyph(down, 1)), "08 07 06 05 04 03 02 01");
+              "01 02 03 04 05 06 07 08 / 08 07 06 05 04 03 02 01");
 }
 
 // The dump keeps each row's full width; in text mode "⁻¹" and "千" take two
@@ -219,8 +211,6 @@ TEST(Screen, DumpAndNames) {
               "ｱ¥                  \ncursor -\n");
     EXPECT_EQ((std::array{CharacterColumns('A'), CharacterColumns(0xE9), CharacterColumns(0xFA)}),
               (std::array{1u, 2u, 2u}));
-    EXPECT_EQ(FindGeometry("40x4"), nullptr);
-    EXPECT_EQ(DefaultGeometry().name, "16x2");
 }
 
 } // namespace

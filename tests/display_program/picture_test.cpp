@@ -21,11 +21,10 @@ TEST(Picture, GlyphsDotByDot) {
         std::string message;
         unsigned row, column;
         std::array<unsigned char, 8> dots;
-        Colour glass, off, on;
     } cases[] = {
-        {"<KTA_LINE2>ab<UL_CURSOR>", 1, 2, {0, 0, 0, 0, 0, 0, 0, 0x1F}, kGlass, kOff, kOn},
+        {"<KTA_LINE2>ab<UL_CURSOR>", 1, 2, {0, 0, 0, 0, 0, 0, 0, 0x1F}},
         // Display off: no cursor either, though it is on.
-        {"x<UL_CURSOR><254,10>", 0, 1, {0, 0, 0, 0, 0, 0, 0, 0}, kGlass, kOff, kOn},
+        {"x<UL_CURSOR><254,10>", 0, 1, {0, 0, 0, 0, 0, 0, 0, 0}},
     };
     const std::string png = TempFile("glyph.png");
     for (const auto& c : cases) {
@@ -45,15 +44,15 @@ TEST(Picture, GlyphsDotByDot) {
         };
         EXPECT_EQ(at(0, 0), kBezel);
         EXPECT_EQ(at(image.width - 5, image.height / 2), kBezel);
-        EXPECT_EQ(at(12, 12), c.glass);
+        EXPECT_EQ(at(12, 12), kGlass);
         for (unsigned y = 0; y < 8; ++y) {
             for (unsigned x = 0; x < 5; ++x) {
                 const unsigned left = 26 + (6 * c.column + x) * 5;
                 const unsigned top = 26 + (9 * c.row + y) * 5;
-                const Colour dot = (c.dots[y] >> (4 - x) & 1) != 0 ? c.on : c.off;
+                const Colour dot = (c.dots[y] >> (4 - x) & 1) != 0 ? kOn : kOff;
                 EXPECT_EQ(at(left, top), dot) << c.message << " dot " << x << "," << y;
                 EXPECT_EQ(at(left + 3, top + 3), dot) << c.message;
-                EXPECT_EQ(at(left + 4, top + 4), c.glass) << c.message;
+                EXPECT_EQ(at(left + 4, top + 4), kGlass) << c.message;
             }
         }
     }

@@ -51,48 +51,40 @@ template <typename Call> auto Pass(int fd, const std::string& name, Call call) {
 
 // The system's calls, the port's logged; at most two bytes a write, so that
 // writes come short.
+const LineCalls& kReal = kSystemLineCalls;
 const LineCalls kRecordingCalls = [] {
-    LineCalls calls = kSystemLineCalls;
+    LineCalls calls = kReal;
     calls.open = [](const char* path, int flags) {
         recording->port = -2; // the port's number is not known before the call
-        return Pass(-2, "open",
-                    [&] { return recording->port = kSystemLineCalls.open(path, flags); });
+        return Pass(-2, "open", [&] { return recording->port = kReal.open(path, flags); });
     };
-    calls.close = [](int fd) {
-        return Pass(fd, "close", [&] { return kSystemLineCalls.close(fd); });
-    };
+    calls.close = [](int fd) { return Pass(fd, "close", [&] { return kReal.close(fd); }); };
     calls.ioctl = [](int fd, unsigned long request, void* argument) {
         return Pass(fd, IoctlName(request, static_cast<int*>(argument)),
-                    [&] { return kSystemLineCalls.ioctl(fd, request, argument); });
+                    [&] { return kReal.ioctl(fd, request, argument); });
     };
     calls.tcgetattr = [](int fd, termios* settings) {
-        return Pass(fd, "tcgetattr", [&] { return kSystemLineCalls.tcgetattr(fd, settings); });
+        return Pass(fd, "tcgetattr", [&] { return kReal.tcgetattr(fd, settings); });
     };
     calls.tcsetattr = [](int fd, int when, const termios* settings) {
-        return Pass(fd, "tcsetattr",
-                    [&] { return kSystemLineCalls.tcsetattr(fd, when, settings); });
+        return Pass(fd, "tcsetattr", [&] { return kReal.tcsetattr(fd, when, settings); });
     };
-    calls.tcdrain = [](int fd) {
-        return Pass(fd, "tcdrain", [&] { return kSystemLineCalls.tcdrain(fd); });
-    };
+    calls.tcdrain = [](int fd) { return Pass(fd, "tcdrain", [&] { return kReal.tcdrain(fd); }); };
     calls.write = [](int fd, const void* bytes, std::size_t size) {
-        return Pass(fd, "write " + std::to_string(size), [&] {
-            return kSystemLineCalls.write(fd, bytes, std::min<std::size_t>(size, 2));
-        });
+        return Pass(fd, "write " + std::to_string(size),
+                    [&] { return kReal.write(fd, bytes, std::min<std::size_t>(size, 2)); });
     };
     calls.flock = [](int fd, int operation) {
         const std::string name = (operation & LOCK_EX) != 0 ? "flock EX" : "flock SH or UN";
         return Pass(fd, name + ((operation & LOCK_NB) != 0 ? "|NB" : ""),
-                    [&] { return kSystemLineCalls.flock(fd, operation); });
+                    [&] { return kReal.flock(fd, operation); });
     };
     return calls;
 }();
 
-// Puts the recording calls in use for the life of a test.
 struct Recorded : Recording {
-    explicit Recorded(std::string call = "", std::vector<int> failures = {}) {
-        fail = std::move(call);
-        errors = std::move(failures);
+    explicit Recorded(std::string call = "", std::vector<int> failures = {})
+        : Recording{-1, "", std::move(call), std::move(failures)} {
         recording = this;
         InstallLineCalls(&kRecordingCalls);
     }
@@ -118,17 +110,15 @@ LineStatus SendHello(PtyPort& port) {
 // DTR and RTS lowered, and only then the port taken for sole use; short
 // writes written on until all went; drained; sole use given up, then the
 // settings found put back.
-constexpr char kWholeSend[] =
-    "open, tcgetattr, flock EX|NB, tcsetattr, tcgetattr, TIOCMBIC DTR RTS, TIOCEXCL, write 5, "
-    "write 3, write 1, TIOCOUTQ, tcdrain, TIOCNXCL, tcsetattr, close";
-
 TEST(LineCalls, OrderAndArgumentsOfASend) {
     PtyPort port;
     const std::string found = port.Settings();
     Recorded calls;
     const LineStatus status = SendHello(port);
     EXPECT_TRUE(status.ok()) << status.message;
-    EXPECT_EQ(calls.log, kWholeSend);
+    EXPECT_EQ(calls.log,
+              "open, tcgetattr, flock EX|NB, tcsetattr, tcgetattr, TIOCMBIC DTR RTS, TIOCEXCL, "
+              "write 5, write 3, write 1, TIOCOUTQ, tcdrain, TIOCNXCL, tcsetattr, close");
     EXPECT_EQ(port.arrived, "Hello");
     EXPECT_EQ(port.Settings(), found);
 }

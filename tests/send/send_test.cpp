@@ -15,9 +15,8 @@ namespace {
 
 using namespace std::string_literals;
 
-// Runs wendle-send, reading the port's master while it runs (a large
-// message fills the pseudo-terminal's buffer otherwise); what arrived is in
-// `port.arrived`.
+// Runs wendle-send, reading the port's master meanwhile (a large message fills
+// the pseudo-terminal's buffer otherwise); what arrived is in `port.arrived`.
 ToolRun SendThrough(PtyPort& port, const std::vector<std::string>& args,
                     std::string_view input = {}) {
     RunningTool tool(WENDLE_SEND_TOOL, args, input);
@@ -39,12 +38,11 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
         std::string input, hex, err = "";
         int status = 0;
     } cases[] = {
-        {{"-p", p, "-b", "19200", "<CLS>Hi<KTA_LINE2><13>"}, "", "0C 48 69 FE C0 0D"},
+        {{"-p", p, "-b", "19200", "--", "-<CLS>Hi<KTA_LINE2><13>"}, "", "2D 0C 48 69 FE C0 0D"},
         // Raw output: a line feed stays one byte.
         {{"-p", p, "--raw", "<CLS>a\nb"}, "", "3C 43 4C 53 3E 61 0A 62"},
         {{"-p", p}, "<1>\n<255>", "01 0A FF"},
         {{"-p", p, "--raw"}, "a\0\xFF\n"s, "61 00 FF 0A"},
-        {{"-p", p, "--", "-<65>"}, "", "2D 41"},
         // An empty MESSAGE is a message: standard input is not read.
         {{"-p", p, ""}, "<65>", ""},
         // An unknown name sends nothing, as ever, and is told.
@@ -155,9 +153,7 @@ TEST(Send, ThePortIsLeftAsFound) {
         RunningTool tool(WENDLE_SEND_TOOL, args, std::string(1 << 20, 'x'));
         pollfd arrival{port.pty.master.get(), POLLIN, 0};
         ASSERT_EQ(poll(&arrival, 1, 30000), 1);
-        if (c.signal != 0) {
-            tool.Signal(c.signal);
-        }
+        tool.Signal(c.signal); // 0 sends none
         const ToolRun run = tool.Finish();
         EXPECT_EQ(run.exit_code, c.status) << run.err;
         LineSettings left;

@@ -1,7 +1,6 @@
 // A pseudo-terminal standing in for a serial port and the device behind it,
-// or for a user's terminal: the test holds its slave open (in the system's
-// default, cooked mode, as a fresh port would be, unless made raw) and reads
-// what arrives on the master.
+// or for a user's terminal: the test holds its slave open (cooked, as a fresh
+// port would be, unless made raw) and reads what arrives on the master.
 #pragma once
 
 #include "serial/serial_line.h"

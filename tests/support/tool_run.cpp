@@ -12,16 +12,10 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
-
-namespace {
-
-std::string ReadFile(const std::string& path) {
+static std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
-
-} // namespace
 
 std::string TempFile(std::string_view name, std::string_view bytes) {
     const std::string path = testing::TempDir() + std::to_string(getpid()) + std::string(name);
@@ -46,11 +40,10 @@ RunningTool::RunningTool(const std::string& program, const std::vector<std::stri
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> strings{program};
     strings.insert(strings.end(), args.begin(), args.end());
-    const std::size_t argc = strings.size();
     strings.insert(strings.end(), environment.begin(), environment.end());
     std::vector<char*> argv, envp;
     for (std::size_t i = 0; i < strings.size(); ++i) {
-        (i < argc ? argv : envp).push_back(strings[i].data());
+        (i <= args.size() ? argv : envp).push_back(strings[i].data());
     }
     for (char** entry = environ; *entry != nullptr; ++entry) {
         envp.push_back(*entry);
@@ -104,13 +97,10 @@ std::string RunningTool::OutputSoFar() const {
 }
 
 ToolRun RunningTool::Finish() {
-    ToolRun run;
     if (pid_ > 0 && !reaped_) {
         waitpid(pid_, &status_, 0);
         reaped_ = true;
     }
-    run.exit_code = pid_ > 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-    run.out = ReadFile(stem_ + ".out");
-    run.err = ReadFile(stem_ + ".err");
-    return run;
+    return {pid_ > 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1, ReadFile(stem_ + ".out"),
+            ReadFile(stem_ + ".err")};
 }

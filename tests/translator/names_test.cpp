@@ -44,8 +44,7 @@ constexpr std::string_view kNameTable = R"(
 TEST(Names, EveryNameGivesItsBytesInAnyCase) {
     std::istringstream table{std::string(kNameTable)};
     std::string listed;
-    int count = 0;
-    for (std::string entry; table >> entry; ++count) {
+    for (std::string entry; table >> entry;) {
         const std::string name = entry.substr(0, entry.find('='));
         std::string hex, lower;
         for (std::size_t i = name.size() + 1; i < entry.size(); i += 2) {
@@ -60,27 +59,13 @@ TEST(Names, EveryNameGivesItsBytesInAnyCase) {
         EXPECT_EQ(FindUnknownNames(token.data(), token.size(), nullptr, 0), 0u) << lower;
         listed += name + std::string(23 - name.size(), ' ') + hex + "\n";
     }
-    EXPECT_EQ(count, 116);
     EXPECT_EQ(RunTool(WENDLE_TRANSLATE_TOOL, {"--list-names"}).out, listed);
-}
-
-// The names FindUnknownNames reports in `text`, as " offset:name", and " +N"
-// for N more than it had room for.
-std::string Unknown(std::string_view text) {
-    UnknownName found[4];
-    const std::size_t count = FindUnknownNames(text.data(), text.size(), found, 4);
-    std::string names;
-    for (std::size_t i = 0; i < count && i < 4; ++i) {
-        names += " " + std::to_string(found[i].offset) + ":" +
-                 std::string(text.substr(found[i].offset, found[i].length));
-    }
-    return count > 4 ? names + " +" + std::to_string(count - 4) : names;
 }
 
 // No prefix, abbreviation or extension of a name matches: it gives no bytes
 // and is reported where it stands. The items of a token are taken one by
 // one; text that holds no token, or a token cut off by the end, reports
-// nothing.
+// nothing. Written " offset:name", then " +N" for N more than found[] held.
 TEST(Names, UnknownNamesAndWhereTheyStand) {
     // clang-format off
     constexpr std::string_view kCases[][3] = {
@@ -94,56 +79,58 @@ TEST(Names, UnknownNamesAndWhereTheyStand) {
     };
     // clang-format on
     for (const auto& [text, hex, unknown] : kCases) {
-        EXPECT_EQ(Unknown(text), unknown) << text;
+        UnknownName found[4];
+        const std::size_t count = FindUnknownNames(text.data(), text.size(), found, 4);
+        std::string names;
+        for (std::size_t i = 0; i < count && i < 4; ++i) {
+            names += " " + std::to_string(found[i].offset) + ":" +
+                     std::string(text.substr(found[i].offset, found[i].length));
+        }
+        EXPECT_EQ(count > 4 ? names + " +" + std::to_string(count - 4) : names, unknown) << text;
         EXPECT_EQ(TranslateHex(text), hex) << text;
     }
 }
 
-struct CliCase {
-    std::vector<std::string> args;
-    std::string_view input;
-    int status;
-    std::string out, err;
-};
-
 // A name that matches nothing gives no bytes, as it always has, and a
 // warning; --strict makes it an error before anything is written. Bad usage
-// says what was wrong, then the usage line: status 2, nothing written.
-const std::string kUnknown = "<CLS>a<KTA_LIN2>b<x1,65>";
-const std::string kListHint = " sends nothing; wendle-translate --list-names shows every name\n";
-const std::string kUsage = "\nusage: wendle-translate [--hex] [--strict] [--decode [--names]] [--] "
-                           "[TEXT] | --list-names (see --help)\n";
-
-// clang-format off
-const CliCase kCases[] = {
-    {{}, "A\0<66>\xFF<0>\r\n<NUL>"sv, 0, "A\0B\xFF\0\r\n\0"s, ""},
-    {{"--hex"}, "A\0<66>\r\n"sv, 0, "41 00 42 0D 0A\n", ""},
-    {{"--hex"}, "", 0, "\n", ""},
-    // The argument wins over standard input; -- ends the options.
-    {{"<66>"}, "<65>", 0, "B", ""},
-    {{"--hex", "--", "--hex"}, "", 0, "2D 2D 68 65 78\n", ""},
-    {{"--decode", "--names"}, "\x0CHi\xFE\xC0<1>\0"sv, 0, "<CLS>Hi<KTA_LINE2><1<62,NULL>", ""},
-    {{"--version"}, "", 0, "wendle-translate (Wendle 1.4)\n", ""},
-    {{"--hex", kUnknown}, "", 0, "0C 61 62 41\n",
-     "wendle-translate: unknown name KTA_LIN2 at offset 7" + kListHint +
-     "wendle-translate: unknown name x1 at offset 18" + kListHint},
-    {{"--strict", "--hex", kUnknown}, "", 9, "",
-     "wendle-translate: unknown name KTA_LIN2 at offset 7 (--strict): nothing sent\n"
-     "wendle-translate: unknown name x1 at offset 18 (--strict): nothing sent\n"},
-    {{"--strict", "--hex", "<CLS,kta_line2>"}, "", 0, "0C FE C0\n", ""},
-    {{"--hexx"}, "", 2, "",
-     "wendle-translate: unknown option --hexx (put -- before a TEXT that starts with -)" + kUsage},
-    {{"--names"}, "", 2, "", "wendle-translate: --names requires --decode" + kUsage},
-    {{"--hex", "--decode"}, "", 2, "", "wendle-translate: --hex and --decode exclude each other "
-     "(to decode a hex dump, turn it into bytes first: xxd -r -p)" + kUsage},
-    {{"--list-names", "--hex"}, "", 2, "", "wendle-translate: --list-names goes alone" + kUsage},
-};
-// clang-format on
-
-// Not a terminal: the help is wrapped to 80 columns, an option's text under
-// its own.
+// says what was wrong, then the usage line: status 2, nothing written. Not a
+// terminal: the help is wrapped to 80 columns, an option's text under its own.
 TEST(Cli, RunAsScriptsDo) {
-    for (const CliCase& c : kCases) {
+    const std::string unknown = "<CLS>a<KTA_LIN2>b<x1,65>";
+    const std::string hint = " sends nothing; wendle-translate --list-names shows every name\n";
+    const std::string usage = "\nusage: wendle-translate [--hex] [--strict] [--decode [--names]] "
+                              "[--] [TEXT] | --list-names (see --help)\n";
+    // clang-format off
+    const struct {
+        std::vector<std::string> args;
+        std::string_view input;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {{}, "A\0<66>\xFF<0>\r\n<NUL>"sv, 0, "A\0B\xFF\0\r\n\0"s, ""},
+        {{"--hex"}, "A\0<66>\r\n"sv, 0, "41 00 42 0D 0A\n", ""},
+        {{"--hex"}, "", 0, "\n", ""},
+        // The argument wins over standard input; -- ends the options.
+        {{"<66>"}, "<65>", 0, "B", ""},
+        {{"--hex", "--", "--hex"}, "", 0, "2D 2D 68 65 78\n", ""},
+        {{"--decode", "--names"}, "\x0CHi\xFE\xC0<1>\0"sv, 0, "<CLS>Hi<KTA_LINE2><1<62,NULL>", ""},
+        {{"--version"}, "", 0, "wendle-translate (Wendle 1.4)\n", ""},
+        {{"--hex", unknown}, "", 0, "0C 61 62 41\n",
+         "wendle-translate: unknown name KTA_LIN2 at offset 7" + hint +
+         "wendle-translate: unknown name x1 at offset 18" + hint},
+        {{"--strict", "--hex", unknown}, "", 9, "",
+         "wendle-translate: unknown name KTA_LIN2 at offset 7 (--strict): nothing sent\n"
+         "wendle-translate: unknown name x1 at offset 18 (--strict): nothing sent\n"},
+        {{"--strict", "--hex", "<CLS,kta_line2>"}, "", 0, "0C FE C0\n", ""},
+        {{"--hexx"}, "", 2, "",
+         "wendle-translate: unknown option --hexx (put -- before a TEXT that starts with -)" + usage},
+        {{"--names"}, "", 2, "", "wendle-translate: --names requires --decode" + usage},
+        {{"--hex", "--decode"}, "", 2, "", "wendle-translate: --hex and --decode exclude each other "
+         "(to decode a hex dump, turn it into bytes first: xxd -r -p)" + usage},
+        {{"--list-names", "--hex"}, "", 2, "", "wendle-translate: --list-names goes alone" + usage},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args) + " " + Hex(c.input));
         const ToolRun run = RunTool(WENDLE_TRANSLATE_TOOL, c.args, c.input);
         EXPECT_EQ(run.exit_code, c.status);

@@ -1,5 +1,4 @@
-// Helpers shared by the tests that translate messages: bytes as hex, and
-// translation in a buffer of the message's own size.
+// Helpers shared by the tests that translate messages.
 #pragma once
 
 #include "translator/translator.h"

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """Uses the Debian packages scripts/package_deb wrote to DIR: deb_test.py DIR.
-amd64: installed with dpkg into a fresh root (its dependencies are the
-machine's), tools run, man pages read, bash completion asked; arm64: tools
-run under qemu-user; both pass lintian. Ends with "N passed, N failed"."""
+amd64 installed into a fresh root, arm64 run under qemu-user; both linted."""
 import glob
 import os
 import re
@@ -31,7 +29,7 @@ def run(args, env=None, stdin=None):
     return proc, got
 
 
-def use_tools(arch, command):
+def use_tools(arch, root, runner=()):
     cases = [  # tool and arguments, standard input, what it prints, what reaches the pty
         (["wendle-translate", "--decode", "--names"], b"\x0cHi\xfe\xc0\x01",
          b"<CLS>Hi<KTA_LINE2,HOME>", b""),
@@ -40,7 +38,7 @@ def use_tools(arch, command):
          b"\x0cPi\xfe\x01"),
     ]
     for (tool, *args), stdin, printed, sent in cases:
-        proc, got = run(command(tool) + args, stdin=stdin)
+        proc, got = run([*runner, f"{root}/usr/bin/{tool}", *args], stdin=stdin)
         check(f"{arch}: {tool} {' '.join(args)}",
               proc.returncode == 0 and proc.stdout.startswith(printed) and got == sent,
               repr((proc.stdout, proc.stderr, got)))
@@ -53,9 +51,8 @@ def check_amd64(deb, root):
     proc, _ = run(["dpkg", f"--root={root}", "--force-depends", "--force-not-root",
                    "--no-triggers", "-i", deb])
     check("amd64: dpkg -i into a fresh root", proc.returncode == 0, proc.stderr.decode())
-    use_tools("amd64", lambda tool: [f"{root}/usr/bin/{tool}"])
-    # The man pages are the tools' --help, each naming its options; the
-    # completion asks the tools on PATH for their choices.
+    use_tools("amd64", root)
+    # The completion asks the tools on PATH for their choices.
     env = dict(os.environ, MANWIDTH="80", MANPATH=f"{root}/usr/share/man", LC_ALL="C.UTF-8",
                PATH=f"{root}/usr/bin:/usr/bin:/bin")
     for tool, option, line, offered in (
@@ -72,21 +69,19 @@ def check_amd64(deb, root):
               repr((proc.stdout, proc.stderr)))
 
 
-def check_arm64(deb, root):
-    run(["dpkg-deb", "-x", deb, root])  # qemu-aarch64 runs nothing but aarch64 programs
-    use_tools("arm64 under qemu", lambda tool: ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu",
-                                                f"{root}/usr/bin/{tool}"])
-
-
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: deb_test.py DIR (the folder scripts/package_deb wrote)")
-    for arch, use in (("amd64", check_amd64), ("arm64", check_arm64)):
+    for arch in ("amd64", "arm64"):
         debs = glob.glob(f"{sys.argv[1]}/wendle_*_{arch}.deb")
         check(f"{arch}: one package in {sys.argv[1]}", len(debs) == 1, str(debs))
         for deb in debs:
             with tempfile.TemporaryDirectory(prefix=f"wendle-deb-{arch}-") as root:
-                use(deb, root)
+                if arch == "amd64":
+                    check_amd64(deb, root)
+                else:  # qemu-aarch64 runs nothing but aarch64 programs: no dpkg -i
+                    run(["dpkg-deb", "-x", deb, root])
+                    use_tools("arm64", root, ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu"])
             proc, _ = run(["lintian", "--fail-on", "error", deb])
             check(f"lintian {os.path.basename(deb)}: no errors", proc.returncode == 0,
                   proc.stdout.decode())

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the shell examples of docs/linux.md and docs/display.md as written:
-docs_examples_test.py SOURCE_DIR TOOLS_DIR. A code block's command lines run
-in one bash (set -e) in a fresh folder, with the built tools and a pty held
-here for the serial ports named. A message sent must arrive, a picture made
-under a name in docs/ must be that picture. Ends with "N passed, N failed"."""
+"""Runs the shell examples of docs/linux.md and docs/display.md as written, each code block
+in one bash in a fresh folder, a pty for serial ports: docs_examples_test.py SOURCE TOOLS"""
 import os
 import re
 import subprocess
@@ -13,8 +10,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../winelab"))
 from winelab import PtyLine  # noqa: E402
 
-# The words a command line starts with (after a "$ "); "wendle-send: ..." is
-# a tool's message shown, not a command.
+# How a command line starts; "wendle-send: ..." is a tool's message, not a command.
 COMMAND = re.compile(r"^(\$ )?(build/|wendle-[a-z]+(\s|$)|cmake |ctest |python3 |printf "
                      r"|scripts/|bash |sudo |man |tail |while |[A-Z]+=)")
 SKIPPED = (  # pattern, why the line is not run
@@ -27,27 +23,21 @@ SKIPPED = (  # pattern, why the line is not run
 )
 
 
-def command_blocks(text):
-    """The code blocks (indented or fenced) as lists of command lines."""
-    blocks, block, fenced = [], [], False
-    for line in text.splitlines() + [""]:
-        if line.startswith("```"):
-            fenced = not fenced
-        elif (fenced or line.startswith("    ")) and COMMAND.match(line.strip()):
-            block.append(line.strip().removeprefix("$ "))
-        elif block and not fenced and line.strip() == "":
-            blocks.append(block)
-            block = []
-    return blocks
-
-
 def main():
     source, tools = sys.argv[1], os.path.abspath(sys.argv[2])
     port = PtyLine()
     counts = {"ok": 0, "FAIL": 0, "skip": 0}
     for doc in ("docs/linux.md", "docs/display.md"):
+        blocks, block, fenced = [], [], False
         with open(os.path.join(source, doc), encoding="utf-8") as text:
-            blocks = command_blocks(text.read())
+            for line in text.read().splitlines() + [""]:
+                if line.startswith("```"):
+                    fenced = not fenced
+                elif (fenced or line.startswith("    ")) and COMMAND.match(line.strip()):
+                    block.append(line.strip().removeprefix("$ "))
+                elif block and not fenced and line.strip() == "":
+                    blocks.append(block)
+                    block = []
         for block in blocks:
             lines = []
             for line in block:

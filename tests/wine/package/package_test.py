@@ -1,12 +1,9 @@
-"""The release archive as a Windows user meets it: scripts/package run twice
-from scratch gives the same bytes; its files, EXEs, .def files and VBA
-declarations; unpacked into a fresh Wine prefix, the EXE under test shows its
-window and examples/hello.c, built as README.txt says, writes to a pty."""
+"""The release archive as a Windows user meets it: the same bytes twice, its
+files and declarations; in a fresh Wine prefix, its EXE and the example."""
 
 import os
 import re
 import shlex
-import shutil
 import subprocess
 import tempfile
 import time
@@ -19,8 +16,7 @@ SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..",
 FILES = ["README.txt", "Wendlev14.EXE", "x64/Wendlev14.EXE", "include/wendle.h",
          "lib/libwendle.a", "lib/wendle.def", "lib/x64/libwendle.a", "lib/x64/wendle.def",
          "vba/Wendle.bas", "examples/hello.c"]
-# The exports in the 32-bit .def: the stdcall decoration (bytes of arguments),
-# then the ordinal; the x64 .def has no decoration.
+# The 32-bit .def's exports: stdcall decoration (bytes of arguments), then ordinal.
 EXPORTS = ["SER_CLOSE@0 @1", "SER_OPEN@8 @2", "SER_RAWSEND@4 @3", "SER_RAWSEND_BV@4 @4",
            "SER_SEND@4 @5", "SER_SEND_BV@4 @6", "SER_VERSINFO@0 @7"]
 # Each bitness's EXE and library folders, tools, EXE format and .def lines.
@@ -45,8 +41,8 @@ def run(argv, **kwargs):
 class ReleaseArchive(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="wendle-package-")
-        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
+        cls.tmp = cls.enterClassContext(
+            tempfile.TemporaryDirectory(prefix="wendle-package-", ignore_cleanup_errors=True))
         cls.zips = []
         for number in (1, 2):
             cls.zips.append(os.path.join(cls.tmp, f"wendle-{number}.zip"))
@@ -58,9 +54,7 @@ class ReleaseArchive(unittest.TestCase):
         with zipfile.ZipFile(cls.zips[0]) as archive:
             archive.extractall(cls.folder)
             cls.entries = archive.infolist()
-        # The prefix's programs take the display from the environment it
-        # was made with.
-        winelab.ensure_display()
+        winelab.ensure_display()  # before the prefix: its programs keep that display
         cls.prefix = winelab.WinePrefix(os.path.join(cls.tmp, "wine", "prefix"))
         cls.addClassCleanup(cls.prefix.stop)
 
@@ -105,7 +99,6 @@ class ReleaseArchive(unittest.TestCase):
         self.assertEqual(len(build), 1, build)
         built = run(shlex.split(build[0]), cwd=self.folder)
         self.assertEqual((built.returncode, built.stdout + built.stderr), (0, ""))
-        # The prefix is this test's own, and goes with every program in it.
         line = winelab.PtyLine()
         self.addCleanup(line.close)
         self.prefix.link_com(5, line.device)  # and no COM42 in a fresh prefix
@@ -118,8 +111,6 @@ class ReleaseArchive(unittest.TestCase):
             result = self.prefix.run(self.path(folder + "hello.exe"), *args)
             self.assertEqual(result, (code, output + "\r\n"), args)
             self.assertEqual(line.read(idle=0.3, limit=10, expect=len(sent) or None), sent)
-        # The EXE itself, from the archive, shows its window and ends on the
-        # close command.
         program = self.prefix.start(self.path(folder + "Wendlev14.EXE"))
         found = winelab.probe(self.prefix, ("find", winelab.patience_ms(20)))[0]
         self.assertTrue(found["caption"].startswith("Wendle 1.4"), found)

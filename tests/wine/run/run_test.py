@@ -1,8 +1,5 @@
-"""scripts/run as a newcomer meets it: --help and a bad DEVICE answered
-before anything is built or started; the demo without an X display; on a
-real terminal (tmux), the module or the monitor showing each Send, and
-Ctrl+C ending the run with the terminal restored and nothing left behind.
-And a 32-bit Wine test with no way to run: skipped, never passed."""
+"""scripts/run: --help, bad DEVICEs, the demo without an X display, live runs in tmux ended
+by Ctrl+C leaving nothing behind; a 32-bit Wine test with no way to run: skipped, not passed."""
 
 import glob
 import os
@@ -16,8 +13,7 @@ from winelab import BAUD_CHOICES, MESSAGE, PORT_NUMBER, SEND, probe
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
 SCRIPT = os.path.join(REPO, "scripts", "run")
-# The tests' own run folder, kept between test runs; the x64 build has a
-# prefix of its own in it.
+# The tests' own run folder, kept between runs; each build a prefix of its own.
 RUN_DIR = winelab.build_path("scripts-run")
 PREFIX = os.path.join(RUN_DIR, "prefix" if winelab.ARCH == "win32" else "prefix-win64")
 ARCH = ["--arch", winelab.ARCH]
@@ -38,14 +34,12 @@ def run_script(*args, env=ENV, timeout=winelab.patience(600)):
 
 
 def tmux(*args):
-    """A tmux server of this test's own; what the command printed."""
     return subprocess.run(["tmux", "-L", f"wendle-run-test-{os.getpid()}", "-f", "/dev/null",
                            *args], env=ENV, capture_output=True, text=True).stdout
 
 
 def leftovers():
-    """What a run may leave: COM port links to ptys, its processes (the display,
-    Wine, Xvfb), output files."""
+    """What a run may leave: COM links to ptys, its processes, output files."""
     time.sleep(0.2)
     devices = os.path.join(PREFIX, "dosdevices")
     found = [name for name in os.listdir(devices)
@@ -64,21 +58,19 @@ def leftovers():
 
 class Run(unittest.TestCase):
     def test_help_and_bad_arguments_before_anything_is_built(self):
-        cases = [  # arguments, status, the first line of stdout, or all of stderr
+        cases = [  # arguments, status, stdout's first line, stderr (one line: nothing started)
             (["--help"], 0,
-             "scripts/run: Wendle (Wendlev14.EXE) under Wine, with a serial display to send to."),
-            (["/no/such/port"], 2, "run: /no/such/port does not exist: give a serial port such "
-             "as /dev/ttyUSB0, or no DEVICE for the virtual display"),
-            (["/dev/null"], 2, "run: /dev/null is not a serial port (not a terminal device)"),
-            ([SCRIPT], 2, f"run: {SCRIPT} is not a serial port (not a character device)"),
+             ["scripts/run: Wendle (Wendlev14.EXE) under Wine, with a serial display to send to."],
+             ""),
+            (["/no/such/port"], 2, [], "run: /no/such/port does not exist: give a serial port "
+             "such as /dev/ttyUSB0, or no DEVICE for the virtual display\n"),
+            (["/dev/null"], 2, [], "run: /dev/null is not a serial port (not a terminal device)\n"),
+            ([SCRIPT], 2, [], f"run: {SCRIPT} is not a serial port (not a character device)\n"),
         ]
-        for args, status, text in cases:
+        for args, status, first_line, error in cases:
             with self.subTest(args=args):
                 code, out, err = run_script(*args, timeout=10)
-                if status:  # one line, and nothing built or started
-                    self.assertEqual((code, out, err), (status, "", text + "\n"))
-                else:
-                    self.assertEqual((code, out.splitlines()[0]), (0, text))
+                self.assertEqual((code, out.splitlines()[:1], err), (status, first_line, error))
 
     def test_demo_without_a_display(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -92,7 +84,7 @@ class Run(unittest.TestCase):
                                 "and column):")
             self.assertEqual(lines[start + 1:start + 4],
                              ["Hello           ", "world           ", "cursor 2 6"])
-            for path in (shot, picture):  # the window's, the module's
+            for path in (shot, picture):
                 with open(path, "rb") as png:
                     self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n", path)
         self.assertEqual(leftovers(), [])
@@ -116,8 +108,7 @@ class Run(unittest.TestCase):
 
         for args, sends, shown, after in cases:
             with self.subTest(args=args):
-                # A killed run's link to a pseudo-terminal, now perhaps
-                # someone's terminal (the demo made the prefix).
+                # A killed run's link to a pty, now perhaps someone's terminal.
                 stale = winelab.com_path(PREFIX, 5)
                 if os.path.lexists(stale):
                     os.unlink(stale)
@@ -127,8 +118,6 @@ class Run(unittest.TestCase):
                 tmux("new-session", "-d", "-x", "100", "-y", "32", f"{SCRIPT} {' '.join(ARCH)} "
                      f"{args}; echo run-ended-$?; stty -a; sleep 600")
                 try:
-                    # The title says the way out in full where the terminal
-                    # is wide enough, "q quits" where it is not.
                     wait_for(("Ctrl+C ends", "q quits"), 300)
                     prefix = winelab.WinePrefix(PREFIX)
                     self.assertTrue(probe(prefix, ("find", winelab.patience_ms(30)))[0]["found"])
@@ -141,14 +130,13 @@ class Run(unittest.TestCase):
                     wait_for(("run-ended-0",), 60)
                     for text in after + [" echo "]:  # stty -a: echo is back on
                         self.assertIn(text, tmux(*screen))
-                    restored = tmux("display-message", "-p", "#{alternate_on} #{cursor_flag}")
-                    self.assertEqual(restored, "0 1\n")
+                    self.assertEqual(tmux("display-message", "-p",
+                                          "#{alternate_on} #{cursor_flag}"), "0 1\n")
                 finally:
                     tmux("kill-server")
                     # The hang-up ends the run; its clean-up holds the lock.
-                    with open(os.path.join(RUN_DIR, "run.lock"), "a") as lock:
-                        subprocess.run(["flock", "-w", "120", str(lock.fileno())],
-                                       pass_fds=[lock.fileno()])
+                    subprocess.run(["flock", "-w", "120", os.path.join(RUN_DIR, "run.lock"),
+                                    "true"])
                 self.assertEqual(leftovers(), [])
 
     def test_32_bit_tests_without_a_way_to_run_are_skipped_never_passed(self):

@@ -1,8 +1,5 @@
-"""Wendlev14.EXE's main window under Wine, worked from outside its process by
-the probe program, serial lines on ptys: layout, initial state, idle sleep,
-what Send writes and leaves in the box, the dialog manager's keys (Tab order
-follows the creation order and tab stops), the refusal on Windows 98. The
-Wendle class serves bench/ too. usage: wendle_window.py Window|NonNtWindows"""
+"""Wendlev14.EXE's main window under Wine, driven by the probe program, serial lines on
+ptys. The Wendle class serves bench/ too. usage: wendle_window.py Window|NonNtWindows"""
 
 import os
 import termios
@@ -13,15 +10,13 @@ import winelab
 from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE,
                      SEND, WM_CLOSE, WM_SYSCOMMAND)
 
-# WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX and DS_CENTER
-# | DS_MODALFRAME | DS_SETFONT | DS_NOFAILCREATE | DS_3DLOOK: neither resizable
-# nor maximisable. WS_CLIPSIBLINGS is Wine's to add.
+# WS_POPUP|WS_VISIBLE|WS_CAPTION|WS_SYSMENU|WS_MINIMIZEBOX, DS_CENTER|DS_MODALFRAME|DS_SETFONT|
+# DS_NOFAILCREATE|DS_3DLOOK: neither resizable nor maximisable. WS_CLIPSIBLINGS is Wine's to add.
 WINDOW_STYLE, WS_CLIPSIBLINGS = 0x90CA08D4, 0x04000000
 RADIO = 0x50010009  # WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON
 HELP = "Type text and press Send. To send by ASCII code, type <#> where # is the code (0-255)."
 # In creation (Z) order: id, class, text, (x, y, width, height) in dialog
-# units (None: not checked), style, extended style. The port number field is
-# narrowed by the up-down, which takes its right end.
+# units (None: not checked), style, extended style.
 CONTROLS = [
     (100, "Button", "Comm Port", (113, 5, 95, 42), 0x50000007, 0x20),
     (105, "Button", "Baud Rate", (5, 5, 105, 42), 0x50000007, 0x20),
@@ -38,7 +33,6 @@ CONTROLS = [
     (180, "Button", "Clear text box after sending data.", (11, 103, 131, 12), 0x50010003, 0),
     (1, "Button", "Send", (152, 113, 53, 15), 0x50010001, 0),
 ]
-WAIT = winelab.patience_ms(5)
 
 
 class Wendle:
@@ -61,22 +55,17 @@ class Wendle:
         if not self.ask("find", winelab.patience_ms(20))["found"]:
             raise AssertionError("the Wendle window did not appear")
 
-    def wait_exit(self):
-        return self.process.wait(timeout=winelab.patience(20))
-
     def shutdown(self):
         if self.process is not None and self.process.poll() is None:
             try:
                 self.ask("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
-                self.wait_exit()
+                self.process.wait(timeout=winelab.patience(20))
             except Exception:
                 self.process.kill()
         self.prefix.stop()
 
 
-class WendleTestCase(unittest.TestCase):
-    """One Wendle for the whole class, serial lines on COM1-COM3."""
-
+class Window(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.wendle = Wendle()
@@ -95,20 +84,12 @@ class WendleTestCase(unittest.TestCase):
     def received(self, number=1, expect=None):
         return self.lines[number].read(idle=0.3, limit=winelab.patience(5), expect=expect)
 
-    def assert_silent_lines(self):
-        # A click is sent, not posted: any write is over when the probe returns.
-        for number, line in self.lines.items():
-            self.assertEqual(line.read(idle=0.15, limit=1.0), b"", f"COM{number} got bytes")
-
     def reset_window(self, port="1", rate=9600, message="", clear_after_send=False):
-        """Sets the controls that Send reads, the check box ticked by a click
-        as a user would."""
+        """Sets what Send reads, the check box ticked by a click."""
         tick = [("click", CLEAR_AFTER_SEND)] if clear_after_send else []
         self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
                           ("click", BAUD_CHOICES[rate]), ("setcheck", CLEAR_AFTER_SEND, 0), *tick)
 
-
-class Window(WendleTestCase):
     def assert_units(self, rect, expected, what):
         """`rect` (left, top, right, bottom pixels) as x, y, width, height in DU, ± a pixel."""
         bx, by = self.layout["base"][2:4]  # pixels per 4 across, 8 down
@@ -140,15 +121,13 @@ class Window(WendleTestCase):
     def test_initial_state(self):
         state = self.wendle.ask("state")
         checks = state["checks"]
-        self.assertEqual((state["port"], state["message"], checks[str(CLEAR_AFTER_SEND)]),
-                         ("1", "", 0))
-        self.assertEqual([rate for rate, ident in BAUD_CHOICES.items() if checks[str(ident)]],
-                         [9600])
-        self.assertEqual(state["range"], 0x00010063)  # 1 to 99: high word and low word
+        self.assertEqual((state["port"], state["message"], checks[str(CLEAR_AFTER_SEND)],
+                          [rate for rate, ident in BAUD_CHOICES.items() if checks[str(ident)]],
+                          state["range"]),  # 1 to 99: high word and low word
+                         ("1", "", 0, [9600], 0x00010063))
 
     def test_idle_window_sleeps(self):
-        # The loop sleeps on every turn: a few percent of a core. One that never
-        # slept would keep a core busy, shared with the wineserver it asks.
+        # One that never slept would keep a core busy, with the wineserver it asks.
         def cpu_seconds():
             ticks = 0
             for pid in (self.wendle.process.pid, self.wendle.prefix.server_pid()):
@@ -158,25 +137,22 @@ class Window(WendleTestCase):
 
         used, began = cpu_seconds(), time.monotonic()
         time.sleep(3)
-        share = (cpu_seconds() - used) / (time.monotonic() - began)
-        self.assertLess(share, 1 / 3, "the idle window keeps the processor busy")
+        self.assertLess((cpu_seconds() - used) / (time.monotonic() - began), 1 / 3,
+                        "the idle window keeps the processor busy")
 
     def test_send(self):
         cases = [  # port text, rate, message (\u escapes for the probe), clear ticked,
             # COM written to (None: none), bytes, text left in the box
             ("1", 9600, "<CLS>Hi<13>", False, 1, b"\x0cHi\r", "<CLS>Hi<13>"),
-            # e-acute is in the ANSI code page; a smiling face is not and
-            # becomes its default character.
+            # A smiling face is not in the ANSI code page: its default character.
             ("1", 4800, r"\u00e9|\u263a", False, 1, b"\xe9|?", "\u00e9|\u263a"),
             ("2", 38400, r"A\r\nB", True, 2, b"A\r\nB", ""),
             ("  3", 19200, "x", True, 3, b"x", ""),
             ("2.6", 2400, "x", False, 3, b"x", "x"),
             ("2abc", 1200, "x", False, 2, b"x", "x"),
-            ("0", 9600, "keep", True, None, b"", "keep"),  # not sent, so kept in the box
-            ("100", 9600, "keep", True, None, b"", "keep"),
-            ("", 9600, "keep", True, None, b"", "keep"),
-            ("-1", 9600, "keep", True, None, b"", "keep"),
-            ("4294967297", 9600, "keep", True, None, b"", "keep"),  # not wrapped round to 1
+            # No port: not sent, so kept in the box; 2^32 + 1 not wrapped round to 1.
+            *[(text, 9600, "keep", True, None, b"", "keep")
+              for text in ("0", "100", "", "-1", "4294967297")],
             # An empty message still opens the port at the rate chosen.
             ("1", 38400, "", True, 1, b"", ""),
         ]
@@ -185,39 +161,39 @@ class Window(WendleTestCase):
                 self.reset_window(port_text, rate, message, clear)
                 before, _, state, after = self.wendle.probe(("windows",), ("click", SEND),
                                                             ("state",), ("windows",))
-                if port is None:
-                    self.assert_silent_lines()
+                if port is None:  # a click is sent, not posted: any write is over
+                    for number, line in self.lines.items():
+                        self.assertEqual(line.read(idle=0.15, limit=1.0), b"", number)
                 else:
                     self.assertEqual(self.received(port, expect=len(written) or None), written)
-                    speed = getattr(termios, f"B{rate}")
-                    self.assertEqual(self.lines[port].termios()[4:6], [speed, speed])
+                    self.assertEqual(self.lines[port].termios()[4:6],
+                                     [getattr(termios, f"B{rate}")] * 2)
                 self.assertEqual((state["message"], state["checks"][str(CLEAR_AFTER_SEND)]),
                                  (left, int(clear)))
                 self.assertEqual(after, before, "a window was shown")
 
     def test_keys_enter_sends_where_the_control_does_not_take_it(self):
-        cases = [  # how the focus is placed, the controls that may then have it
-            ([("mouse", PORT_NUMBER, 0.3, 0.5)], [PORT_NUMBER]),
-            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab")], [CLEAR_AFTER_SEND]),
-            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab")], [SEND]),
-            ([("mouse", MESSAGE, 0.5, 0.5), ("keys", "tab", "tab", "tab")],
-             list(BAUD_CHOICES.values())),
+        cases = [  # the control clicked, Tabs pressed, the controls that may then have focus
+            (PORT_NUMBER, 0, [PORT_NUMBER]),
+            (MESSAGE, 1, [CLEAR_AFTER_SEND]),
+            (MESSAGE, 2, [SEND]),
+            (MESSAGE, 3, list(BAUD_CHOICES.values())),
         ]
-        for focusing, focused in cases:
+        for clicked, tabs, focused in cases:
             with self.subTest(focused=focused):
                 self.reset_window(message="<CLS>Hi<13>")
-                self.assertIn(self.wendle.probe(*focusing, ("focus", WAIT, *focused))[-1]["focus"],
-                              focused)
+                got = self.wendle.probe(("mouse", clicked, 0.3, 0.5), ("keys", *["tab"] * tabs),
+                                        ("focus", winelab.patience_ms(5), *focused))[-1]["focus"]
+                self.assertIn(got, focused)
                 self.wendle.ask("keys", "enter")
                 self.assertEqual(self.received(expect=4), b"\x0cHi\r")
 
     def test_zz_escape_and_close_message_leave_it_open_alt_f4_ends(self):
-        self.wendle.ask("keys", "escape")
-        self.wendle.ask("post", 0, WM_CLOSE, 0, 0)
+        self.wendle.probe(("keys", "escape"), ("post", 0, WM_CLOSE, 0, 0))
         windows, found = self.wendle.probe(("windows",), ("find", 0))
         self.assertEqual(windows["windows"], [found["caption"]])
         self.wendle.ask("keys", "alt+f4")
-        self.assertEqual(self.wendle.wait_exit(), 0)
+        self.assertEqual(self.wendle.process.wait(timeout=winelab.patience(20)), 0)
 
 
 class NonNtWindows(unittest.TestCase):
@@ -227,11 +203,10 @@ class NonNtWindows(unittest.TestCase):
         wendle.process = wendle.prefix.start(winelab.WENDLE)
         box, main = wendle.probe(("msgbox", "Win98 No Support", winelab.patience_ms(20)),
                                  ("find", 0))
-        # The system's default caption; no main window; still waiting for OK.
         self.assertEqual((box["found"], box["caption"], main["found"], wendle.process.poll()),
                          (True, "Error", False, None))
         wendle.ask("msgbox", "Win98 No Support", 0, "ok")
-        self.assertEqual(wendle.wait_exit(), 255)
+        self.assertEqual(wendle.process.wait(timeout=winelab.patience(20)), 255)
 
 
 if __name__ == "__main__":

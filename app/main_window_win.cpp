@@ -4,7 +4,7 @@
 #include "app/controls_win.h"
 #include "app/dialog_routing_win.h"
 #include "app/program_state_win.h"
-#include "serial/version.h"
+#include "exports/version.h"
 
 #include <commctrl.h>
 

@@ -4,7 +4,7 @@
 #include "app/controls_win.h"
 #include "app/event_handler_win.h"
 #include "app/program_state_win.h"
-#include "serial/wendle.h"
+#include "exports/wendle.h"
 
 #include <oleauto.h>
 

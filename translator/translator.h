@@ -1,6 +1,6 @@
 // The translator: turns a message with angle-bracket tokens into the bytes
 // sent to the display. Portable, allocation-free and exception-free, so that
-// it can run inside other people's processes (see serial/exports_win.cpp).
+// it can run inside other people's processes (see exports/exports_win.cpp).
 #pragma once
 
 #include <cstddef>

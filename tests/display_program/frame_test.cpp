@@ -2,7 +2,7 @@
 // its bezel with the backlight's colours and the cursor, the bytes, the
 // status and what was not modelled, fitted to the terminal.
 #include "tests/translator/test_support.h"
-#include "tools/display_frame.h"
+#include "tools/display/display_frame.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // table, for what Wine's real driver cannot show: every call with its
 // arguments and the process state around it, single calls that fail, and
 // every member of the line state.
+#include "exports/port_table.h"
+#include "exports/wendle.h"
 #include "serial/device_calls.h"
-#include "serial/port_table.h"
 #include "serial/spin_lock.h"
-#include "serial/wendle.h"
 
 #include <gtest/gtest.h>
 

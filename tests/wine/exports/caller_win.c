@@ -16,7 +16,7 @@
 #include <oleauto.h>
 
 #ifdef WENDLE_LINKED
-#include "serial/wendle.h"
+#include "exports/wendle.h"
 #endif
 
 #include <stdarg.h>

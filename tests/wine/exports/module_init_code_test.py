@@ -6,7 +6,7 @@ RIP-relative ones to the image's base or the object's own data), and each
 export first calls EnsureModuleReady, with no base relocation before. No code
 uses implicit thread-local storage, whose slot a host's loader never allocates.
 
-usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <objects of wendle_serial...>"""
+usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <objects of wendle_exports...>"""
 
 import os
 import re

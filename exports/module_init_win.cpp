@@ -22,11 +22,11 @@
 // into the code; x64: RIP-relative addressing), finds kernel32 through the
 // process's module list, and resolves the few kernel32 functions it needs
 // from kernel32's export directory, comparing names by hash
-// (serial/loaded_image_win.h). One source serves both: the differences are the
+// (exports/loaded_image_win.h). One source serves both: the differences are the
 // size and kind of an address slot and the ordinal flag of an import.
-#include "serial/module_init.h"
+#include "exports/module_init.h"
 
-#include "serial/loaded_image_win.h"
+#include "exports/loaded_image_win.h"
 
 #include <windows.h>
 

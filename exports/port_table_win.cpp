@@ -1,4 +1,4 @@
-#include "serial/port_table.h"
+#include "exports/port_table.h"
 
 #include "serial/spin_lock.h"
 

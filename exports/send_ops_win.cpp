@@ -1,7 +1,7 @@
-#include "serial/send_ops.h"
+#include "exports/send_ops.h"
 
-#include "serial/port_table.h"
-#include "serial/version.h"
+#include "exports/port_table.h"
+#include "exports/version.h"
 #include "translator/translator.h"
 
 #include <algorithm>

@@ -4,11 +4,11 @@
 // ready, each returns what it returns when nothing could be done: a string
 // handed over is then left unreleased, since even the call that would release
 // it is out of reach.
-#include "serial/wendle.h"
+#include "exports/wendle.h"
 
-#include "serial/module_init.h"
-#include "serial/port_open.h"
-#include "serial/send_ops.h"
+#include "exports/module_init.h"
+#include "exports/port_open.h"
+#include "exports/send_ops.h"
 
 extern "C" {
 

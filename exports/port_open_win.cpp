@@ -1,8 +1,8 @@
-#include "serial/port_open.h"
+#include "exports/port_open.h"
 
+#include "exports/port_table.h"
 #include "serial/device_io.h"
 #include "serial/line_settings.h"
-#include "serial/port_table.h"
 #include "serial/spin_lock.h"
 
 #include <algorithm>

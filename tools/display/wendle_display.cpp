@@ -13,8 +13,8 @@
 #include "display/screen.h"
 #include "serial/serial_line.h"
 #include "tools/command_line.h"
-#include "tools/display_loop.h"
-#include "tools/png_file.h"
+#include "tools/display/display_loop.h"
+#include "tools/display/png_file.h"
 
 #include <climits>
 #include <cstdio>

@@ -7,7 +7,7 @@
 
 #include "display/module.h"
 #include "serial/serial_line.h"
-#include "tools/display_frame.h"
+#include "tools/display/display_frame.h"
 
 #include <string>
 #include <string_view>

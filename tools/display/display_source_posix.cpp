@@ -1,4 +1,4 @@
-#include "tools/display_loop.h"
+#include "tools/display/display_loop.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include "tools/display_loop.h"
+#include "tools/display/display_loop.h"
 
-#include "tools/display_frame.h"
+#include "tools/display/display_frame.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "tools/display_frame.h"
+#include "tools/display/display_frame.h"
 
 #include "display/picture.h"
 #include "display/screen.h"

@@ -1,5 +1,5 @@
 // Reading mapped PE images and the process's list of loaded modules, for the
-// self-initialiser (serial/module_init_win.cpp), which alone includes this.
+// self-initialiser (exports/module_init_win.cpp), which alone includes this.
 // It runs before the image is relocated and bound, so nothing here reaches
 // anything through an absolute address: no global, no string literal, no
 // import. The definitions have internal linkage: they are compiled into the

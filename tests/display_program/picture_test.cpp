@@ -56,7 +56,6 @@ TEST(Picture, GlyphsDotByDot) {
             }
         }
     }
-    std::remove(png.c_str());
 }
 
 } // namespace

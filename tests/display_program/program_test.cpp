@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -49,7 +50,6 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
         args.back() = "-";
         EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, args, c.bytes).out, c.dump) << "standard input";
     }
-    std::remove(capture.c_str());
 }
 
 TEST(DisplayProgram, UsageAndInputErrors) {
@@ -83,7 +83,6 @@ TEST(DisplayProgram, UsageAndInputErrors) {
     }
     std::ifstream kept(file);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
-    std::remove(file.c_str());
 }
 
 // `wendle-display --pty` and `args` drawing live on a terminal of the test's
@@ -263,6 +262,12 @@ TEST(DisplayProgram, InATerminal) {
         std::remove(link.c_str());
         ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
         server = TempFile("tmux" + std::to_string(c.columns));
+        // However the case ends (a failed assertion returns at once), its
+        // terminal goes, and the tool in it with it.
+        const struct EndServer {
+            std::function<void()> end;
+            ~EndServer() { end(); }
+        } end_server{[&] { tmux({"kill-server"}); }};
         // The tool's path is in $TOOL: typed out, a path that happened to
         // fill the line would be wrapped, and -J would join the next line on.
         tmux({"new-session", "-d", "-x", std::to_string(c.columns), "-y", "24", "env", "PS1=$ ",
@@ -287,8 +292,6 @@ TEST(DisplayProgram, InATerminal) {
         tmux({"send-keys", "q"});
         const std::string left = wait_for("\n$ \n", "xyz");
         EXPECT_LE(widest(left.substr(left.rfind(c.title))), c.columns) << left;
-        tmux({"kill-server"});
-        std::remove(server.c_str());
         struct stat left_behind {};
         EXPECT_EQ(lstat(link.c_str(), &left_behind), -1) << "the link is left behind";
     }

@@ -83,7 +83,6 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(Hex(port.arrived), c.hex) << Hex(c.input);
     }
-    std::remove(file.c_str());
 }
 
 // A large message arrives whole, however often the port's queue fills.

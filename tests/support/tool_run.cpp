@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 static std::string ReadFile(const std::string& path) {
@@ -18,8 +19,19 @@ static std::string ReadFile(const std::string& path) {
 }
 
 std::string TempFile(std::string_view name, std::string_view bytes) {
+    // Each goes when the test program ends, also after a failed assertion
+    // has left its test before the test's own clean-up.
+    static struct MadeFiles {
+        std::set<std::string> paths;
+        ~MadeFiles() {
+            for (const std::string& path : paths) {
+                std::remove(path.c_str());
+            }
+        }
+    } made;
     const std::string path = testing::TempDir() + std::to_string(getpid()) + std::string(name);
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    made.paths.insert(path);
     return path;
 }
 

@@ -41,7 +41,7 @@ class RunningTool {
 };
 
 // A file of this process in the test's temporary folder, holding `bytes`;
-// its path.
+// its path. Whatever is at that path then is removed when the program ends.
 std::string TempFile(std::string_view name, std::string_view bytes = {});
 
 inline ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,

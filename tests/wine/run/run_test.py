@@ -33,9 +33,14 @@ def run_script(*args, env=ENV, timeout=winelab.patience(600)):
     return proc.returncode, out, err
 
 
+# The terminal's server socket, in a folder that goes at exit: a -L socket
+# would stay behind in /tmp/tmux-UID after the server ends.
+TMUX_FOLDER = tempfile.TemporaryDirectory(prefix="wendle-run-test-")
+
+
 def tmux(*args):
-    return subprocess.run(["tmux", "-L", f"wendle-run-test-{os.getpid()}", "-f", "/dev/null",
-                           *args], env=ENV, capture_output=True, text=True).stdout
+    return subprocess.run(["tmux", "-S", os.path.join(TMUX_FOLDER.name, "tmux"), "-f",
+                           "/dev/null", *args], env=ENV, capture_output=True, text=True).stdout
 
 
 def leftovers():

@@ -1,8 +1,9 @@
-"""scripts/run: --help, bad DEVICEs, the demo without an X display, live runs in tmux ended
-by Ctrl+C leaving nothing behind; a 32-bit Wine test with no way to run: skipped, not passed."""
+"""scripts/run: --help, bad DEVICEs and X displays, the demo without an X display, live runs in
+tmux ended by q or Ctrl+C leaving nothing behind; a 32-bit Wine test with no way to run: skipped."""
 
 import glob
 import os
+import pathlib
 import subprocess
 import tempfile
 import time
@@ -63,19 +64,16 @@ def leftovers():
 
 class Run(unittest.TestCase):
     def test_help_and_bad_arguments_before_anything_is_built(self):
-        ports = tempfile.TemporaryDirectory()
-        self.addCleanup(ports.cleanup)
+        ports = self.enterContext(tempfile.TemporaryDirectory())  # type 0: no UART there
         for tty, kind in (("ttyS0", "0"), ("ttyS1", "4"), ("ttyS10", "4"), ("ttyS2", "4"),
-                          ("ttyUSB3", None)):  # type 0: an 8250 line without a UART
-            os.makedirs(os.path.join(ports.name, "sys/class/tty", tty, "device"))
-            if kind:
-                with open(os.path.join(ports.name, "sys/class/tty", tty, "type"), "w") as f:
-                    f.write(kind + "\n")
+                          ("ttyUSB3", "")):
+            os.makedirs(f"{ports}/sys/class/tty/{tty}/device")
+            pathlib.Path(f"{ports}/sys/class/tty/{tty}/type").write_text(kind)
         cases = [  # arguments, environment, status, stdout's first line, stderr (one line)
             (["--help"], {}, 0,
              ["scripts/run: Wendle (Wendlev14.EXE) under Wine, with a serial display to send to."],
              ""),
-            (["/no/such/port"], {"WENDLE_SYSTEM_ROOT": ports.name}, 2, [],
+            (["/no/such/port"], {"WENDLE_SYSTEM_ROOT": ports}, 2, [],
              "run: /no/such/port does not exist; the serial ports here: /dev/ttyS1 /dev/ttyS2 "
              "/dev/ttyS10 /dev/ttyUSB3 (wendle-send --list tells more), or no DEVICE for the "
              "virtual display\n"),

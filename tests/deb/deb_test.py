@@ -80,8 +80,8 @@ def main():
                 # lintian leaves temporary databases in TMPDIR.
                 proc, _ = run(["lintian", "--allow-root", "--fail-on", "error,warning", deb],
                               env=dict(os.environ, TMPDIR=root))
-                check(f"lintian {os.path.basename(deb)}: no errors, no warnings", proc.returncode == 0,
-                      proc.stdout.decode())
+                check(f"lintian {os.path.basename(deb)}: no errors, no warnings",
+                      proc.returncode == 0, proc.stdout.decode())
     failed = results.count(False)
     print(f"debs: {len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0

@@ -110,7 +110,7 @@ class Run(unittest.TestCase):
                     self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n", path)
         self.assertEqual(leftovers(), [])
 
-    def test_live_sends_show_and_ctrl_c_ends(self):
+    def test_live_sends_show_and_q_or_ctrl_c_ends(self):
         cases = [  # arguments, sends (port, baud, message), shown while running, the key that
             # ends it (q where the module is drawn, as its frame says), after the end
             ("", [(1, 9600, "<CLS>Hello<KTA_LINE2>world"), (3, 9600, "port<13>")],

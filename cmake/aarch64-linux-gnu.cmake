@@ -10,9 +10,3 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
-# The man pages are the tools' own --help, so the build runs them: under
-# qemu-user when it is there.
-find_program(WENDLE_QEMU_AARCH64 qemu-aarch64)
-if(WENDLE_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WENDLE_QEMU_AARCH64})
-endif()

@@ -58,7 +58,7 @@ Public Sub WendleHello()
                "there, and not in use by another program?", vbExclamation, "Wendle"
         Exit Sub
     End If
-    Message = "<CLS>Hello from Wendle<13><10>"
+    Message = "<CLS>Hello from<KTA_LINE2>Wendle"
     SER_SEND Message
     SER_CLOSE
 End Sub

@@ -15,7 +15,7 @@
 
 #include "wendle.h"
 
-static const char kGreeting[] = "<CLS>Hello from Wendle<13><10>";
+static const char kGreeting[] = "<CLS>Hello from<KTA_LINE2>Wendle";
 
 int main(int argc, char** argv) {
     long port = 1;

@@ -75,6 +75,11 @@ def write_archive(output, trees, version, epoch):
                 info.compress_type = zipfile.ZIP_DEFLATED
                 archive.writestr(info, data, compresslevel=9)
                 print(f"  {name:20} {len(data):8} bytes")
+        # mkstemp made it 0600; a release is for everyone to read, as the
+        # umask allows (0644 under the usual 022).
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(partial, 0o666 & ~umask)
         os.replace(partial, output)
     finally:
         if os.path.exists(partial):

@@ -135,12 +135,15 @@ class Run:
         self.watch = PortWatch(self.lines, report, TRANSLATE_TOOL)
 
     def start_display(self, options, stdout=None):
-        """wendle-display on a pseudo-terminal it links as COM1."""
+        """wendle-display on a pseudo-terminal it links as COM1. Drawn live
+        (stdout None: the terminal) it reads the terminal's keys, so that q
+        ends it, and with it the run, as its frame says."""
         link = self.prefix.com_path(1)
         with self.signals.hold():
             self.linked.add(1)
             self.display = subprocess.Popen([DISPLAY_TOOL, "--pty", "--link", link, *options],
-                                            stdin=subprocess.DEVNULL, stdout=stdout)
+                                            stdin=subprocess.DEVNULL if stdout else None,
+                                            stdout=stdout)
         deadline = time.monotonic() + 20
         # It replaces the link Wine made (to /dev/ttyS0) in one step.
         while not (os.path.islink(link) and os.readlink(link).startswith("/dev/pts/")):
@@ -182,6 +185,9 @@ class Run:
                 self.notes.append("the window was closed")
                 return 0
             if self.display is not None and self.display.poll() is not None:
+                if self.display.returncode == 0:
+                    self.notes.append("q typed: the display ended, and with it the run")
+                    return 0
                 self.notes.append(f"wendle-display ended with status {self.display.returncode}")
                 return 1
             time.sleep(0.1)
@@ -232,7 +238,10 @@ class Run:
 
 
 def live(run, args):
-    """With an X display: the window, and what it sends shown here."""
+    """With an X display: the window, and what it sends shown here. What to
+    do is said before the display's frame covers the terminal, and stands in
+    the window too: the message is put there, ready to send."""
+    ending = "Ctrl+C ends"
     if args.device:
         run.link(1, args.device)
         say(f"COM1: {args.device}; the other ports are not connected")
@@ -240,14 +249,16 @@ def live(run, args):
         say("COM1-COM9: virtual lines; each arrival shows here with its line settings")
         run.watch_lines(PORTS, lambda line: print(line, flush=True))
     else:
-        say(f"COM1: a virtual {args.size} display module, drawn in this terminal")
         say("COM2-COM9: listed at the end if anything arrives (--monitor shows all)")
         run.watch_lines(range(2, 10), run.elsewhere.append)
-    say("type <CLS>Hello<KTA_LINE2>world in the window, press Send; Ctrl+C ends")
+        ending = "q or Ctrl+C here ends"
+    say(f"the window holds {args.message}: press Send, or type another message; {ending}")
     if not args.device and not args.monitor:
+        say(f"COM1: a virtual {args.size} display module, drawn in this terminal; its port:")
         run.quiet_terminal()
         run.start_display(["--size", args.size])
     run.start_wendle()
+    probe(run.prefix, ("settext", MESSAGE, args.message))
     return run.wait_for_end()
 
 

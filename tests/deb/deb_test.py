@@ -3,7 +3,6 @@
 amd64 installed into a fresh root, arm64 run under qemu-user; both linted."""
 import glob
 import os
-import re
 import subprocess
 import sys
 import tempfile
@@ -52,16 +51,12 @@ def check_amd64(deb, root):
                    "--no-triggers", "-i", deb])
     check("amd64: dpkg -i into a fresh root", proc.returncode == 0, proc.stderr.decode())
     use_tools("amd64", root)
-    # The completion asks the tools on PATH for their choices.
-    env = dict(os.environ, MANWIDTH="80", MANPATH=f"{root}/usr/share/man", LC_ALL="C.UTF-8",
-               PATH=f"{root}/usr/bin:/usr/bin:/bin")
-    for tool, option, line, offered in (
-            ("wendle-send", "--baud", "wendle-send -b 19", "19200"),
-            ("wendle-display", "--profile", "wendle-display --size 20", "20x2 20x4"),
-            ("wendle-translate", "--decode", "wendle-translate --dec", "--decode")):
-        page = run(["man", tool], env)[0].stdout.decode()
-        check(f"amd64: man {tool}",
-              re.search(f"NAME\\s+{tool}\\s+-\\s", page) is not None and option in page, page[:200])
+    # The completion asks the tools on PATH for their choices. (lintian checks that each
+    # program has its man page, and that man reads it without a warning.)
+    env = dict(os.environ, LC_ALL="C.UTF-8", PATH=f"{root}/usr/bin:/usr/bin:/bin")
+    for tool, line, offered in (("wendle-send", "wendle-send -b 19", "19200"),
+                                ("wendle-display", "wendle-display --size 20", "20x2 20x4"),
+                                ("wendle-translate", "wendle-translate --dec", "--decode")):
         proc, _ = run(["bash", "-c", f"source {root}/usr/share/bash-completion/completions/{tool}; "
                        f'COMP_WORDS=({line}); COMP_CWORD=$((${{#COMP_WORDS[@]}} - 1)); '
                        '_wendle "${COMP_WORDS[0]}"; echo "${COMPREPLY[*]}"'], env)
@@ -83,10 +78,10 @@ def main():
                     run(["dpkg-deb", "-x", deb, root])
                     use_tools("arm64", root, ["qemu-aarch64", "-L", "/usr/aarch64-linux-gnu"])
                 # lintian leaves temporary databases in TMPDIR.
-                proc, _ = run(["lintian", "--fail-on", "error", deb],
+                proc, _ = run(["lintian", "--allow-root", "--fail-on", "error,warning", deb],
                               env=dict(os.environ, TMPDIR=root))
-                check(f"lintian {os.path.basename(deb)}: no errors", proc.returncode == 0,
-                      proc.stdout.decode())
+                check(f"lintian {os.path.basename(deb)}: no errors, no warnings",
+                      proc.returncode == 0, proc.stdout.decode())
     failed = results.count(False)
     print(f"debs: {len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0

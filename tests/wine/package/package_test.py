@@ -47,7 +47,8 @@ class ReleaseArchive(unittest.TestCase):
         for number in (1, 2):
             cls.zips.append(os.path.join(cls.tmp, f"wendle-{number}.zip"))
             done = run([os.path.join(SOURCE_DIR, "scripts", "package"), "--build-dir",
-                        os.path.join(cls.tmp, f"build-{number}"), "--output", cls.zips[-1]])
+                        os.path.join(cls.tmp, f"build-{number}"), "--output", cls.zips[-1]],
+                       umask=0o022)
             if done.returncode != 0:
                 raise AssertionError(f"scripts/package failed:\n{done.stdout[-3000:]}{done.stderr}")
         cls.folder = os.path.join(cls.tmp, "unpacked")
@@ -68,6 +69,7 @@ class ReleaseArchive(unittest.TestCase):
     def test_archive_is_the_same_bytes_twice_and_holds_the_files(self):
         with open(self.zips[0], "rb") as first, open(self.zips[1], "rb") as second:
             self.assertTrue(first.read() == second.read(), "the two archives differ")
+        self.assertEqual(oct(os.stat(self.zips[0]).st_mode & 0o777), "0o644")  # umask 022
         # The package's rule: SOURCE_DATE_EPOCH, else the commit's time.
         stamp = os.environ.get("SOURCE_DATE_EPOCH") or run(
             ["git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct"], check=True).stdout
@@ -105,7 +107,7 @@ class ReleaseArchive(unittest.TestCase):
         self.addCleanup(line.close)
         self.prefix.link_com(5, line.device)  # and no COM42 in a fresh prefix
         for args, code, output, sent in [
-            (["5"], 0, "hello: 20 bytes passed to COM5", b"\x0cHello from Wendle\r\n"),
+            (["5"], 0, "hello: 19 bytes passed to COM5", b"\x0cHello from\xfe\xc0Wendle"),
             (["42"], 1, "hello: COM42 could not be opened at 9600 baud: is the port there, "
                         "and not in use by another program?", b""),
             (["5x"], 2, 'hello: "5x" is not a port number from 1 to 99', b""),

@@ -1,8 +1,9 @@
-"""scripts/run: --help, bad DEVICEs, the demo without an X display, live runs in tmux ended
-by Ctrl+C leaving nothing behind; a 32-bit Wine test with no way to run: skipped, not passed."""
+"""scripts/run: --help, bad DEVICEs and X displays, the demo without an X display, live runs in
+tmux ended by q or Ctrl+C leaving nothing behind; a 32-bit Wine test with no way to run: skipped."""
 
 import glob
 import os
+import pathlib
 import subprocess
 import tempfile
 import time
@@ -63,18 +64,33 @@ def leftovers():
 
 class Run(unittest.TestCase):
     def test_help_and_bad_arguments_before_anything_is_built(self):
-        cases = [  # arguments, status, stdout's first line, stderr (one line: nothing started)
-            (["--help"], 0,
+        ports = self.enterContext(tempfile.TemporaryDirectory())  # type 0: no UART there
+        for tty, kind in (("ttyS0", "0"), ("ttyS1", "4"), ("ttyS10", "4"), ("ttyS2", "4"),
+                          ("ttyUSB3", "")):
+            os.makedirs(f"{ports}/sys/class/tty/{tty}/device")
+            pathlib.Path(f"{ports}/sys/class/tty/{tty}/type").write_text(kind)
+        cases = [  # arguments, environment, status, stdout's first line, stderr (one line)
+            (["--help"], {}, 0,
              ["scripts/run: Wendle (Wendlev14.EXE) under Wine, with a serial display to send to."],
              ""),
-            (["/no/such/port"], 2, [], "run: /no/such/port does not exist: give a serial port "
-             "such as /dev/ttyUSB0, or no DEVICE for the virtual display\n"),
-            (["/dev/null"], 2, [], "run: /dev/null is not a serial port (not a terminal device)\n"),
-            ([SCRIPT], 2, [], f"run: {SCRIPT} is not a serial port (not a character device)\n"),
+            (["/no/such/port"], {"WENDLE_SYSTEM_ROOT": ports}, 2, [],
+             "run: /no/such/port does not exist; the serial ports here: /dev/ttyS1 /dev/ttyS2 "
+             "/dev/ttyS10 /dev/ttyUSB3 (wendle-send --list tells more), or no DEVICE for the "
+             "virtual display\n"),
+            (["/no/such/port"], {"WENDLE_SYSTEM_ROOT": "/no/such/root"}, 2, [],
+             "run: /no/such/port does not exist, and no serial ports were found: plug the "
+             "adapter in, or give no DEVICE for the virtual display\n"),
+            (["/dev/null"], {}, 2, [], "run: /dev/null is not a serial port (not a terminal "
+             "device)\n"),
+            ([SCRIPT], {}, 2, [], f"run: {SCRIPT} is not a serial port (not a character device)\n"),
+            # Before Wine starts, instead of a window that never appears.
+            (ARCH, {"DISPLAY": ":7777"}, 1, [], "run: the X display :7777 cannot be reached: "
+             "unset DISPLAY for the demo under a private Xvfb (env -u DISPLAY scripts/run), or "
+             "start an X server\n"),
         ]
-        for args, status, first_line, error in cases:
-            with self.subTest(args=args):
-                code, out, err = run_script(*args, timeout=10)
+        for args, env, status, first_line, error in cases:
+            with self.subTest(args=args, env=env):
+                code, out, err = run_script(*args, env=dict(ENV, **env), timeout=120)
                 self.assertEqual((code, out.splitlines()[:1], err), (status, first_line, error))
 
     def test_demo_without_a_display(self):
@@ -94,14 +110,16 @@ class Run(unittest.TestCase):
                     self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n", path)
         self.assertEqual(leftovers(), [])
 
-    def test_live_sends_show_and_ctrl_c_ends(self):
-        cases = [  # arguments, sends (port, baud, message), shown while running, after the end
+    def test_live_sends_show_and_q_or_ctrl_c_ends(self):
+        cases = [  # arguments, sends (port, baud, message), shown while running, the key that
+            # ends it (q where the module is drawn, as its frame says), after the end
             ("", [(1, 9600, "<CLS>Hello<KTA_LINE2>world"), (3, 9600, "port<13>")],
-             ["║Hello           ║", "║world           ║"],
-             ["COM3 9600 8N1 <- 70 6F 72 74 0D  port<RETURN>"]),
+             ["║Hello           ║", "║world           ║"], "q",
+             ["COM3 9600 8N1 <- 70 6F 72 74 0D  port<RETURN>",
+              "run: q typed: the display ended, and with it the run"]),
             ("--monitor", [(1, 9600, "<CLS>Hi"), (4, 38400, "<KTA_LINE2>x")],
              ["COM1 9600 8N1 <- 0C 48 69  <CLS>Hi", "COM4 38400 8N1 <- FE C0 78  <KTA_LINE2>x"],
-             []),
+             "C-c", []),
         ]
         screen = ("capture-pane", "-p", "-S", "-200")
 
@@ -111,7 +129,7 @@ class Run(unittest.TestCase):
                 self.assertLess(time.monotonic(), deadline, f"{texts}: {tmux(*screen)}")
                 time.sleep(0.2)
 
-        for args, sends, shown, after in cases:
+        for args, sends, shown, key, after in cases:
             with self.subTest(args=args):
                 # A killed run's link to a pty, now perhaps someone's terminal.
                 stale = winelab.com_path(PREFIX, 5)
@@ -126,12 +144,15 @@ class Run(unittest.TestCase):
                     wait_for(("Ctrl+C ends", "q quits"), 300)
                     prefix = winelab.WinePrefix(PREFIX)
                     self.assertTrue(probe(prefix, ("find", winelab.patience_ms(30)))[0]["found"])
+                    ready = "<CLS>Hello<KTA_LINE2>world"  # put in the window, to be sent
+                    self.assertEqual(probe(prefix, ("text", MESSAGE, ready,
+                                                    winelab.patience_ms(30)))[0]["text"], ready)
                     for port, baud, message in sends:
                         probe(prefix, ("settext", PORT_NUMBER, port), ("click", BAUD_CHOICES[baud]),
                               ("settext", MESSAGE, message), ("click", SEND))
                     for text in shown:
                         wait_for((text,), 20)
-                    tmux("send-keys", "C-c")
+                    tmux("send-keys", key)
                     wait_for(("run-ended-0",), 60)
                     for text in after + [" echo "]:  # stty -a: echo is back on
                         self.assertIn(text, tmux(*screen))

@@ -1,5 +1,7 @@
 #include "display/module.h"
 
+#include "display/module_time.h"
+
 #include <algorithm>
 #include <initializer_list>
 
@@ -10,12 +12,15 @@ constexpr unsigned kTabStop = 4;
 
 constexpr std::string_view kProfileNames[] = {"command", "prefix-only"};
 
+std::span<const unsigned char> AsBytes(std::string_view bytes) {
+    return std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 void Report(Module& m, std::uint64_t offset, std::initializer_list<unsigned char> bytes,
             Reason reason) {
-    UnmodelledBytes& entry = m.unmodelled[m.unmodelled_total % kUnmodelledKept];
-    entry = {offset, {}, static_cast<unsigned char>(bytes.size()), reason};
+    UnmodelledBytes entry{offset, {}, static_cast<unsigned char>(bytes.size()), reason};
     std::copy(bytes.begin(), bytes.end(), entry.bytes);
-    ++m.unmodelled_total;
+    AddReport(m.unmodelled, entry);
 }
 
 // The row the address counter is in and its column there: the row with the
@@ -82,7 +87,7 @@ void Tab(Module& m) {
 void Position(Module& m, unsigned char argument) {
     const Geometry& g = *m.geometry;
     const unsigned cell = argument - kPositionBase;
-    if (argument < kPositionBase || cell >= static_cast<unsigned>(g.columns * g.rows)) {
+    if (!PositionOnGlass(g, argument)) {
         Report(m, m.pending_offset, {kPositionCommand, argument}, Reason::kPositionOutside);
         return;
     }
@@ -197,12 +202,13 @@ std::optional<Profile> FindProfile(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-Module MakeModule(const Geometry& geometry, Profile profile) noexcept {
+Module MakeModule(const Geometry& geometry, Profile profile, const ModuleTiming& timing) {
     Module m{};
     m.geometry = &geometry;
     m.profile = profile;
     m.controller = PowerOnController(geometry.two_line);
     m.backlight_on = true;
+    StartModuleTime(m.time, timing);
     return m;
 }
 
@@ -213,7 +219,27 @@ void FeedModule(Module& m, std::span<const unsigned char> bytes) noexcept {
 }
 
 void FeedModule(Module& m, std::string_view bytes) noexcept {
-    FeedModule(m, std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+    FeedModule(m, AsBytes(bytes));
+}
+
+void FeedModuleAt(Module& m, std::uint64_t read_ns, std::span<const unsigned char> bytes) noexcept {
+    StartRead(m, read_ns);
+    const auto& works = ByteWorkTable.work[static_cast<std::size_t>(m.profile)];
+    for (unsigned char byte : bytes) {
+        // Most bytes change no time: only a slow one, or one while the
+        // clocks are unsettled, is timed.
+        const Work work = works[PendingRow(m.pending)][byte];
+        if ((!m.time.settled || ((m.time.slow_works >> static_cast<unsigned>(work)) & 1u)) &&
+            !TimeByte(m, byte, work)) {
+            ++m.offset;
+            continue;
+        }
+        FeedByte(m, byte, m.offset++);
+    }
+}
+
+void FeedModuleAt(Module& m, std::uint64_t read_ns, std::string_view bytes) noexcept {
+    FeedModuleAt(m, read_ns, AsBytes(bytes));
 }
 
 void FinishModule(Module& m) noexcept {
@@ -221,16 +247,16 @@ void FinishModule(Module& m) noexcept {
         Report(m, m.pending_offset, {m.pending}, Reason::kUnfinished);
         m.pending = 0;
     }
+    m.time.no_buffer_pending = 0;
 }
 
 std::vector<UnmodelledBytes> RecentUnmodelled(const Module& m) {
-    const std::uint64_t kept = std::min<std::uint64_t>(m.unmodelled_total, kUnmodelledKept);
-    std::vector<UnmodelledBytes> entries;
-    entries.reserve(kept);
-    for (std::uint64_t i = m.unmodelled_total - kept; i < m.unmodelled_total; ++i) {
-        entries.push_back(m.unmodelled[i % kUnmodelledKept]);
-    }
-    return entries;
+    return RecentReports(m.unmodelled);
+}
+
+bool PositionOnGlass(const Geometry& g, unsigned char argument) noexcept {
+    return argument >= kPositionBase &&
+           argument - kPositionBase < static_cast<unsigned>(g.columns * g.rows);
 }
 
 std::string DescribeUnmodelled(const UnmodelledBytes& entry) {

@@ -1,0 +1,198 @@
+// Time in the module model against the datasheet's busy times and the line
+// rate's arithmetic, written out here: what the glass shows and what is lost
+// with and without a buffer, and the no-buffer summary.
+#include "display/module.h"
+#include "tests/display/glass_text.h"
+#include "tests/translator/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+// The HD44780U datasheet's busy times at 270 kHz.
+constexpr std::uint64_t kClear = 1'520'000, kShort = 37'000;
+
+// Byte k of a burst from 0 ends k frames of `bits` at `baud` later, in
+// nanoseconds rounded down.
+constexpr std::uint64_t At(std::uint64_t k, std::uint64_t bits, std::uint64_t baud) {
+    return k * bits * 1'000'000'000 / baud;
+}
+
+struct Read {
+    std::uint64_t at;
+    std::string_view message;
+};
+
+Module RunTimed(const ModuleTiming& timing, const LineFrame& frame, std::vector<Read> reads) {
+    Module module = MakeModule(*FindGeometry("16x2"), Profile::kCommand, timing);
+    SetModuleLine(module, frame);
+    for (const Read& read : reads) {
+        FeedModuleAt(module, read.at, Translate(read.message));
+    }
+    return module;
+}
+
+constexpr ModuleTiming kNoBuffer{270, 0}, kDefault{};
+constexpr std::string_view kHello = "<CLS>Hello";
+
+TEST(Timing, WhatIsShownAndLost) {
+    // clang-format off
+    const struct {
+        ModuleTiming timing;
+        LineFrame frame;
+        std::vector<Read> reads;
+        std::string_view screen, lost; // the offsets lost
+        std::uint64_t arrival, until;  // of the first lost
+    } cases[] = {
+        // 'H' arrives two frames in, during the clear that arrived one in.
+        {kNoBuffer, {9600}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 9600), At(1, 10, 9600) + kClear},
+        {kNoBuffer, {38400}, {{0, kHello}}, "||1 1", "1 2 3 4 5", At(2, 10, 38400), At(1, 10, 38400) + kClear},
+        {kDefault, {38400}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        // A slow part: 1.52 ms x 270 / 190 = 2.16 ms.
+        {kNoBuffer, {4800}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {{190, 0}, {4800}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 4800), At(1, 10, 4800) + 2'160'000},
+        // Five bytes wait for the clear; the fifth finds four held.
+        {{270, 5}, {38400}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {{270, 4}, {38400}, {{0, kHello}}, "Hell||1 5", "5", At(6, 10, 38400), At(1, 10, 38400) + kClear},
+        // At 7200 baud 1.52 ms is 10.9 bits: frames of 10 bits lose 'H'.
+        {kNoBuffer, {7200, 8, 'N', 1}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 7200), At(1, 10, 7200) + kClear},
+        {kNoBuffer, {7200, 7, 'N', 2}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 7200), At(1, 10, 7200) + kClear},
+        {kNoBuffer, {7200, 8, 'E', 1}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {kNoBuffer, {7200, 8, 'N', 2}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        // Reads: back to back while the wire is busy, from the read after a pause.
+        {kNoBuffer, {9600}, {{0, "<CLS>"}, {500'000, "Hello"}}, "ello||1 5", "1", At(2, 10, 9600), At(1, 10, 9600) + kClear},
+        {kNoBuffer, {9600}, {{0, "<CLS>"}, {2'000'000, "Hello"}}, "Hello||1 6", "", 0, 0},
+        {kNoBuffer, {9600}, {{0, "Hi"}, {5'000'000, kHello}}, "ello||1 5", "3", 5'000'000 + At(2, 10, 9600), 5'000'000 + At(1, 10, 9600) + kClear},
+        // The prefix and a position off the glass are the module's own.
+        {kNoBuffer, {9600}, {{0, "<CLS><254,192>X"}}, "|X|2 2", "", 0, 0},
+        {kNoBuffer, {38400}, {{0, "<CLS><16,200>X"}}, "||1 1", "3", At(4, 10, 38400), At(1, 10, 38400) + kClear},
+        // Backspace is an address, a write and an address; 37 us data
+        // writes outlast a frame at 1 Mbaud.
+        {kNoBuffer, {115200}, {{0, "ab<8>c"}}, "a||1 2", "3", At(4, 10, 115200), At(3, 10, 115200) + 3 * kShort},
+        {kNoBuffer, {1'000'000}, {{0, "Hello"}}, "Ho||1 3", "1 2 3", At(2, 10, 1'000'000), At(1, 10, 1'000'000) + kShort},
+        // The bell and the backlight are the module's; cursor looks are a display control, a tab an address.
+        {kNoBuffer, {1'000'000}, {{0, "<7><15>x<5>y<9>z"}}, "xz||1 3", "3 4 5", At(4, 10, 1'000'000), At(3, 10, 1'000'000) + kShort},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const Module m = RunTimed(c.timing, c.frame, c.reads);
+        std::string lost;
+        for (std::size_t i = 0; i < m.lost.total; ++i) {
+            lost += (i == 0 ? "" : " ") + std::to_string(m.lost.first[i].offset);
+        }
+        const LostByte first = m.lost.total ? m.lost.first[0] : LostByte{};
+        const auto cause = c.timing.buffer ? LossCause::kBufferFull : LossCause::kBusy;
+        EXPECT_EQ((std::tuple{GlassText(m), lost, first.arrival, first.until}),
+                  (std::tuple{c.screen, c.lost, c.arrival, c.until}))
+            << c.reads.back().message << " at " << c.frame.baud;
+        EXPECT_TRUE(m.lost.total == 0 || first.cause == cause);
+        if (c.timing.buffer == 0) {
+            EXPECT_EQ(m.no_buffer.total, m.lost.total) << "the summary's count";
+        }
+    }
+}
+
+// Whatever the buffer. 'H' arrives At(2) - At(1) into the clear, which
+// ends At(1) + 1.52 ms: 478333 ns after it at 9600 (a 0.5 ms pause,
+// rounded up), 1259583 at 38400 (1.3 ms). At 190 kHz the clear and home
+// take 2.16 ms: 'a' comes 1899583 ns early (1.9 ms); 'b' arrives 1.5 ms
+// after home, 0.66 ms early (0.7 ms). At 50 kHz a clear takes 8.208 ms.
+TEST(Timing, NoBufferSummary) {
+    // clang-format off
+    const struct {
+        ModuleTiming timing;
+        LineFrame frame;
+        std::vector<Read> reads;
+        std::string_view summary;
+    } cases[] = {
+        {kDefault, {9600}, {{0, kHello}}, "at 9600 baud a module without a buffer loses 1 byte: offset 1 'H' arrives 1.042 ms into a 1.52 ms clear; pause 0.5 ms after each clear, or send with wendle-send --pace"},
+        {kDefault, {38400}, {{0, kHello}}, "at 38400 baud a module without a buffer loses 5 bytes: offset 1 'H' arrives 0.26 ms into a 1.52 ms clear; pause 1.3 ms after each clear, or send with wendle-send --pace"},
+        {{190, 80}, {38400}, {{0, "<CLS>a"}, {5'000'000, "<1>"}, {6'500'000, "b"}}, "at 38400 baud a module without a buffer loses 2 bytes: offset 1 'a' arrives 0.26 ms into a 2.16 ms clear; pause 1.9 ms after each clear, 0.7 ms after each return home, or send with wendle-send --pace"},
+        {kDefault, {9600}, {{0, "Hello<254,1>"}}, "at 9600 baud a module without a buffer loses nothing"},
+        {{50, 80}, {9600}, {{0, kHello}}, "at 9600 baud a module without a buffer loses 5 bytes: offset 1 'H' arrives 1.042 ms into an 8.208 ms clear; pause 7.2 ms after each clear, or send with wendle-send --pace"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(NoBufferSummary(RunTimed(c.timing, c.frame, c.reads)), c.summary);
+    }
+}
+
+// The datasheet's rows, as the code has them and docs/timing.md shows them,
+// and their scaling by 270 / f, rounded up.
+TEST(Timing, BusyTableAndItsDoc) {
+    // clang-format off
+    constexpr struct {
+        Work work;
+        std::uint32_t nanoseconds;
+        std::string_view doc_row;
+    } kRows[] = {
+        {Work::kClearDisplay, kClear, "| clear display | 1.52 ms |"},
+        {Work::kReturnHome, kClear, "| return home | 1.52 ms |"},
+        {Work::kEntryModeSet, kShort, "| entry mode set | 0.037 ms |"},
+        {Work::kDisplayControl, kShort, "| display control | 0.037 ms |"},
+        {Work::kCursorShift, kShort, "| cursor or display shift | 0.037 ms |"},
+        {Work::kFunctionSet, kShort, "| function set | 0.037 ms |"},
+        {Work::kSetCgramAddress, kShort, "| set CGRAM address | 0.037 ms |"},
+        {Work::kSetDdramAddress, kShort, "| set DDRAM address | 0.037 ms |"},
+        {Work::kDataWrite, kShort, "| data write | 0.037 ms |"},
+        {Work::kBackspace, 3 * kShort, "| backspace (set DDRAM address, data write, set DDRAM address) | 0.111 ms |"},
+    };
+    // clang-format on
+    std::stringstream doc;
+    doc << std::ifstream(WENDLE_SOURCE_DIR "/docs/timing.md").rdbuf();
+    for (const auto& row : kRows) {
+        const BusyRow& code = BusyTable[static_cast<std::size_t>(row.work)];
+        EXPECT_EQ(code.nanoseconds, row.nanoseconds) << row.doc_row;
+        EXPECT_TRUE(row.doc_row.starts_with("| " + std::string(code.name) + " | ")) << code.name;
+        EXPECT_NE(doc.str().find(row.doc_row), std::string::npos) << row.doc_row;
+    }
+    EXPECT_EQ((std::array{BusyNanoseconds(Work::kClearDisplay, 190),
+                          BusyNanoseconds(Work::kDataWrite, 250),
+                          BusyNanoseconds(Work::kDataWrite, 190)}),
+              (std::array{2'160'000u, 39'960u, 52'579u})); // 52578.9 rounded up
+}
+
+TEST(Timing, TimeText) {
+    constexpr std::pair<std::uint64_t, std::string_view> kTimes[] = {
+        {0, "0 ms"},
+        {499, "0 ms"},
+        {500, "0.001 ms"},
+        {37'000, "0.037 ms"},
+        {1'520'000, "1.52 ms"},
+        {2'561'666, "2.562 ms"},
+        {999'999'499, "999.999 ms"},
+        {999'999'500, "1 s"},
+        {12'500'000'000, "12.5 s"},
+    };
+    for (const auto& [nanoseconds, text] : kTimes) {
+        EXPECT_EQ(TimeText(nanoseconds), text);
+    }
+}
+
+// An endless stream: the totals grow, what is kept does not.
+TEST(Timing, BoundedOnAnEndlessStream) {
+    Module unbuffered = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
+    Module buffered = MakeModule(DefaultGeometry(), Profile::kCommand, kDefault);
+    SetModuleLine(unbuffered, {38400});
+    SetModuleLine(buffered, {1'000'000});
+    const std::size_t ring = buffered.time.handed_on.capacity();
+    // 'Hello' lost every time: the 32nd lost byte is the 7th chunk's 'e'.
+    const std::string chunk = Translate("<CLS>Hello<27>");
+    for (int i = 0; i < 100'000; ++i) {
+        FeedModuleAt(unbuffered, 0, chunk);
+        FeedModuleAt(buffered, 0, chunk);
+    }
+    const LostByte& last = unbuffered.lost.last[(unbuffered.lost.total - 1) % kReportsKept];
+    EXPECT_EQ((std::array{unbuffered.lost.total, unbuffered.unmodelled.total, last.offset,
+                          unbuffered.lost.first[kReportsListed - 1].offset}),
+              (std::array<std::uint64_t, 4>{500'000, 100'000, 7 * 99'999 + 5, 7 * 6 + 2}));
+    EXPECT_GT(buffered.lost.total, 100'000u);
+    EXPECT_EQ(buffered.time.handed_on.capacity(), ring);
+}
+
+} // namespace

@@ -1,7 +1,8 @@
 // Time in the module model against the datasheet's busy times and the line
 // rate's arithmetic, written out here: what the glass shows and what is lost
-// with and without a buffer, and the no-buffer summary.
-#include "display/module.h"
+// with and without a buffer, the no-buffer summary, pacing and recordings.
+#include "display/pacing.h"
+#include "display/recording.h"
 #include "tests/display/glass_text.h"
 #include "tests/translator/test_support.h"
 
@@ -174,6 +175,46 @@ TEST(Timing, TimeText) {
     }
 }
 
+// After each slow byte, its busy time less a frame; sent so, a module
+// without a buffer loses nothing (the home after the clear arrives as the
+// clear ends).
+TEST(Timing, PacingPauses) {
+    const std::uint64_t kSlowClear = 2'160'000; // at 190 kHz
+    // clang-format off
+    const struct {
+        LineFrame frame;
+        unsigned khz;
+        std::string_view message;
+        std::vector<Pause> pauses;
+    } cases[] = {
+        {{9600}, 270, kHello, {{0, kClear - At(1, 10, 9600)}}},
+        {{9600}, 270, "Hello<16,70><254,128>", {}},
+        {{1200}, 270, kHello, {}},
+        {{38400, 8, 'E', 2}, 190, "a<254,1><1>", {{2, kSlowClear - At(1, 12, 38400)}, {3, kSlowClear - At(1, 12, 38400)}}},
+        {{1'000'000}, 270, "ab", {{0, kShort - At(1, 10, 1'000'000)}, {1, kShort - At(1, 10, 1'000'000)}}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const std::string bytes = Translate(c.message);
+        const std::vector<Pause> pauses = PacingPauses(
+            std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()), c.frame,
+            c.khz);
+        EXPECT_EQ(pauses, c.pauses) << c.message;
+        Module module = MakeModule(DefaultGeometry(), Profile::kCommand, {c.khz, 0});
+        SetModuleLine(module, c.frame);
+        std::uint64_t at = 0;
+        std::size_t from = 0;
+        for (const Pause& pause : pauses) {
+            const std::size_t size = pause.after + 1 - from;
+            FeedModuleAt(module, at, bytes.substr(from, size));
+            at += At(size, FrameBits(c.frame), c.frame.baud) + pause.nanoseconds;
+            from += size;
+        }
+        FeedModuleAt(module, at, bytes.substr(from));
+        EXPECT_EQ(module.lost.total, 0u) << c.message;
+    }
+}
+
 // An endless stream: the totals grow, what is kept does not.
 TEST(Timing, BoundedOnAnEndlessStream) {
     Module unbuffered = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
@@ -193,6 +234,61 @@ TEST(Timing, BoundedOnAnEndlessStream) {
               (std::array<std::uint64_t, 4>{500'000, 100'000, 7 * 99'999 + 5, 7 * 6 + 2}));
     EXPECT_GT(buffered.lost.total, 100'000u);
     EXPECT_EQ(buffered.time.handed_on.capacity(), ring);
+}
+
+// Refused with the line number and what is wrong; nothing is half-read.
+TEST(Recording, Refused) {
+    const std::string ok = "wendle-recording 1\n0 line 9600 8N1\n";
+    const std::string not_recording =
+        "line 1: not a recording: the first line must be \"wendle-recording 1\"";
+    // clang-format off
+    const std::pair<std::string, std::string> kCases[] = {
+        {"", not_recording},
+        {"wendle-recording 2\n0 line 9600 8N1\n", not_recording},
+        {"wendle-recording 1\n# comment\n\n5 0C\n", "line 4: bytes before the line's settings: put a line such as \"0 line 9600 8N1\" first"},
+        {ok + "7 41\n5 42\n", "line 4: time goes backwards: 5 after 7"},
+        {ok + "-1 41\n", "line 3: \"-1\" is not a time: give the microseconds since the first arrival, up to 1000000000000000"},
+        {ok + "3\n", "line 3: a time and nothing after it: give bytes in hex or \"line\" and the settings"},
+        {ok + "3 41 4G\n", "line 3: \"4G\" is not a byte: give two hex digits, such as 0C"},
+        {ok + "3 line 9600 8N\n", "line 3: \"9600 8N\" are not line settings: give a rate, then data bits, parity and stop bits, such as \"9600 8N1\""},
+        {ok + "3 line 49 8N1\n", "line 3: the rate 49 is not one a line can have: give 50 to 4000000"},
+        {ok + "3 line 9600 4N1\n", "line 3: 4 data bits: a line has 5 to 8"},
+        {ok + "3 line 9600 8X1\n", "line 3: parity X: give N, E, O, M or S"},
+        {ok + "3 line 9600 8N3\n", "line 3: 3 stop bits: a line has 1 or 2"},
+    };
+    // clang-format on
+    for (const auto& [text, error] : kCases) {
+        std::vector<RecordingEvent> events(1);
+        EXPECT_EQ(ParseRecording(text, events), error);
+        EXPECT_EQ(events.size(), 1u);
+    }
+}
+
+// Written as reads arrive (microseconds from the first, the settings when
+// they change), read back and replayed with its times: the clear at 9600
+// loses the first 'x'; at 38400, back to back after the 21st byte's end,
+// the clear loses "Hi".
+TEST(Recording, WrittenReadAndReplayed) {
+    Recorder recorder;
+    const LineFrame fast{38400};
+    std::string text = RecordArrival(recorder, 7'000'000'123, {9600}, Translate("<CLS>"));
+    text += RecordArrival(recorder, 7'000'000'623, {9600}, std::string(20, 'x'));
+    text += RecordArrival(recorder, 7'002'000'999, fast, Translate("<CLS>Hi"));
+    const std::string xs = " 78 78 78 78";
+    EXPECT_EQ(text, "wendle-recording 1\n0 line 9600 8N1\n0 0C\n0" + xs + xs + xs + xs + "\n0" +
+                        xs + "\n2000 line 38400 8N1\n2000 0C 48 69\n");
+    std::vector<RecordingEvent> events;
+    ASSERT_EQ(ParseRecording(text + "# end\r\n", events), "");
+    EXPECT_EQ(events, (std::vector<RecordingEvent>{{0, true, {9600}, ""},
+                                                   {0, false, {}, "\x0c" + std::string(20, 'x')},
+                                                   {2000, true, fast, ""},
+                                                   {2000, false, {}, "\x0cHi"}}));
+    Module module = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
+    FeedRecording(module, events);
+    EXPECT_EQ((std::array{module.lost.total, module.lost.first[0].arrival,
+                          module.lost.first[1].offset, module.lost.first[1].arrival}),
+              (std::array<std::uint64_t, 4>{3, At(2, 10, 9600), 22,
+                                            At(21, 10, 9600) + At(2, 10, 38400)}));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // share.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -51,10 +52,5 @@ constexpr Work InstructionWork(unsigned char instruction) noexcept {
     constexpr Work kByHighestBit[] = {
         Work::kClearDisplay, Work::kReturnHome,  Work::kEntryModeSet,    Work::kDisplayControl,
         Work::kCursorShift,  Work::kFunctionSet, Work::kSetCgramAddress, Work::kSetDdramAddress};
-    for (int bit = 7; bit >= 0; --bit) {
-        if (instruction & (1u << bit)) {
-            return kByHighestBit[bit];
-        }
-    }
-    return Work::kNothing;
+    return instruction == 0 ? Work::kNothing : kByHighestBit[std::bit_width(instruction) - 1];
 }

@@ -94,7 +94,10 @@ void Position(Module& m, unsigned char argument) {
     MoveTo(m, cell / g.columns, cell % g.columns);
 }
 
-void Instruction(Module& m, unsigned char instruction) {
+// Instruction, Command and FeedByte are inlined by force: FeedByte serves
+// both feeding loops, and the compiler's size rule would then leave a call
+// per byte that costs each loop about a tenth of its time.
+[[gnu::always_inline]] inline void Instruction(Module& m, unsigned char instruction) {
     const unsigned notes = ControllerInstruction(m.controller, instruction);
     constexpr struct {
         unsigned note;
@@ -111,7 +114,7 @@ void Instruction(Module& m, unsigned char instruction) {
     }
 }
 
-void Command(Module& m, unsigned char byte, std::uint64_t offset) {
+[[gnu::always_inline]] inline void Command(Module& m, unsigned char byte, std::uint64_t offset) {
     const CommandRow& row = CommandTable[byte];
     const Geometry& g = *m.geometry;
     switch (row.action) {
@@ -168,9 +171,26 @@ void Command(Module& m, unsigned char byte, std::uint64_t offset) {
     }
 }
 
-void FeedByte(Module& m, unsigned char byte, std::uint64_t offset) {
+// Whether the module acts on the byte: most bytes change no time.
+bool Timed(Module& m, unsigned char byte, Work work) {
+    if (!((m.time.timed_works >> static_cast<unsigned>(work)) & 1u)) [[likely]] {
+        return true;
+    }
+    return TimeByte(m, byte, work);
+}
+
+// Byte m.offset. Fed with time, each branch times the byte by its Work
+// before acting on it, so that timing adds no branch a stream could make
+// hard to predict.
+template <bool kWithTime>
+[[gnu::always_inline]] inline void FeedByte(Module& m, unsigned char byte) {
+    const std::uint64_t offset = m.offset;
     if (m.pending != 0) {
         const unsigned char command = m.pending;
+        const Work work = command == kPrefixByte ? InstructionWork(byte) : Work::kSetDdramAddress;
+        if (kWithTime && !Timed(m, byte, work)) {
+            return;
+        }
         m.pending = 0;
         if (command == kPrefixByte) {
             Instruction(m, byte);
@@ -178,11 +198,20 @@ void FeedByte(Module& m, unsigned char byte, std::uint64_t offset) {
             Position(m, byte);
         }
     } else if (byte == kPrefixByte) {
+        if (kWithTime && !Timed(m, byte, Work::kNothing)) {
+            return;
+        }
         m.pending = byte;
         m.pending_offset = offset;
     } else if (m.profile == Profile::kCommand && byte < kFirstCharacter) {
+        if (kWithTime && !Timed(m, byte, CommandTable[byte].work)) {
+            return;
+        }
         Command(m, byte, offset);
     } else {
+        if (kWithTime && !Timed(m, byte, Work::kDataWrite)) {
+            return;
+        }
         ControllerWrite(m.controller, byte);
     }
 }
@@ -208,13 +237,14 @@ Module MakeModule(const Geometry& geometry, Profile profile, const ModuleTiming&
     m.profile = profile;
     m.controller = PowerOnController(geometry.two_line);
     m.backlight_on = true;
-    StartModuleTime(m.time, timing);
+    StartModuleTime(m, timing);
     return m;
 }
 
 void FeedModule(Module& m, std::span<const unsigned char> bytes) noexcept {
     for (unsigned char byte : bytes) {
-        FeedByte(m, byte, m.offset++);
+        FeedByte<false>(m, byte);
+        ++m.offset;
     }
 }
 
@@ -224,17 +254,9 @@ void FeedModule(Module& m, std::string_view bytes) noexcept {
 
 void FeedModuleAt(Module& m, std::uint64_t read_ns, std::span<const unsigned char> bytes) noexcept {
     StartRead(m, read_ns);
-    const auto& works = ByteWorkTable.work[static_cast<std::size_t>(m.profile)];
     for (unsigned char byte : bytes) {
-        // Most bytes change no time: only a slow one, or one while the
-        // clocks are unsettled, is timed.
-        const Work work = works[PendingRow(m.pending)][byte];
-        if ((!m.time.settled || ((m.time.slow_works >> static_cast<unsigned>(work)) & 1u)) &&
-            !TimeByte(m, byte, work)) {
-            ++m.offset;
-            continue;
-        }
-        FeedByte(m, byte, m.offset++);
+        FeedByte<true>(m, byte);
+        ++m.offset;
     }
 }
 

@@ -125,10 +125,11 @@ struct ModuleTime {
     std::uint32_t busy_ns[kWorkCount]; // BusyNanoseconds at the module's oscillator
     // Bit w: Work w keeps the controller busy past the next byte's arrival.
     std::uint32_t slow_works;
-    // Nothing is held, the controller is free by the next byte's arrival
-    // and the no-buffer module reads the stream as this one does: a next
-    // byte whose work is not slow changes no time.
-    bool settled;
+    // Bit w: the next byte must be timed if its Work is w. While the clocks
+    // are settled (nothing held, the controller free by the next byte's
+    // arrival, the module without a buffer reading the stream as this one
+    // does) only a slow byte changes any time: slow_works. Otherwise ~0.
+    std::uint32_t timed_works;
     WireClock wire;
     BusyClock controller;
     BusyClock no_buffer;                  // the module without a buffer

@@ -18,7 +18,8 @@ std::uint64_t ArrivalOf(const WireClock& w, std::uint64_t offset) {
     return w.start + n * w.frame_ns + (w.start_rest + n * w.frame_rest) / w.frame.baud;
 }
 
-void SetFrame(ModuleTime& t, const LineFrame& frame) {
+void SetFrame(Module& m, const LineFrame& frame) {
+    ModuleTime& t = m.time;
     t.wire.frame = frame;
     t.wire.frame_ns = FrameNanoseconds(frame);
     t.wire.frame_rest =
@@ -30,7 +31,7 @@ void SetFrame(ModuleTime& t, const LineFrame& frame) {
         // ended by then.
         t.slow_works |= (t.busy_ns[w] > t.wire.frame_ns ? 1u : 0u) << w;
     }
-    t.settled = false;
+    t.timed_works = ~0u;
 }
 
 // A position off the glass gives the controller nothing: the module keeps it.
@@ -73,19 +74,17 @@ bool HandOn(Module& m, unsigned char byte, Work work, std::uint64_t arrival) {
     BusyClock& clock = t.controller;
     const std::uint32_t busy = t.busy_ns[Index(work)];
     const std::uint64_t p = std::max(arrival, clock.free_at);
-    LostByte lost{m.offset, arrival, clock.free_at, byte, LossCause::kBusy, clock.work};
     if (t.timing.buffer == 0) {
         if (busy > 0 && clock.free_at > arrival) {
-            AddReport(m.lost, lost);
+            AddReport(m.lost,
+                      {m.offset, arrival, clock.free_at, byte, LossCause::kBusy, clock.work});
             m.pending = 0; // the module handed the byte on: its command is done
             return false;
         }
     } else {
         std::uint64_t& slot = t.handed_on[(m.offset - m.lost.total) % t.timing.buffer];
         if (slot > arrival) {
-            lost.until = slot;
-            lost.cause = LossCause::kBufferFull;
-            AddReport(m.lost, lost);
+            AddReport(m.lost, {m.offset, arrival, slot, byte, LossCause::kBufferFull, clock.work});
             return false;
         }
         if (p > arrival) {
@@ -120,7 +119,8 @@ std::string WithArticle(const std::string& time) {
 
 } // namespace
 
-void StartModuleTime(ModuleTime& t, const ModuleTiming& timing) {
+void StartModuleTime(Module& m, const ModuleTiming& timing) {
+    ModuleTime& t = m.time;
     // The settings were checked by the caller; kept in range here so that
     // no setting can divide by zero or allocate without bound.
     t.timing.oscillator_khz =
@@ -130,7 +130,7 @@ void StartModuleTime(ModuleTime& t, const ModuleTiming& timing) {
         t.busy_ns[w] = BusyNanoseconds(static_cast<Work>(w), t.timing.oscillator_khz);
     }
     t.handed_on.assign(t.timing.buffer, 0);
-    SetFrame(t, LineFrame{});
+    SetFrame(m, LineFrame{});
 }
 
 void StartRead(Module& m, std::uint64_t read_ns) noexcept {
@@ -152,18 +152,27 @@ void StartRead(Module& m, std::uint64_t read_ns) noexcept {
 bool TimeByte(Module& m, unsigned char byte, Work work) noexcept {
     ModuleTime& t = m.time;
     const std::uint64_t arrival = ArrivalOf(t.wire, m.offset);
-    if (t.settled) {
-        t.no_buffer_pending = m.pending;
-    }
-    NoBufferByte(m, byte, arrival);
     if (work == Work::kSetDdramAddress) {
         work = GlassWork(m, m.pending, byte);
     }
     const unsigned char pending_after = PendingAfter(m.profile, m.pending, byte);
-    const bool acts = HandOn(m, byte, work, arrival);
+    bool acts = true;
+    if (t.timed_works != ~0u) {
+        // Settled: both controllers are free by now and nothing is held, so
+        // both modules take the byte at once.
+        if (t.busy_ns[Index(work)] > 0) {
+            t.controller = {arrival + t.busy_ns[Index(work)], arrival, work};
+            t.no_buffer = t.controller;
+        }
+        t.no_buffer_pending = pending_after;
+    } else {
+        NoBufferByte(m, byte, arrival);
+        acts = HandOn(m, byte, work, arrival);
+    }
     const std::uint64_t horizon = arrival + t.wire.frame_ns;
-    t.settled = t.controller.free_at <= horizon && t.no_buffer.free_at <= horizon &&
-                t.no_buffer_pending == (acts ? pending_after : m.pending);
+    const bool settled = t.controller.free_at <= horizon && t.no_buffer.free_at <= horizon &&
+                         t.no_buffer_pending == (acts ? pending_after : m.pending);
+    t.timed_works = settled ? t.slow_works : ~0u;
     return acts;
 }
 
@@ -171,7 +180,7 @@ void SetModuleLine(Module& m, const LineFrame& frame) noexcept {
     if (m.time.wire.timed) {
         StartRead(m, 0); // the burst so far at the old rate
     }
-    SetFrame(m.time, frame);
+    SetFrame(m, frame);
 }
 
 std::string DescribeLost(const Module& m, const LostByte& lost) {

@@ -3,8 +3,9 @@
 
 #include "display/module.h"
 
-// The settings, busy times and a power-on line (9600 8N1) for a new module.
-void StartModuleTime(ModuleTime& time, const ModuleTiming& timing);
+// The settings, busy times and a power-on line (9600 8N1) for a new module
+// of its profile.
+void StartModuleTime(Module& module, const ModuleTiming& timing);
 
 // A read at `read_ns` starts a burst after a pause, or goes on with the one
 // on the wire.

@@ -29,7 +29,9 @@ int HexDigit(char c) {
 }
 
 std::string Quoted(std::string_view word) {
-    return "\"" + std::string(word) + "\"";
+    std::string text(1, '"');
+    text += word;
+    return text + '"';
 }
 
 // One event from the words of a line; what is wrong with it otherwise.
@@ -130,7 +132,10 @@ std::string RecordingLines(const RecordingEvent& event) {
     std::string text;
     for (std::size_t i = 0; i < event.bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(event.bytes[i]);
-        text += i % kBytesPerLine == 0 ? (i == 0 ? "" : "\n") + time : "";
+        if (i % kBytesPerLine == 0) {
+            text += i == 0 ? "" : "\n";
+            text += time;
+        }
         text += {' ', kDigits[byte >> 4], kDigits[byte & 0xF]};
     }
     return text.empty() ? text : text + "\n";

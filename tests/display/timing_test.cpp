@@ -71,6 +71,7 @@ TEST(Timing, WhatIsShownAndLost) {
         {kNoBuffer, {9600}, {{0, "Hi"}, {5'000'000, kHello}}, "ello||1 5", "3", 5'000'000 + At(2, 10, 9600), 5'000'000 + At(1, 10, 9600) + kClear},
         // The prefix and a position off the glass are the module's own.
         {kNoBuffer, {9600}, {{0, "<CLS><254,192>X"}}, "|X|2 2", "", 0, 0},
+        {kNoBuffer, {38400}, {{0, "<CLS><254,192>"}, {3'000'000, "X"}}, "X||1 2", "2", At(3, 10, 38400), At(1, 10, 38400) + kClear},
         {kNoBuffer, {38400}, {{0, "<CLS><16,200>X"}}, "||1 1", "3", At(4, 10, 38400), At(1, 10, 38400) + kClear},
         // Backspace is an address, a write and an address; 37 us data
         // writes outlast a frame at 1 Mbaud.
@@ -176,8 +177,8 @@ TEST(Timing, TimeText) {
 }
 
 // After each slow byte, its busy time less a frame; sent so, a module
-// without a buffer loses nothing (the home after the clear arrives as the
-// clear ends).
+// without a buffer loses nothing (the home after the return home arrives
+// as that ends).
 TEST(Timing, PacingPauses) {
     const std::uint64_t kSlowClear = 2'160'000; // at 190 kHz
     // clang-format off
@@ -190,7 +191,7 @@ TEST(Timing, PacingPauses) {
         {{9600}, 270, kHello, {{0, kClear - At(1, 10, 9600)}}},
         {{9600}, 270, "Hello<16,70><254,128>", {}},
         {{1200}, 270, kHello, {}},
-        {{38400, 8, 'E', 2}, 190, "a<254,1><1>", {{2, kSlowClear - At(1, 12, 38400)}, {3, kSlowClear - At(1, 12, 38400)}}},
+        {{38400, 8, 'E', 2}, 190, "a<254,2><1>", {{2, kSlowClear - At(1, 12, 38400)}, {3, kSlowClear - At(1, 12, 38400)}}},
         {{1'000'000}, 270, "ab", {{0, kShort - At(1, 10, 1'000'000)}, {1, kShort - At(1, 10, 1'000'000)}}},
     };
     // clang-format on

@@ -16,3 +16,10 @@ std::vector<Pause> PacingPauses(std::span<const unsigned char> message, const Li
     }
     return pauses;
 }
+
+std::vector<Pause> PacingPauses(std::string_view message, const LineFrame& frame,
+                                unsigned oscillator_khz, Profile profile) {
+    return PacingPauses(
+        std::span(reinterpret_cast<const unsigned char*>(message.data()), message.size()), frame,
+        oscillator_khz, profile);
+}

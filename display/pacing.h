@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 struct Pause {
@@ -25,5 +26,8 @@ struct Pause {
 // full rate. The last byte gets its pause too (for what is sent next). The
 // sender does not know the glass: every position counts as a set address.
 std::vector<Pause> PacingPauses(std::span<const unsigned char> message, const LineFrame& frame,
+                                unsigned oscillator_khz = kNominalOscillatorKhz,
+                                Profile profile = Profile::kCommand);
+std::vector<Pause> PacingPauses(std::string_view message, const LineFrame& frame,
                                 unsigned oscillator_khz = kNominalOscillatorKhz,
                                 Profile profile = Profile::kCommand);

@@ -88,14 +88,12 @@ TEST(Timing, WhatIsShownAndLost) {
             lost += (i == 0 ? "" : " ") + std::to_string(m.lost.first[i].offset);
         }
         const LostByte first = m.lost.total ? m.lost.first[0] : LostByte{};
-        const auto cause = c.timing.buffer ? LossCause::kBufferFull : LossCause::kBusy;
         EXPECT_EQ((std::tuple{GlassText(m), lost, first.arrival, first.until}),
                   (std::tuple{c.screen, c.lost, c.arrival, c.until}))
             << c.reads.back().message << " at " << c.frame.baud;
-        EXPECT_TRUE(m.lost.total == 0 || first.cause == cause);
-        if (c.timing.buffer == 0) {
-            EXPECT_EQ(m.no_buffer.total, m.lost.total) << "the summary's count";
-        }
+        EXPECT_TRUE(m.lost.total == 0 ||
+                    (first.cause == LossCause::kBufferFull) == (c.timing.buffer > 0));
+        EXPECT_TRUE(c.timing.buffer || m.no_buffer.total == m.lost.total) << "the summary's count";
     }
 }
 
@@ -124,39 +122,34 @@ TEST(Timing, NoBufferSummary) {
     }
 }
 
-// The datasheet's rows, as the code has them and docs/timing.md shows them,
-// and their scaling by 270 / f, rounded up.
+// The datasheet's rows as docs/timing.md shows them and the code has them,
+// in its order, and their scaling by 270 / f, rounded up.
 TEST(Timing, BusyTableAndItsDoc) {
-    // clang-format off
-    constexpr struct {
-        Work work;
-        std::uint32_t nanoseconds;
-        std::string_view doc_row;
-    } kRows[] = {
-        {Work::kClearDisplay, kClear, "| clear display | 1.52 ms |"},
-        {Work::kReturnHome, kClear, "| return home | 1.52 ms |"},
-        {Work::kEntryModeSet, kShort, "| entry mode set | 0.037 ms |"},
-        {Work::kDisplayControl, kShort, "| display control | 0.037 ms |"},
-        {Work::kCursorShift, kShort, "| cursor or display shift | 0.037 ms |"},
-        {Work::kFunctionSet, kShort, "| function set | 0.037 ms |"},
-        {Work::kSetCgramAddress, kShort, "| set CGRAM address | 0.037 ms |"},
-        {Work::kSetDdramAddress, kShort, "| set DDRAM address | 0.037 ms |"},
-        {Work::kDataWrite, kShort, "| data write | 0.037 ms |"},
-        {Work::kBackspace, 3 * kShort, "| backspace (set DDRAM address, data write, set DDRAM address) | 0.111 ms |"},
+    constexpr std::string_view kRows[] = {
+        "| clear display | 1.52 ms |",
+        "| return home | 1.52 ms |",
+        "| entry mode set | 0.037 ms |",
+        "| display control | 0.037 ms |",
+        "| cursor or display shift | 0.037 ms |",
+        "| function set | 0.037 ms |",
+        "| set CGRAM address | 0.037 ms |",
+        "| set DDRAM address | 0.037 ms |",
+        "| data write | 0.037 ms |",
+        "| backspace (set DDRAM address, data write, set DDRAM address) | 0.111 ms |",
     };
-    // clang-format on
     std::stringstream doc;
     doc << std::ifstream(WENDLE_SOURCE_DIR "/docs/timing.md").rdbuf();
-    for (const auto& row : kRows) {
-        const BusyRow& code = BusyTable[static_cast<std::size_t>(row.work)];
-        EXPECT_EQ(code.nanoseconds, row.nanoseconds) << row.doc_row;
-        EXPECT_TRUE(row.doc_row.starts_with("| " + std::string(code.name) + " | ")) << code.name;
-        EXPECT_NE(doc.str().find(row.doc_row), std::string::npos) << row.doc_row;
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        const BusyRow& code = BusyTable[i + 1];
+        EXPECT_EQ("| " + std::string(code.name) + " | " + TimeText(code.nanoseconds) + " |",
+                  kRows[i]);
+        EXPECT_NE(doc.str().find(kRows[i]), std::string::npos) << kRows[i];
     }
-    EXPECT_EQ((std::array{BusyNanoseconds(Work::kClearDisplay, 190),
-                          BusyNanoseconds(Work::kDataWrite, 250),
-                          BusyNanoseconds(Work::kDataWrite, 190)}),
-              (std::array{2'160'000u, 39'960u, 52'579u})); // 52578.9 rounded up
+    EXPECT_EQ(
+        (std::array{BusyNanoseconds(Work::kClearDisplay, 190),
+                    BusyNanoseconds(Work::kReturnHome, 540), BusyNanoseconds(Work::kDataWrite, 250),
+                    BusyNanoseconds(Work::kDataWrite, 190)}),
+        (std::array{2'160'000u, 760'000u, 39'960u, 52'579u})); // 52578.9 rounded up
 }
 
 TEST(Timing, TimeText) {
@@ -197,9 +190,7 @@ TEST(Timing, PacingPauses) {
     // clang-format on
     for (const auto& c : cases) {
         const std::string bytes = Translate(c.message);
-        const std::vector<Pause> pauses = PacingPauses(
-            std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()), c.frame,
-            c.khz);
+        const std::vector<Pause> pauses = PacingPauses(bytes, c.frame, c.khz);
         EXPECT_EQ(pauses, c.pauses) << c.message;
         Module module = MakeModule(DefaultGeometry(), Profile::kCommand, {c.khz, 0});
         SetModuleLine(module, c.frame);
@@ -216,25 +207,19 @@ TEST(Timing, PacingPauses) {
     }
 }
 
-// An endless stream: the totals grow, what is kept does not.
+// An endless stream: the totals grow, what is kept does not. 'Hello' is
+// lost every time: the 32nd lost byte is the 7th chunk's 'e'.
 TEST(Timing, BoundedOnAnEndlessStream) {
-    Module unbuffered = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
-    Module buffered = MakeModule(DefaultGeometry(), Profile::kCommand, kDefault);
-    SetModuleLine(unbuffered, {38400});
-    SetModuleLine(buffered, {1'000'000});
-    const std::size_t ring = buffered.time.handed_on.capacity();
-    // 'Hello' lost every time: the 32nd lost byte is the 7th chunk's 'e'.
+    Module m = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
+    SetModuleLine(m, {38400});
     const std::string chunk = Translate("<CLS>Hello<27>");
     for (int i = 0; i < 100'000; ++i) {
-        FeedModuleAt(unbuffered, 0, chunk);
-        FeedModuleAt(buffered, 0, chunk);
+        FeedModuleAt(m, 0, chunk);
     }
-    const LostByte& last = unbuffered.lost.last[(unbuffered.lost.total - 1) % kReportsKept];
-    EXPECT_EQ((std::array{unbuffered.lost.total, unbuffered.unmodelled.total, last.offset,
-                          unbuffered.lost.first[kReportsListed - 1].offset}),
+    EXPECT_EQ((std::array{m.lost.total, m.unmodelled.total,
+                          m.lost.last[(m.lost.total - 1) % kReportsKept].offset,
+                          m.lost.first[kReportsListed - 1].offset}),
               (std::array<std::uint64_t, 4>{500'000, 100'000, 7 * 99'999 + 5, 7 * 6 + 2}));
-    EXPECT_GT(buffered.lost.total, 100'000u);
-    EXPECT_EQ(buffered.time.handed_on.capacity(), ring);
 }
 
 // Refused with the line number and what is wrong; nothing is half-read.
@@ -253,9 +238,7 @@ TEST(Recording, Refused) {
         {ok + "3 41 4G\n", "line 3: \"4G\" is not a byte: give two hex digits, such as 0C"},
         {ok + "3 line 9600 8N\n", "line 3: \"9600 8N\" are not line settings: give a rate, then data bits, parity and stop bits, such as \"9600 8N1\""},
         {ok + "3 line 49 8N1\n", "line 3: the rate 49 is not one a line can have: give 50 to 4000000"},
-        {ok + "3 line 9600 4N1\n", "line 3: 4 data bits: a line has 5 to 8"},
         {ok + "3 line 9600 8X1\n", "line 3: parity X: give N, E, O, M or S"},
-        {ok + "3 line 9600 8N3\n", "line 3: 3 stop bits: a line has 1 or 2"},
     };
     // clang-format on
     for (const auto& [text, error] : kCases) {

@@ -104,7 +104,7 @@ TEST(Frame, TheTitleIsPrintable) {
 // frames in (2.083 ms), during the clear that arrived one in and ends
 // 1.52 ms later (2.562 ms). The frame ends with the count in the status, the
 // last lost byte and the summary; plain lines and the dump list what was
-// lost after what was not modelled, the first 32 of each.
+// lost after what was not modelled, and close with the summary.
 TEST(Frame, WhatWasLost) {
     Module module = MakeModule(DefaultGeometry(), Profile::kCommand, {270, 0});
     FeedModuleAt(module, 0, Translate("<CLS>Hi<27>"));
@@ -122,16 +122,7 @@ TEST(Frame, WhatWasLost) {
     ReportsListed listed;
     EXPECT_EQ(ReportLines(module, listed, false),
               "not modelled: offset 3: 1B: ESC sequence not modelled\nlost: " + h + "\n");
-    for (int i = 0; i < 40; ++i) {
-        FeedModuleAt(module, 0, Translate("<CLS>x"));
-    }
-    const std::string closing = ReportLines(module, listed, true);
-    EXPECT_EQ(std::ranges::count(closing, '\n'), 31 + 2);
-    EXPECT_TRUE(closing.ends_with("lost: 9 more, 41 in all\ntiming: at 9600 baud a module without "
-                                  "a buffer loses 41 bytes: offset 1 'H' arrives 1.042 ms into a "
-                                  "1.52 ms clear; pause 0.5 ms after each clear, or send with "
-                                  "wendle-send --pace\n"))
-        << closing;
+    EXPECT_EQ(ReportLines(module, listed, true), "timing: " + lines.back() + "\n");
 }
 
 } // namespace

@@ -62,42 +62,32 @@ void BM_TranslateMixed(benchmark::State& state, std::size_t size) {
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_command_1MiB, Stream::kMixed, Profile::kCommand, kMiB,
-                  Time::kNone)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_command_1MiB_timed, Stream::kMixed, Profile::kCommand, kMiB,
-                  Time::kTimed)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_command_16MiB, Stream::kMixed, Profile::kCommand, 16 * kMiB,
-                  Time::kNone)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_command_16MiB_timed, Stream::kMixed, Profile::kCommand,
-                  16 * kMiB, Time::kTimed)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_prefix_only_1MiB, Stream::kMixed, Profile::kPrefixOnly, kMiB,
-                  Time::kNone)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_prefix_only_1MiB_timed, Stream::kMixed, Profile::kPrefixOnly,
-                  kMiB, Time::kTimed)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_prefix_only_16MiB, Stream::kMixed, Profile::kPrefixOnly,
-                  16 * kMiB, Time::kNone)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_prefix_only_16MiB_timed, Stream::kMixed,
-                  Profile::kPrefixOnly, 16 * kMiB, Time::kTimed)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, plain_text_1MiB, Stream::kPlain, Profile::kCommand, kMiB,
-                  Time::kNone)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, plain_text_1MiB_timed, Stream::kPlain, Profile::kCommand, kMiB,
-                  Time::kTimed)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, plain_text_16MiB, Stream::kPlain, Profile::kCommand, 16 * kMiB,
-                  Time::kNone)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, plain_text_16MiB_timed, Stream::kPlain, Profile::kCommand,
-                  16 * kMiB, Time::kTimed)
-    ->Unit(benchmark::kMicrosecond);
+// Each stream at 1 MiB and 16 MiB, without time and with it, side by side.
+const bool kModuleBenchmarks = [] {
+    constexpr struct {
+        std::string_view name;
+        Stream stream;
+        Profile profile;
+    } kStreams[] = {
+        {"mixed_command", Stream::kMixed, Profile::kCommand},
+        {"mixed_prefix_only", Stream::kMixed, Profile::kPrefixOnly},
+        {"plain_text", Stream::kPlain, Profile::kCommand},
+    };
+    for (const auto& s : kStreams) {
+        for (const std::size_t mebibytes : {1, 16}) {
+            for (const Time time : {Time::kNone, Time::kTimed}) {
+                const std::string name = "BM_FeedModule/" + std::string(s.name) + "_" +
+                                         std::to_string(mebibytes) + "MiB" +
+                                         (time == Time::kTimed ? "_timed" : "");
+                benchmark::RegisterBenchmark(name.c_str(), BM_FeedModule, s.stream, s.profile,
+                                             mebibytes * kMiB, time)
+                    ->Unit(benchmark::kMicrosecond);
+            }
+        }
+    }
+    return true;
+}();
+
 BENCHMARK_CAPTURE(BM_TranslateMixed, mixed_message_1MiB, kMiB)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_TranslateMixed, mixed_message_16MiB, 16 * kMiB)->Unit(benchmark::kMicrosecond);
 

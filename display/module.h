@@ -179,8 +179,9 @@ void FeedModuleAt(Module& module, std::uint64_t read_ns,
                   std::span<const unsigned char> bytes) noexcept;
 void FeedModuleAt(Module& module, std::uint64_t read_ns, std::string_view bytes) noexcept;
 
-// The line's frame from the next byte on.
-void SetModuleLine(Module& module, const LineFrame& frame) noexcept;
+// The line's frame from the next byte on; false, and the frame kept, when
+// `frame` is not one a line can have (CheckLineFrame says why).
+bool SetModuleLine(Module& module, const LineFrame& frame) noexcept;
 
 // The line has ended: a command still waiting for its next byte is reported
 // as unfinished and dropped.

@@ -176,11 +176,15 @@ bool TimeByte(Module& m, unsigned char byte, Work work) noexcept {
     return acts;
 }
 
-void SetModuleLine(Module& m, const LineFrame& frame) noexcept {
+bool SetModuleLine(Module& m, const LineFrame& frame) noexcept {
+    if (!LineFrameIsSound(frame)) {
+        return false;
+    }
     if (m.time.wire.timed) {
         StartRead(m, 0); // the burst so far at the old rate
     }
     SetFrame(m, frame);
+    return true;
 }
 
 std::string DescribeLost(const Module& m, const LostByte& lost) {

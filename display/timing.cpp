@@ -21,18 +21,41 @@ std::uint64_t FrameNanoseconds(const LineFrame& frame) noexcept {
     return FrameBits(frame) * kNanosecondsPerSecond / frame.baud;
 }
 
-std::string CheckLineFrame(const LineFrame& frame) {
+namespace {
+
+enum class LineFault { kNone, kRate, kDataBits, kParity, kStopBits };
+
+LineFault FindLineFault(const LineFrame& frame) {
     if (frame.baud < kMinBaud || frame.baud > kMaxBaud) {
-        return "the rate " + std::to_string(frame.baud) + " is not one a line can have: give " +
-               std::to_string(kMinBaud) + " to " + std::to_string(kMaxBaud);
+        return LineFault::kRate;
     }
     if (frame.data_bits < 5 || frame.data_bits > 8) {
-        return std::to_string(frame.data_bits) + " data bits: a line has 5 to 8";
+        return LineFault::kDataBits;
     }
     if (frame.parity == '\0' || kParities.find(frame.parity) == kParities.npos) {
-        return "parity " + std::string(1, frame.parity) + ": give N, E, O, M or S";
+        return LineFault::kParity;
     }
-    if (frame.stop_bits != 1 && frame.stop_bits != 2) {
+    return frame.stop_bits == 1 || frame.stop_bits == 2 ? LineFault::kNone : LineFault::kStopBits;
+}
+
+} // namespace
+
+bool LineFrameIsSound(const LineFrame& frame) noexcept {
+    return FindLineFault(frame) == LineFault::kNone;
+}
+
+std::string CheckLineFrame(const LineFrame& frame) {
+    switch (FindLineFault(frame)) {
+    case LineFault::kNone:
+        break;
+    case LineFault::kRate:
+        return "the rate " + std::to_string(frame.baud) + " is not one a line can have: give " +
+               std::to_string(kMinBaud) + " to " + std::to_string(kMaxBaud);
+    case LineFault::kDataBits:
+        return std::to_string(frame.data_bits) + " data bits: a line has 5 to 8";
+    case LineFault::kParity:
+        return "parity " + std::string(1, frame.parity) + ": give N, E, O, M or S";
+    case LineFault::kStopBits:
         return std::to_string(frame.stop_bits) + " stop bits: a line has 1 or 2";
     }
     return {};

@@ -35,8 +35,9 @@ unsigned FrameBits(const LineFrame& frame) noexcept;
 std::uint64_t FrameNanoseconds(const LineFrame& frame) noexcept;
 
 // What is wrong with a frame ("the rate 0 is not one a line can have: give
-// 50 to 4000000"), or empty.
+// 50 to 4000000"), or empty; the model takes only a sound frame.
 std::string CheckLineFrame(const LineFrame& frame);
+bool LineFrameIsSound(const LineFrame& frame) noexcept;
 
 // "9600 8N1", and back from its two words; nothing when they are not of
 // that form (the frame read is not checked).

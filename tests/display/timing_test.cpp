@@ -212,6 +212,7 @@ TEST(Timing, PacingPauses) {
 TEST(Timing, BoundedOnAnEndlessStream) {
     Module m = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
     SetModuleLine(m, {38400});
+    EXPECT_FALSE(SetModuleLine(m, {0})); // a rate no line has: 38400 kept
     const std::string chunk = Translate("<CLS>Hello<27>");
     for (int i = 0; i < 100'000; ++i) {
         FeedModuleAt(m, 0, chunk);

@@ -52,9 +52,9 @@ struct Recorder {
 };
 
 // What to append for a read at `clock_ns` (any clock that does not go
-// backwards) on a line with settings `line`: the header and the settings
-// before the first read, the settings again whenever they change, then the
-// bytes.
+// backwards) on a line with settings `line` (sound: CheckLineFrame, or the
+// recording will be refused when read): the header and the settings before
+// the first read, the settings again whenever they change, then the bytes.
 std::string RecordArrival(Recorder& recorder, std::uint64_t clock_ns, const LineFrame& line,
                           std::string_view bytes);
 

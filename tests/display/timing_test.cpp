@@ -150,6 +150,9 @@ TEST(Timing, BusyTableAndItsDoc) {
                     BusyNanoseconds(Work::kReturnHome, 540), BusyNanoseconds(Work::kDataWrite, 250),
                     BusyNanoseconds(Work::kDataWrite, 190)}),
         (std::array{2'160'000u, 760'000u, 39'960u, 52'579u})); // 52578.9 rounded up
+    EXPECT_EQ(CheckModuleTiming({0, 80}),
+              "an oscillator of 0 kHz: give 1 to 10000 (270 is the datasheet's, 190 a slow part)");
+    EXPECT_EQ(CheckModuleTiming({270, 65537}), "a buffer of 65537 bytes: give 0 (none) to 65536");
 }
 
 TEST(Timing, TimeText) {

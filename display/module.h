@@ -134,7 +134,7 @@ struct ModuleTime {
     BusyClock controller;
     BusyClock no_buffer;                  // the module without a buffer
     unsigned char no_buffer_pending;      // its command waiting, as Module::pending
-    std::vector<std::uint64_t> handed_on; // a ring of `buffer` hand-on times (see FeedModuleAt)
+    std::vector<std::uint64_t> handed_on; // a ring of `buffer` hand-on times (HandOn says how)
 
     bool operator==(const ModuleTime&) const = default;
 };

@@ -1,5 +1,6 @@
 // Module model throughput on long streams of text and commands, 1 MiB and
-// 16 MiB, beside the translator on the message that gives the mixed stream.
+// 16 MiB, without time and with it, beside the translator on the message
+// that gives the mixed stream.
 #include "bench/bench_support.h"
 #include "display/module.h"
 #include "translator/translator.h"
@@ -35,11 +36,20 @@ std::string Bytes(Stream stream, std::size_t size) {
                   size);
 }
 
-void BM_FeedModule(benchmark::State& state, Stream stream, Profile profile, std::size_t size) {
+enum class Time { kNone, kTimed };
+
+// Timed: the default buffer at 9600 8N1, the stream one read at time 0, as
+// a file is; untimed: every byte acted on at once.
+void BM_FeedModule(benchmark::State& state, Stream stream, Profile profile, std::size_t size,
+                   Time time) {
     const std::string bytes = Bytes(stream, size);
     for (auto _ : state) {
         Module module = MakeModule(*FindGeometry("20x4"), profile);
-        FeedModule(module, bytes);
+        if (time == Time::kTimed) {
+            FeedModuleAt(module, 0, bytes);
+        } else {
+            FeedModule(module, bytes);
+        }
         benchmark::DoNotOptimize(module);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
@@ -52,19 +62,32 @@ void BM_TranslateMixed(benchmark::State& state, std::size_t size) {
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_command_1MiB, Stream::kMixed, Profile::kCommand, kMiB)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_command_16MiB, Stream::kMixed, Profile::kCommand, 16 * kMiB)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_prefix_only_1MiB, Stream::kMixed, Profile::kPrefixOnly, kMiB)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, mixed_prefix_only_16MiB, Stream::kMixed, Profile::kPrefixOnly,
-                  16 * kMiB)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, plain_text_1MiB, Stream::kPlain, Profile::kCommand, kMiB)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FeedModule, plain_text_16MiB, Stream::kPlain, Profile::kCommand, 16 * kMiB)
-    ->Unit(benchmark::kMicrosecond);
+// Each stream at 1 MiB and 16 MiB, without time and with it, side by side.
+const bool kModuleBenchmarks = [] {
+    constexpr struct {
+        std::string_view name;
+        Stream stream;
+        Profile profile;
+    } kStreams[] = {
+        {"mixed_command", Stream::kMixed, Profile::kCommand},
+        {"mixed_prefix_only", Stream::kMixed, Profile::kPrefixOnly},
+        {"plain_text", Stream::kPlain, Profile::kCommand},
+    };
+    for (const auto& s : kStreams) {
+        for (const std::size_t mebibytes : {1, 16}) {
+            for (const Time time : {Time::kNone, Time::kTimed}) {
+                const std::string name = "BM_FeedModule/" + std::string(s.name) + "_" +
+                                         std::to_string(mebibytes) + "MiB" +
+                                         (time == Time::kTimed ? "_timed" : "");
+                benchmark::RegisterBenchmark(name.c_str(), BM_FeedModule, s.stream, s.profile,
+                                             mebibytes * kMiB, time)
+                    ->Unit(benchmark::kMicrosecond);
+            }
+        }
+    }
+    return true;
+}();
+
 BENCHMARK_CAPTURE(BM_TranslateMixed, mixed_message_1MiB, kMiB)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_TranslateMixed, mixed_message_16MiB, 16 * kMiB)->Unit(benchmark::kMicrosecond);
 

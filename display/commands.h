@@ -2,7 +2,16 @@
 // a module that reads them as commands, and why a byte can go unmodelled.
 #pragma once
 
+#include "display/busy.h"
+
+#include <cstddef>
 #include <string_view>
+
+// Which layer wins for bytes below 32.
+enum class Profile : unsigned char {
+    kCommand,    // "command": bytes below 32 are the module's own commands
+    kPrefixOnly, // "prefix-only": every byte but the prefix goes to the controller as data
+};
 
 // The byte that makes the next byte an instruction for the controller.
 inline constexpr unsigned char kPrefixByte = 254;
@@ -48,6 +57,7 @@ enum class Reason : unsigned char {
 struct CommandRow {
     Action action;
     Reason reason; // kNone for the commands that are carried out
+    Work work;     // what the module gives the controller for it
     std::string_view what;
 };
 
@@ -56,3 +66,34 @@ extern const CommandRow CommandTable[kFirstCharacter];
 
 // A short sentence for a reason ("ESC sequence not modelled").
 std::string_view ReasonText(Reason reason) noexcept;
+
+// What a byte gives the controller, by the command it completes: row
+// PendingRow(pending) of a profile's table is for a byte that follows
+// `pending` (0, kPrefixByte or kPositionCommand). A position's argument is a
+// set DDRAM address here; one off the glass gives nothing, which only the
+// module, knowing its glass, can tell.
+inline constexpr std::size_t kPendingRows = 4;
+constexpr std::size_t PendingRow(unsigned char pending) noexcept {
+    return (pending >> 4) & 3u;
+}
+struct ByteWorks {
+    Work work[2][kPendingRows][256]; // by profile, PendingRow and byte
+};
+extern const ByteWorks ByteWorkTable;
+
+inline Work ByteWork(Profile profile, unsigned char pending, unsigned char byte) noexcept {
+    return ByteWorkTable.work[static_cast<std::size_t>(profile)][PendingRow(pending)][byte];
+}
+
+// The command a byte leaves waiting for the next byte: the prefix and the
+// position command wait; their next byte completes them.
+constexpr unsigned char PendingAfter(Profile profile, unsigned char pending,
+                                     unsigned char byte) noexcept {
+    if (pending != 0) {
+        return 0;
+    }
+    if (byte == kPrefixByte || (profile == Profile::kCommand && byte == kPositionCommand)) {
+        return byte;
+    }
+    return 0;
+}

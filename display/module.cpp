@@ -1,5 +1,7 @@
 #include "display/module.h"
 
+#include "display/module_time.h"
+
 #include <algorithm>
 #include <initializer_list>
 
@@ -10,12 +12,15 @@ constexpr unsigned kTabStop = 4;
 
 constexpr std::string_view kProfileNames[] = {"command", "prefix-only"};
 
+std::span<const unsigned char> AsBytes(std::string_view bytes) {
+    return std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 void Report(Module& m, std::uint64_t offset, std::initializer_list<unsigned char> bytes,
             Reason reason) {
-    UnmodelledBytes& entry = m.unmodelled[m.unmodelled_total % kUnmodelledKept];
-    entry = {offset, {}, static_cast<unsigned char>(bytes.size()), reason};
+    UnmodelledBytes entry{offset, {}, static_cast<unsigned char>(bytes.size()), reason};
     std::copy(bytes.begin(), bytes.end(), entry.bytes);
-    ++m.unmodelled_total;
+    AddReport(m.unmodelled, entry);
 }
 
 // The row the address counter is in and its column there: the row with the
@@ -82,14 +87,17 @@ void Tab(Module& m) {
 void Position(Module& m, unsigned char argument) {
     const Geometry& g = *m.geometry;
     const unsigned cell = argument - kPositionBase;
-    if (argument < kPositionBase || cell >= static_cast<unsigned>(g.columns * g.rows)) {
+    if (!PositionOnGlass(g, argument)) {
         Report(m, m.pending_offset, {kPositionCommand, argument}, Reason::kPositionOutside);
         return;
     }
     MoveTo(m, cell / g.columns, cell % g.columns);
 }
 
-void Instruction(Module& m, unsigned char instruction) {
+// Instruction, Command and FeedByte are inlined by force: FeedByte serves
+// both feeding loops, and the compiler's size rule would then leave a call
+// per byte that costs each loop about a tenth of its time.
+[[gnu::always_inline]] inline void Instruction(Module& m, unsigned char instruction) {
     const unsigned notes = ControllerInstruction(m.controller, instruction);
     constexpr struct {
         unsigned note;
@@ -106,7 +114,7 @@ void Instruction(Module& m, unsigned char instruction) {
     }
 }
 
-void Command(Module& m, unsigned char byte, std::uint64_t offset) {
+[[gnu::always_inline]] inline void Command(Module& m, unsigned char byte, std::uint64_t offset) {
     const CommandRow& row = CommandTable[byte];
     const Geometry& g = *m.geometry;
     switch (row.action) {
@@ -163,9 +171,26 @@ void Command(Module& m, unsigned char byte, std::uint64_t offset) {
     }
 }
 
-void FeedByte(Module& m, unsigned char byte, std::uint64_t offset) {
+// Whether the module acts on the byte: most bytes change no time.
+bool Timed(Module& m, unsigned char byte, Work work) {
+    if (!((m.time.timed_works >> static_cast<unsigned>(work)) & 1u)) [[likely]] {
+        return true;
+    }
+    return TimeByte(m, byte, work);
+}
+
+// Byte m.offset. Fed with time, each branch times the byte by its Work
+// before acting on it, so that timing adds no branch a stream could make
+// hard to predict.
+template <bool kWithTime>
+[[gnu::always_inline]] inline void FeedByte(Module& m, unsigned char byte) {
+    const std::uint64_t offset = m.offset;
     if (m.pending != 0) {
         const unsigned char command = m.pending;
+        const Work work = command == kPrefixByte ? InstructionWork(byte) : Work::kSetDdramAddress;
+        if (kWithTime && !Timed(m, byte, work)) {
+            return;
+        }
         m.pending = 0;
         if (command == kPrefixByte) {
             Instruction(m, byte);
@@ -173,11 +198,20 @@ void FeedByte(Module& m, unsigned char byte, std::uint64_t offset) {
             Position(m, byte);
         }
     } else if (byte == kPrefixByte) {
+        if (kWithTime && !Timed(m, byte, Work::kNothing)) {
+            return;
+        }
         m.pending = byte;
         m.pending_offset = offset;
     } else if (m.profile == Profile::kCommand && byte < kFirstCharacter) {
+        if (kWithTime && !Timed(m, byte, CommandTable[byte].work)) {
+            return;
+        }
         Command(m, byte, offset);
     } else {
+        if (kWithTime && !Timed(m, byte, Work::kDataWrite)) {
+            return;
+        }
         ControllerWrite(m.controller, byte);
     }
 }
@@ -197,23 +231,37 @@ std::optional<Profile> FindProfile(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-Module MakeModule(const Geometry& geometry, Profile profile) noexcept {
+Module MakeModule(const Geometry& geometry, Profile profile, const ModuleTiming& timing) {
     Module m{};
     m.geometry = &geometry;
     m.profile = profile;
     m.controller = PowerOnController(geometry.two_line);
     m.backlight_on = true;
+    StartModuleTime(m, timing);
     return m;
 }
 
 void FeedModule(Module& m, std::span<const unsigned char> bytes) noexcept {
     for (unsigned char byte : bytes) {
-        FeedByte(m, byte, m.offset++);
+        FeedByte<false>(m, byte);
+        ++m.offset;
     }
 }
 
 void FeedModule(Module& m, std::string_view bytes) noexcept {
-    FeedModule(m, std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+    FeedModule(m, AsBytes(bytes));
+}
+
+void FeedModuleAt(Module& m, std::uint64_t read_ns, std::span<const unsigned char> bytes) noexcept {
+    StartRead(m, read_ns);
+    for (unsigned char byte : bytes) {
+        FeedByte<true>(m, byte);
+        ++m.offset;
+    }
+}
+
+void FeedModuleAt(Module& m, std::uint64_t read_ns, std::string_view bytes) noexcept {
+    FeedModuleAt(m, read_ns, AsBytes(bytes));
 }
 
 void FinishModule(Module& m) noexcept {
@@ -221,16 +269,16 @@ void FinishModule(Module& m) noexcept {
         Report(m, m.pending_offset, {m.pending}, Reason::kUnfinished);
         m.pending = 0;
     }
+    m.time.no_buffer_pending = 0;
 }
 
 std::vector<UnmodelledBytes> RecentUnmodelled(const Module& m) {
-    const std::uint64_t kept = std::min<std::uint64_t>(m.unmodelled_total, kUnmodelledKept);
-    std::vector<UnmodelledBytes> entries;
-    entries.reserve(kept);
-    for (std::uint64_t i = m.unmodelled_total - kept; i < m.unmodelled_total; ++i) {
-        entries.push_back(m.unmodelled[i % kUnmodelledKept]);
-    }
-    return entries;
+    return RecentReports(m.unmodelled);
+}
+
+bool PositionOnGlass(const Geometry& g, unsigned char argument) noexcept {
+    return argument >= kPositionBase &&
+           argument - kPositionBase < static_cast<unsigned>(g.columns * g.rows);
 }
 
 std::string DescribeUnmodelled(const UnmodelledBytes& entry) {

@@ -1,6 +1,10 @@
 // Feeds any bytes to the module model on a glass and profile chosen by the
 // first byte, whole and in chunks sized from the second; stops at a state
-// that breaks an invariant or when the two feedings end apart.
+// that breaks an invariant or when the two feedings end apart. Timed, with a
+// line, oscillator and buffer chosen by the second byte, the same chunks as
+// reads at one moment must give what one read gives, and the lost bytes
+// must be those of the model written the plain way (every arrival from the
+// burst's start, every hand-on time kept).
 #include "display/module.h"
 #include "display/screen.h"
 
@@ -21,7 +25,36 @@ bool Sound(const Module& m) {
            (m.pending == 0 || m.pending == kPrefixByte || m.pending == kPositionCommand) &&
            (!cursor || (cursor->row < m.geometry->rows && cursor->column < m.geometry->columns)) &&
            std::ranges::count(DumpText(m), '\n') == m.geometry->rows + 1 &&
-           RecentUnmodelled(m).size() <= kUnmodelledKept;
+           RecentUnmodelled(m).size() <= kReportsKept;
+}
+
+// The offsets a module of `timing` loses of `stream`, read at once at 0.
+std::vector<std::uint64_t> PlainLost(const Module& model, const ModuleTiming& timing,
+                                     const LineFrame& frame,
+                                     std::span<const unsigned char> stream) {
+    std::vector<std::uint64_t> lost, handed_on;
+    std::uint64_t free_at = 0;
+    unsigned char pending = 0;
+    for (std::uint64_t i = 0; i < stream.size(); ++i) {
+        const std::uint64_t arrival =
+            (i + 1) * FrameBits(frame) * kNanosecondsPerSecond / frame.baud;
+        const bool off_glass =
+            pending == kPositionCommand && !PositionOnGlass(*model.geometry, stream[i]);
+        const std::uint64_t busy = BusyNanoseconds(
+            off_glass ? Work::kNothing : ByteWork(model.profile, pending, stream[i]),
+            timing.oscillator_khz);
+        const std::size_t held = timing.buffer;
+        if (held == 0 ? busy > 0 && free_at > arrival
+                      : handed_on.size() >= held && handed_on[handed_on.size() - held] > arrival) {
+            lost.push_back(i);
+            pending = held == 0 ? 0 : pending;
+            continue;
+        }
+        handed_on.push_back(std::max(arrival, free_at));
+        free_at = busy > 0 ? handed_on.back() + busy : free_at;
+        pending = PendingAfter(model.profile, pending, stream[i]);
+    }
+    return lost;
 }
 
 } // namespace
@@ -33,18 +66,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Geometry& geometry = Geometries[data[0] % kGeometryCount];
     const Profile profile = (data[0] & 0x80) ? Profile::kPrefixOnly : Profile::kCommand;
     const std::span<const unsigned char> stream(data + 2, size - 2);
+    constexpr std::uint32_t kBauds[] = {1200, 9600, 38400, 115200, 1'000'000};
+    constexpr unsigned kBuffers[] = {0, 1, 3, 80};
+    const LineFrame frame{kBauds[data[1] % 5], static_cast<unsigned char>(7 + (data[1] >> 7)),
+                          (data[1] & 0x40) ? 'E' : 'N', 1};
+    const ModuleTiming timing{(data[1] & 0x20) ? 190u : 270u, kBuffers[(data[1] >> 3) & 3]};
     Module whole = MakeModule(geometry, profile), chunked = whole;
+    Module timed = MakeModule(geometry, profile, timing);
+    SetModuleLine(timed, frame);
+    Module timed_chunked = timed;
     FeedModule(whole, stream);
+    FeedModuleAt(timed, 0, stream);
     bool sound = true;
     std::uint32_t seed = data[1];
     for (std::size_t at = 0; at < stream.size();) {
         seed = seed * 1103515245u + 12345u;
         const std::size_t chunk = std::min<std::size_t>((seed >> 16) % 9, stream.size() - at);
         FeedModule(chunked, stream.subspan(at, chunk));
+        FeedModuleAt(timed_chunked, 0, stream.subspan(at, chunk));
         at += chunk;
-        sound = sound && Sound(chunked);
+        sound = sound && Sound(chunked) && Sound(timed_chunked);
     }
-    sound = sound && chunked == whole;
+    std::vector<std::uint64_t> lost;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(timed.lost.total, kReportsListed); ++i) {
+        lost.push_back(timed.lost.first[i].offset);
+    }
+    const std::vector<std::uint64_t> plain = PlainLost(timed, timing, frame, stream);
+    timed_chunked.time.wire = timed.time.wire; // each read starts its burst afresh, at equal times
+    sound =
+        sound && chunked == whole && timed_chunked == timed && timed.lost.total == plain.size() &&
+        std::ranges::equal(lost, std::span(plain).first(lost.size())) &&
+        timed.no_buffer.total == PlainLost(timed, {timing.oscillator_khz, 0}, frame, stream).size();
     FinishModule(whole);
     if (!sound || !Sound(whole) || whole.pending != 0 || whole.offset != stream.size()) {
         std::abort();

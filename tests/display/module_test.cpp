@@ -1,13 +1,12 @@
 // Wendle messages run through the translator and the module model, against
 // what the glass shows, the report of what was not modelled, and the dots.
 #include "display/module.h"
-#include "display/screen.h"
+#include "tests/display/glass_text.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,27 +14,25 @@
 namespace {
 
 // The module of `glass` ("16x2", or "16x2 prefix-only" for that profile)
-// after `message`.
-Module RunMessage(std::string_view glass, std::string_view message) {
+// after `message`; `timed`, as one read at 9600 baud with the default buffer.
+Module RunMessage(std::string_view glass, std::string_view message, bool timed = false) {
     const std::size_t space = glass.find(' ');
     Module module = MakeModule(*FindGeometry(glass.substr(0, space)),
                                space == glass.npos ? Profile::kCommand : Profile::kPrefixOnly);
-    FeedModule(module, Translate(message));
+    if (timed) {
+        FeedModuleAt(module, 0, Translate(message));
+    } else {
+        FeedModule(module, Translate(message));
+    }
     return module;
 }
 
-// The rows of the dump without their trailing spaces, then the cursor, each
-// but the last ended by "|", then what differs from power-on outside the
-// glass: "abc|Xefg|2 2 backlight-off bells 3".
-std::string Screen(std::string_view glass, std::string_view message) {
-    const Module m = RunMessage(glass, message);
+// GlassText, then what differs from power-on outside the glass:
+// "abc|Xefg|2 2 backlight-off bells 3".
+std::string Screen(std::string_view glass, std::string_view message, bool timed = false) {
+    const Module m = RunMessage(glass, message, timed);
     const Controller& c = m.controller;
-    std::istringstream lines(DumpText(m));
-    std::string screen;
-    for (std::string line; std::getline(lines, line);) {
-        line.erase(line.find_last_not_of(' ') + 1);
-        screen += line.starts_with("cursor ") ? line.substr(7) : line + "|";
-    }
+    std::string screen = GlassText(m);
     for (const auto& [differs, name] : {std::pair{!m.backlight_on, " backlight-off"},
                                         {!c.display_on, " display-off"},
                                         {c.cursor_on, " underline"},
@@ -129,6 +126,7 @@ constexpr std::string_view kScreens[][3] = {
 TEST(Module, WhatTheGlassShows) {
     for (const auto& [glass, message, screen] : kScreens) {
         EXPECT_EQ(Screen(glass, message), screen) << glass << ": " << message;
+        EXPECT_EQ(Screen(glass, message, true), screen) << "timed: " << glass << ": " << message;
     }
 }
 
@@ -157,7 +155,7 @@ TEST(Module, UnmodelledBytesAreReportedWithTheirOffsets) {
               "offset 23: FE: stream ended inside a command\n");
     FeedModule(module, std::string(1000, '\x1B'));
     const std::vector<UnmodelledBytes> kept = RecentUnmodelled(module);
-    EXPECT_EQ(module.unmodelled_total, 1010u);
+    EXPECT_EQ(module.unmodelled.total, 1010u);
     ASSERT_EQ(kept.size(), 16u);
     EXPECT_EQ(kept.front().offset, 24u + 984);
     EXPECT_EQ(kept.back().offset, 24u + 999);

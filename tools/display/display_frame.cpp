@@ -208,15 +208,24 @@ std::string StatusLine(const FrameView& view) {
     if (module.bells != 0) {
         text += " · bell " + std::to_string(module.bells);
     }
+    if (module.lost.total != 0) {
+        text += " · lost " + std::to_string(module.lost.total);
+    }
     return text;
 }
 
-std::string UnmodelledLine(const Module& module) {
-    if (module.unmodelled_total == 0) {
-        return "not modelled: none";
+constexpr std::string_view kUnmodelledLabel = "not modelled: ";
+constexpr std::string_view kLostLabel = "lost: ";
+
+// "not modelled: none", or how many and the last.
+template <typename Report, typename Describe>
+std::string LastReportLine(const ReportLog<Report>& log, std::string_view label,
+                           Describe describe) {
+    if (log.total == 0) {
+        return std::string(label) + "none";
     }
-    return "not modelled: " + std::to_string(module.unmodelled_total) +
-           ", the last: " + DescribeUnmodelled(RecentUnmodelled(module).back());
+    return std::string(label) + std::to_string(log.total) +
+           ", the last: " + describe(log.last[(log.total - 1) % kReportsKept]);
 }
 
 } // namespace
@@ -242,15 +251,15 @@ std::vector<std::string> FrameLines(const FrameView& view) {
     }
     lines.push_back(title);
     const Arrivals& arrivals = view.arrivals;
-    // Title, bezel, bytes, decoded, status, not modelled: the glass's rows
-    // come on top of these.
-    constexpr unsigned kFrameLines = 7;
+    // Title, bezel, bytes, decoded, status, not modelled, and with time the
+    // lost bytes and the summary: the glass's rows come on top of these.
+    const unsigned frame_lines = module.time.wire.timed ? 9 : 7;
     bool dots = view.dots;
     DotMap map;
     if (dots) {
         map = MapDots(module);
         const unsigned width = map.width + 2;
-        const unsigned height = (map.height + 1) / 2 + kFrameLines;
+        const unsigned height = (map.height + 1) / 2 + frame_lines;
         if ((view.columns != 0 && width > view.columns) || (view.rows != 0 && height > view.rows)) {
             dots = false;
             lines.push_back("--dots needs " + std::to_string(width) + "x" + std::to_string(height) +
@@ -275,7 +284,13 @@ std::vector<std::string> FrameLines(const FrameView& view) {
         lines.push_back("decoded: " + DecodeBytes(arrivals.recent, true));
     }
     lines.push_back(StatusLine(view));
-    lines.push_back(UnmodelledLine(module));
+    lines.push_back(LastReportLine(module.unmodelled, kUnmodelledLabel, DescribeUnmodelled));
+    if (module.time.wire.timed) {
+        lines.push_back(LastReportLine(module.lost, kLostLabel, [&](const LostByte& lost) {
+            return DescribeLost(module, lost);
+        }));
+        lines.push_back(NoBufferSummary(module));
+    }
     if (view.rows != 0 && lines.size() > view.rows) {
         lines.resize(view.rows);
     }
@@ -302,42 +317,29 @@ std::string ScreenText(const std::vector<std::string>& lines) {
 
 namespace {
 
-void NoteReports(const Module& module, UnmodelledList& list) {
-    for (; list.total < module.unmodelled_total; ++list.total) {
-        if (list.first.size() < kUnmodelledListed) {
-            list.first.push_back(module.unmodelled[list.total % kUnmodelledKept]);
-        }
+template <typename Report, typename Describe>
+std::string ListLines(const ReportLog<Report>& log, std::uint64_t& listed, bool closing,
+                      std::string_view label, Describe describe) {
+    std::string text;
+    for (; listed < std::min<std::uint64_t>(log.total, kReportsListed); ++listed) {
+        text += std::string(label) + describe(log.first[listed]) + "\n";
     }
+    if (closing && log.total > listed) {
+        text += std::string(label) + std::to_string(log.total - listed) + " more, " +
+                std::to_string(log.total) + " in all\n";
+    }
+    return text;
 }
 
 } // namespace
 
-void FeedNoting(Module& module, std::string_view bytes, UnmodelledList& list) {
-    // While the list has room the bytes go in pieces too short to make more
-    // reports than the module keeps, so none is overwritten unread.
-    constexpr std::size_t kPiece = kUnmodelledKept / 2;
-    while (!bytes.empty()) {
-        const std::size_t size =
-            list.first.size() < kUnmodelledListed ? std::min(bytes.size(), kPiece) : bytes.size();
-        FeedModule(module, bytes.substr(0, size));
-        bytes.remove_prefix(size);
-        NoteReports(module, list);
-    }
-}
-
-void FinishNoting(Module& module, UnmodelledList& list) {
-    FinishModule(module);
-    NoteReports(module, list);
-}
-
-std::string UnmodelledLines(const UnmodelledList& list, std::size_t from, bool closing) {
-    std::string text;
-    for (std::size_t i = from; i < list.first.size(); ++i) {
-        text += "not modelled: " + DescribeUnmodelled(list.first[i]) + "\n";
-    }
-    if (closing && list.total > list.first.size()) {
-        text += "not modelled: " + std::to_string(list.total - list.first.size()) + " more, " +
-                std::to_string(list.total) + " in all\n";
+std::string ReportLines(const Module& module, ReportsListed& listed, bool closing) {
+    std::string text = ListLines(module.unmodelled, listed.unmodelled, closing, kUnmodelledLabel,
+                                 DescribeUnmodelled);
+    text += ListLines(module.lost, listed.lost, closing, kLostLabel,
+                      [&](const LostByte& lost) { return DescribeLost(module, lost); });
+    if (closing && module.time.wire.timed) {
+        text += "timing: " + NoBufferSummary(module) + "\n";
     }
     return text;
 }

@@ -37,7 +37,9 @@ struct FrameView {
 // The frame's lines, with colour codes (SGR) but no cursor movement: a title,
 // the bezel's top, one line per row of the glass (text mode) or per two rows
 // of dots, the bezel's bottom, the bytes, the decoded bytes, the status and
-// the last report of the bytes not modelled. Every line fits in `columns`
+// the last report of the bytes not modelled; for a module fed with time,
+// the last lost byte and what a module without a buffer would lose. Every
+// line fits in `columns`
 // (a longer one is cut and ends with "…") and there are at most `rows`;
 // dots that do not fit give text mode and a line that says so. In text mode
 // every cell is one column: a double-width character (千, ⁻¹) is shown as
@@ -51,23 +53,19 @@ inline constexpr std::string_view kWideStandIn = "□";
 // feed after the last line, which may be the terminal's last row.
 std::string ScreenText(const std::vector<std::string>& lines);
 
-// The first reports of bytes not modelled of a whole run (the module keeps
-// only its last kUnmodelledKept), for --dump and --plain to list.
-inline constexpr std::size_t kUnmodelledListed = 32;
-struct UnmodelledList {
-    std::vector<UnmodelledBytes> first; // up to kUnmodelledListed, oldest first
-    std::uint64_t total = 0;            // how many there were in all
+// How many of a run's first reports (kReportsListed of each kind) the plain
+// lines have listed.
+struct ReportsListed {
+    std::uint64_t unmodelled = 0;
+    std::uint64_t lost = 0;
 };
 
-// FeedModule, and every new report noted while the list has room.
-void FeedNoting(Module& module, std::string_view bytes, UnmodelledList& list);
-// FinishModule, and its report noted.
-void FinishNoting(Module& module, UnmodelledList& list);
-
-// "not modelled: offset 6: 1B: ESC sequence not modelled", one line each for
-// list.first[from, end); with `closing`, then "not modelled: N more, T in
-// all" when some were not listed.
-std::string UnmodelledLines(const UnmodelledList& list, std::size_t from, bool closing);
+// The reports not listed yet, one line each: "not modelled: offset 6: 1B:
+// ESC sequence not modelled", then "lost: offset 1 'H' at 2.083 ms: ...".
+// With `closing`, "not modelled: N more, T in all" after the first kind and
+// "lost: ..." after the second where some were not listed, and for a module
+// fed with time the line "timing: " + NoBufferSummary.
+std::string ReportLines(const Module& module, ReportsListed& listed, bool closing);
 
 // One line for scripts: the bytes in hex, two spaces, the bytes decoded with
 // display commands by name, a newline.

@@ -64,10 +64,8 @@ bool DumbTerminal();
 
 // Reads until the input ends, SIGINT, SIGTERM or SIGHUP arrives, q is typed,
 // or the idle time runs out, feeding every byte to `module` (then
-// FinishModule) and noting what it did not model in `unmodelled`. In live
-// mode keys do not echo, Ctrl+Z leaves the screen as it was until the
-// program is continued, the terminal is restored on every end and the last
-// frame is left on it. A failure to read or to write standard output ends
-// the loop with kOther.
-LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options,
-                          UnmodelledList& unmodelled);
+// FinishModule). In live mode keys do not echo, Ctrl+Z leaves the screen as
+// it was until the program is continued, the terminal is restored on every
+// end and the last frame is left on it. A failure to read or to write
+// standard output ends the loop with kOther.
+LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options);

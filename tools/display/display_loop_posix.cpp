@@ -202,9 +202,8 @@ namespace {
 // The loop's state between polls.
 class Session {
   public:
-    Session(DisplaySource& source, Module& module, const LoopOptions& options,
-            UnmodelledList& unmodelled)
-        : source_(source), module_(module), options_(options), unmodelled_(unmodelled),
+    Session(DisplaySource& source, Module& module, const LoopOptions& options)
+        : source_(source), module_(module), options_(options),
           terminal_(options.live, options.keys), dirty_(options.live) {}
 
     LineStatus Run() {
@@ -251,12 +250,12 @@ class Session {
 
     // The end: the half-sent command reported, the last frame drawn.
     void Finish() {
-        FinishNoting(module_, unmodelled_);
+        FinishModule(module_);
         if (options_.live) {
             Draw();
         }
         if (options_.lines) {
-            WriteOut(UnmodelledLines(unmodelled_, listed_, true));
+            WriteOut(ReportLines(module_, listed_, true));
         }
     }
 
@@ -322,7 +321,7 @@ class Session {
             return SystemFailure(LineError::kOther, source_.name + ": cannot read", errno);
         }
         const std::string_view bytes(buffer_.data(), static_cast<std::size_t>(got));
-        FeedNoting(module_, bytes, unmodelled_);
+        FeedModule(module_, bytes);
         NoteArrival(arrivals_, bytes);
         last_byte_ = Clock::now();
         LineSettings settings;
@@ -330,8 +329,7 @@ class Session {
             line_ = DescribeLineSettings(settings);
         }
         if (options_.lines) {
-            std::string text = ArrivalLine(bytes) + UnmodelledLines(unmodelled_, listed_, false);
-            listed_ = unmodelled_.first.size();
+            std::string text = ArrivalLine(bytes) + ReportLines(module_, listed_, false);
             if (!WriteOut(text)) {
                 return SystemFailure(LineError::kOther, "cannot write standard output", errno);
             }
@@ -358,8 +356,7 @@ class Session {
     DisplaySource& source_;
     Module& module_;
     const LoopOptions& options_;
-    UnmodelledList& unmodelled_;
-    std::size_t listed_ = 0; // of unmodelled_.first, in plain lines
+    ReportsListed listed_; // in plain lines
     // Signals are caught before the terminal changes and until it is back.
     SignalPipe signals_;
     LiveTerminal terminal_;
@@ -384,9 +381,8 @@ bool DumbTerminal() {
     return term != nullptr && std::string_view(term) == "dumb";
 }
 
-LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options,
-                          UnmodelledList& unmodelled) {
-    Session session(source, module, options, unmodelled);
+LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options) {
+    Session session(source, module, options);
     const LineStatus status = session.Run();
     session.Finish();
     return status;

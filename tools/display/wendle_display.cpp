@@ -74,10 +74,10 @@ int Failed(const LineStatus& status) {
 }
 
 // The end: the link gone, then the results.
-int Finish(const Options& options, const Module& module, const UnmodelledList& unmodelled,
-           const LineStatus& loop) {
+int Finish(const Options& options, const Module& module, const LineStatus& loop) {
     int status = loop.ok() ? 0 : Failed(loop);
-    if (options.dump && !WriteOut(DumpText(module) + UnmodelledLines(unmodelled, 0, true))) {
+    ReportsListed listed;
+    if (options.dump && !WriteOut(DumpText(module) + ReportLines(module, listed, true))) {
         status = Failed("cannot write standard output");
     }
     if (!options.png.empty()) {
@@ -120,15 +120,14 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
     loop_options.keys = options.pty || options.source != "-";
     loop_options.idle_exit = options.idle_exit;
     Module module = MakeModule(geometry, profile);
-    UnmodelledList unmodelled;
-    const LineStatus loop = RunDisplayLoop(source, module, loop_options, unmodelled);
+    const LineStatus loop = RunDisplayLoop(source, module, loop_options);
     if (source.is_line && !options.pty) {
         CloseSerialLine(source.fd);
     }
     if (!options.link.empty()) {
         RemoveLink(options.link, pty.slave_path);
     }
-    return Finish(options, module, unmodelled, loop);
+    return Finish(options, module, loop);
 }
 
 int Run(int argc, char** argv) {

@@ -1,0 +1,282 @@
+// Time in the module model against the datasheet's busy times and the line
+// rate's arithmetic, written out here: what the glass shows and what is lost
+// with and without a buffer, the no-buffer summary, pacing and recordings.
+#include "display/pacing.h"
+#include "display/recording.h"
+#include "tests/display/glass_text.h"
+#include "tests/translator/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+// The HD44780U datasheet's busy times at 270 kHz.
+constexpr std::uint64_t kClear = 1'520'000, kShort = 37'000;
+
+// Byte k of a burst from 0 ends k frames of `bits` at `baud` later, in
+// nanoseconds rounded down.
+constexpr std::uint64_t At(std::uint64_t k, std::uint64_t bits, std::uint64_t baud) {
+    return k * bits * 1'000'000'000 / baud;
+}
+
+struct Read {
+    std::uint64_t at;
+    std::string_view message;
+};
+
+Module RunTimed(const ModuleTiming& timing, const LineFrame& frame, std::vector<Read> reads) {
+    Module module = MakeModule(*FindGeometry("16x2"), Profile::kCommand, timing);
+    SetModuleLine(module, frame);
+    for (const Read& read : reads) {
+        FeedModuleAt(module, read.at, Translate(read.message));
+    }
+    return module;
+}
+
+constexpr ModuleTiming kNoBuffer{270, 0}, kDefault{};
+constexpr std::string_view kHello = "<CLS>Hello";
+
+TEST(Timing, WhatIsShownAndLost) {
+    // clang-format off
+    const struct {
+        ModuleTiming timing;
+        LineFrame frame;
+        std::vector<Read> reads;
+        std::string_view screen, lost; // the offsets lost
+        std::uint64_t arrival, until;  // of the first lost
+    } cases[] = {
+        // 'H' arrives two frames in, during the clear that arrived one in.
+        {kNoBuffer, {9600}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 9600), At(1, 10, 9600) + kClear},
+        {kNoBuffer, {38400}, {{0, kHello}}, "||1 1", "1 2 3 4 5", At(2, 10, 38400), At(1, 10, 38400) + kClear},
+        {kDefault, {38400}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        // A slow part: 1.52 ms x 270 / 190 = 2.16 ms.
+        {kNoBuffer, {4800}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {{190, 0}, {4800}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 4800), At(1, 10, 4800) + 2'160'000},
+        // Five bytes wait for the clear; the fifth finds four held.
+        {{270, 5}, {38400}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {{270, 4}, {38400}, {{0, kHello}}, "Hell||1 5", "5", At(6, 10, 38400), At(1, 10, 38400) + kClear},
+        // At 7200 baud 1.52 ms is 10.9 bits: frames of 10 bits lose 'H'.
+        {kNoBuffer, {7200, 8, 'N', 1}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 7200), At(1, 10, 7200) + kClear},
+        {kNoBuffer, {7200, 7, 'N', 2}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 7200), At(1, 10, 7200) + kClear},
+        {kNoBuffer, {7200, 8, 'E', 1}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {kNoBuffer, {7200, 8, 'N', 2}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        // Reads: back to back while the wire is busy, from the read after a pause.
+        {kNoBuffer, {9600}, {{0, "<CLS>"}, {500'000, "Hello"}}, "ello||1 5", "1", At(2, 10, 9600), At(1, 10, 9600) + kClear},
+        {kNoBuffer, {9600}, {{0, "<CLS>"}, {2'000'000, "Hello"}}, "Hello||1 6", "", 0, 0},
+        {kNoBuffer, {9600}, {{0, "Hi"}, {5'000'000, kHello}}, "ello||1 5", "3", 5'000'000 + At(2, 10, 9600), 5'000'000 + At(1, 10, 9600) + kClear},
+        // The prefix and a position off the glass are the module's own.
+        {kNoBuffer, {9600}, {{0, "<CLS><254,192>X"}}, "|X|2 2", "", 0, 0},
+        {kNoBuffer, {38400}, {{0, "<CLS><254,192>"}, {3'000'000, "X"}}, "X||1 2", "2", At(3, 10, 38400), At(1, 10, 38400) + kClear},
+        {kNoBuffer, {38400}, {{0, "<CLS><16,200>X"}}, "||1 1", "3", At(4, 10, 38400), At(1, 10, 38400) + kClear},
+        // Backspace is an address, a write and an address; 37 us data
+        // writes outlast a frame at 1 Mbaud.
+        {kNoBuffer, {115200}, {{0, "ab<8>c"}}, "a||1 2", "3", At(4, 10, 115200), At(3, 10, 115200) + 3 * kShort},
+        {kNoBuffer, {1'000'000}, {{0, "Hello"}}, "Ho||1 3", "1 2 3", At(2, 10, 1'000'000), At(1, 10, 1'000'000) + kShort},
+        // The bell and the backlight are the module's; cursor looks are a display control, a tab an address.
+        {kNoBuffer, {1'000'000}, {{0, "<7><15>x<5>y<9>z"}}, "xz||1 3", "3 4 5", At(4, 10, 1'000'000), At(3, 10, 1'000'000) + kShort},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const Module m = RunTimed(c.timing, c.frame, c.reads);
+        std::string lost;
+        for (std::size_t i = 0; i < m.lost.total; ++i) {
+            lost += (i == 0 ? "" : " ") + std::to_string(m.lost.first[i].offset);
+        }
+        const LostByte first = m.lost.total ? m.lost.first[0] : LostByte{};
+        EXPECT_EQ((std::tuple{GlassText(m), lost, first.arrival, first.until}),
+                  (std::tuple{c.screen, c.lost, c.arrival, c.until}))
+            << c.reads.back().message << " at " << c.frame.baud;
+        EXPECT_TRUE(m.lost.total == 0 ||
+                    (first.cause == LossCause::kBufferFull) == (c.timing.buffer > 0));
+        EXPECT_TRUE(c.timing.buffer || m.no_buffer.total == m.lost.total) << "the summary's count";
+    }
+}
+
+// Whatever the buffer. 'H' arrives At(2) - At(1) into the clear, which
+// ends At(1) + 1.52 ms: 478333 ns after it at 9600 (a 0.5 ms pause,
+// rounded up), 1259583 at 38400 (1.3 ms). At 190 kHz the clear and home
+// take 2.16 ms: 'a' comes 1899583 ns early (1.9 ms); 'b' arrives 1.5 ms
+// after home, 0.66 ms early (0.7 ms). At 50 kHz a clear takes 8.208 ms.
+TEST(Timing, NoBufferSummary) {
+    // clang-format off
+    const struct {
+        ModuleTiming timing;
+        LineFrame frame;
+        std::vector<Read> reads;
+        std::string_view summary;
+    } cases[] = {
+        {kDefault, {9600}, {{0, kHello}}, "at 9600 baud a module without a buffer loses 1 byte: offset 1 'H' arrives 1.042 ms into a 1.52 ms clear; pause 0.5 ms after each clear, or send with wendle-send --pace"},
+        {kDefault, {38400}, {{0, kHello}}, "at 38400 baud a module without a buffer loses 5 bytes: offset 1 'H' arrives 0.26 ms into a 1.52 ms clear; pause 1.3 ms after each clear, or send with wendle-send --pace"},
+        {{190, 80}, {38400}, {{0, "<CLS>a"}, {5'000'000, "<1>"}, {6'500'000, "b"}}, "at 38400 baud a module without a buffer loses 2 bytes: offset 1 'a' arrives 0.26 ms into a 2.16 ms clear; pause 1.9 ms after each clear, 0.7 ms after each return home, or send with wendle-send --pace"},
+        {kDefault, {9600}, {{0, "Hello<254,1>"}}, "at 9600 baud a module without a buffer loses nothing"},
+        {{50, 80}, {9600}, {{0, kHello}}, "at 9600 baud a module without a buffer loses 5 bytes: offset 1 'H' arrives 1.042 ms into an 8.208 ms clear; pause 7.2 ms after each clear, or send with wendle-send --pace"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(NoBufferSummary(RunTimed(c.timing, c.frame, c.reads)), c.summary);
+    }
+}
+
+// The datasheet's rows as docs/timing.md shows them and the code has them,
+// in its order, and their scaling by 270 / f, rounded up.
+TEST(Timing, BusyTableAndItsDoc) {
+    constexpr std::string_view kRows[] = {
+        "| clear display | 1.52 ms |",
+        "| return home | 1.52 ms |",
+        "| entry mode set | 0.037 ms |",
+        "| display control | 0.037 ms |",
+        "| cursor or display shift | 0.037 ms |",
+        "| function set | 0.037 ms |",
+        "| set CGRAM address | 0.037 ms |",
+        "| set DDRAM address | 0.037 ms |",
+        "| data write | 0.037 ms |",
+        "| backspace (set DDRAM address, data write, set DDRAM address) | 0.111 ms |",
+    };
+    std::stringstream doc;
+    doc << std::ifstream(WENDLE_SOURCE_DIR "/docs/timing.md").rdbuf();
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        const BusyRow& code = BusyTable[i + 1];
+        EXPECT_EQ("| " + std::string(code.name) + " | " + TimeText(code.nanoseconds) + " |",
+                  kRows[i]);
+        EXPECT_NE(doc.str().find(kRows[i]), std::string::npos) << kRows[i];
+    }
+    EXPECT_EQ(
+        (std::array{BusyNanoseconds(Work::kClearDisplay, 190),
+                    BusyNanoseconds(Work::kReturnHome, 540), BusyNanoseconds(Work::kDataWrite, 250),
+                    BusyNanoseconds(Work::kDataWrite, 190)}),
+        (std::array{2'160'000u, 760'000u, 39'960u, 52'579u})); // 52578.9 rounded up
+    EXPECT_EQ(CheckModuleTiming({0, 80}),
+              "an oscillator of 0 kHz: give 1 to 10000 (270 is the datasheet's, 190 a slow part)");
+    EXPECT_EQ(CheckModuleTiming({270, 65537}), "a buffer of 65537 bytes: give 0 (none) to 65536");
+}
+
+TEST(Timing, TimeText) {
+    constexpr std::pair<std::uint64_t, std::string_view> kTimes[] = {
+        {0, "0 ms"},
+        {499, "0 ms"},
+        {500, "0.001 ms"},
+        {37'000, "0.037 ms"},
+        {1'520'000, "1.52 ms"},
+        {2'561'666, "2.562 ms"},
+        {999'999'499, "999.999 ms"},
+        {999'999'500, "1 s"},
+        {12'500'000'000, "12.5 s"},
+    };
+    for (const auto& [nanoseconds, text] : kTimes) {
+        EXPECT_EQ(TimeText(nanoseconds), text);
+    }
+}
+
+// After each slow byte, its busy time less a frame; sent so, a module
+// without a buffer loses nothing (the home after the return home arrives
+// as that ends).
+TEST(Timing, PacingPauses) {
+    const std::uint64_t kSlowClear = 2'160'000; // at 190 kHz
+    // clang-format off
+    const struct {
+        LineFrame frame;
+        unsigned khz;
+        std::string_view message;
+        std::vector<Pause> pauses;
+    } cases[] = {
+        {{9600}, 270, kHello, {{0, kClear - At(1, 10, 9600)}}},
+        {{9600}, 270, "Hello<16,70><254,128>", {}},
+        {{1200}, 270, kHello, {}},
+        {{38400, 8, 'E', 2}, 190, "a<254,2><1>", {{2, kSlowClear - At(1, 12, 38400)}, {3, kSlowClear - At(1, 12, 38400)}}},
+        {{1'000'000}, 270, "ab", {{0, kShort - At(1, 10, 1'000'000)}, {1, kShort - At(1, 10, 1'000'000)}}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const std::string bytes = Translate(c.message);
+        const std::vector<Pause> pauses = PacingPauses(bytes, c.frame, c.khz);
+        EXPECT_EQ(pauses, c.pauses) << c.message;
+        Module module = MakeModule(DefaultGeometry(), Profile::kCommand, {c.khz, 0});
+        SetModuleLine(module, c.frame);
+        std::uint64_t at = 0;
+        std::size_t from = 0;
+        for (const Pause& pause : pauses) {
+            const std::size_t size = pause.after + 1 - from;
+            FeedModuleAt(module, at, bytes.substr(from, size));
+            at += At(size, FrameBits(c.frame), c.frame.baud) + pause.nanoseconds;
+            from += size;
+        }
+        FeedModuleAt(module, at, bytes.substr(from));
+        EXPECT_EQ(module.lost.total, 0u) << c.message;
+    }
+}
+
+// An endless stream: the totals grow, what is kept does not. 'Hello' is
+// lost every time: the 32nd lost byte is the 7th chunk's 'e'.
+TEST(Timing, BoundedOnAnEndlessStream) {
+    Module m = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
+    SetModuleLine(m, {38400});
+    EXPECT_FALSE(SetModuleLine(m, {0})); // a rate no line has: 38400 kept
+    const std::string chunk = Translate("<CLS>Hello<27>");
+    for (int i = 0; i < 100'000; ++i) {
+        FeedModuleAt(m, 0, chunk);
+    }
+    EXPECT_EQ((std::array{m.lost.total, m.unmodelled.total,
+                          m.lost.last[(m.lost.total - 1) % kReportsKept].offset,
+                          m.lost.first[kReportsListed - 1].offset}),
+              (std::array<std::uint64_t, 4>{500'000, 100'000, 7 * 99'999 + 5, 7 * 6 + 2}));
+}
+
+// Refused with the line number and what is wrong; nothing is half-read.
+TEST(Recording, Refused) {
+    const std::string ok = "wendle-recording 1\n0 line 9600 8N1\n";
+    const std::string not_recording =
+        "line 1: not a recording: the first line must be \"wendle-recording 1\"";
+    // clang-format off
+    const std::pair<std::string, std::string> kCases[] = {
+        {"", not_recording},
+        {"wendle-recording 2\n0 line 9600 8N1\n", not_recording},
+        {"wendle-recording 1\n# comment\n\n5 0C\n", "line 4: bytes before the line's settings: put a line such as \"0 line 9600 8N1\" first"},
+        {ok + "7 41\n5 42\n", "line 4: time goes backwards: 5 after 7"},
+        {ok + "-1 41\n", "line 3: \"-1\" is not a time: give the microseconds since the first arrival, up to 1000000000000000"},
+        {ok + "3\n", "line 3: a time and nothing after it: give bytes in hex or \"line\" and the settings"},
+        {ok + "3 41 4G\n", "line 3: \"4G\" is not a byte: give two hex digits, such as 0C"},
+        {ok + "3 line 9600 8N\n", "line 3: \"9600 8N\" are not line settings: give a rate, then data bits, parity and stop bits, such as \"9600 8N1\""},
+        {ok + "3 line 49 8N1\n", "line 3: the rate 49 is not one a line can have: give 50 to 4000000"},
+        {ok + "3 line 9600 8X1\n", "line 3: parity X: give N, E, O, M or S"},
+    };
+    // clang-format on
+    for (const auto& [text, error] : kCases) {
+        std::vector<RecordingEvent> events(1);
+        EXPECT_EQ(ParseRecording(text, events), error);
+        EXPECT_EQ(events.size(), 1u);
+    }
+}
+
+// Written as reads arrive (microseconds from the first, the settings when
+// they change), read back and replayed with its times: the clear at 9600
+// loses the first 'x'; at 38400, back to back after the 21st byte's end,
+// the clear loses "Hi".
+TEST(Recording, WrittenReadAndReplayed) {
+    Recorder recorder;
+    const LineFrame fast{38400};
+    std::string text = RecordArrival(recorder, 7'000'000'123, {9600}, Translate("<CLS>"));
+    text += RecordArrival(recorder, 7'000'000'623, {9600}, std::string(20, 'x'));
+    text += RecordArrival(recorder, 7'002'000'999, fast, Translate("<CLS>Hi"));
+    const std::string xs = " 78 78 78 78";
+    EXPECT_EQ(text, "wendle-recording 1\n0 line 9600 8N1\n0 0C\n0" + xs + xs + xs + xs + "\n0" +
+                        xs + "\n2000 line 38400 8N1\n2000 0C 48 69\n");
+    std::vector<RecordingEvent> events;
+    ASSERT_EQ(ParseRecording(text + "# end\r\n", events), "");
+    EXPECT_EQ(events, (std::vector<RecordingEvent>{{0, true, {9600}, ""},
+                                                   {0, false, {}, "\x0c" + std::string(20, 'x')},
+                                                   {2000, true, fast, ""},
+                                                   {2000, false, {}, "\x0cHi"}}));
+    Module module = MakeModule(DefaultGeometry(), Profile::kCommand, kNoBuffer);
+    FeedRecording(module, events);
+    EXPECT_EQ((std::array{module.lost.total, module.lost.first[0].arrival,
+                          module.lost.first[1].offset, module.lost.first[1].arrival}),
+              (std::array<std::uint64_t, 4>{3, At(2, 10, 9600), 22,
+                                            At(21, 10, 9600) + At(2, 10, 38400)}));
+}
+
+} // namespace

@@ -63,9 +63,6 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         {{"--size", "17x3", "-"}, 2, "no glass of size 17x3: use 8x1, 16x1, 16x2, 16x4, 20x2, 20x4, 24x2, 40x2"},
         {{}, 2, "nothing to read: give a SOURCE (a port, a file, - for standard input) or --pty"},
         {{"--link", "x", "-"}, 2, "--link goes with --pty"},
-        // The statuses of wendle-send for the same failures.
-        {{"/no/such/file"}, 3, "/no/such/file: cannot open (No such file or directory)"},
-        {{"-b", "9601", "-"}, 7, "9601 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400"},
         {{"--png", "/no/a.png", "-"}, 1, "/no/a.png: cannot write the picture (No such file or directory)"},
         // Nothing is put in the place of a file.
         {{"--pty", "--link", file}, 1, file + ": is there and is no symbolic link: name a new path for --link"},
@@ -211,12 +208,88 @@ TEST(DisplayProgram, APortThatHangsUp) {
                        "not modelled: offset 4: 1B: ESC sequence not modelled\n");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.err, "wendle-display: " + device.slave_path +
-                           ": the line was hung up (was the device unplugged?)\n");
+                           ": the line was hung up: was the device unplugged?\n");
+}
+
+// --pty ends the orderly way on every ending signal, its link removed; a
+// second display given the same --link takes it over, and the first leaves
+// it be. A signal that comes while it starts is held back until it can end
+// it so: here the terminal is full, the path waits to be written.
+TEST(DisplayProgram, EndingsAndASharedLink) {
+    const std::string link = TempFile("shared_link");
+    std::remove(link.c_str());
+    const auto start = [&](RunningTool& tool) {
+        for (int i = 0; i < 3000 && tool.OutputSoFar().find('\n') == std::string::npos; ++i) {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return tool.OutputSoFar().substr(0, tool.OutputSoFar().find('\n'));
+    };
+    const auto leads_to = [&] {
+        char target[256] = {};
+        return std::string(target, std::max<ssize_t>(0, readlink(link.c_str(), target, 255)));
+    };
+    RunningTool first(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
+    const std::string first_path = start(first);
+    RunningTool second(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
+    EXPECT_EQ(leads_to(), start(second));
+    EXPECT_NE(leads_to(), first_path);
+    first.Signal(SIGHUP);
+    EXPECT_EQ(first.Finish().exit_code, 0);
+    EXPECT_NE(leads_to(), "");
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Finish().exit_code, 0);
+    EXPECT_EQ(leads_to(), "");
+
+    PtyPort terminal(true);
+    ASSERT_EQ(fcntl(terminal.pty.slave.get(), F_SETFL, O_NONBLOCK), 0);
+    while (write(terminal.pty.slave.get(), std::string(4096, 'x').data(), 4096) > 0) {
+    }
+    RunningTool third(WENDLE_DISPLAY_TOOL, {"--pty", "--plain", "--link", link}, "", {},
+                      terminal.path());
+    for (int i = 0; i < 3000 && !third.Blocks(SIGINT); ++i) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    third.Signal(SIGINT);
+    terminal.ReadUntil([&] { return third.Ended(); });
+    EXPECT_EQ(third.Finish().exit_code, 0);
+    EXPECT_NE(terminal.arrived.find("x/dev/pts/"), std::string::npos);
+    EXPECT_EQ(leads_to(), "");
+}
+
+// --idle-exit waits for the first byte however long it takes, then counts
+// from the last one: a writer that trickles keeps it. With --png and a pipe
+// on standard output, the path is all that goes there.
+TEST(DisplayProgram, IdleExitAndAPictureThroughAPipe) {
+    const std::string link = TempFile("idle_link"), png = TempFile("idle.png");
+    std::remove(link.c_str());
+    RunningTool tool("/bin/bash", {"-c",
+                                   "set -o pipefail; \"$0\" --pty --link \"$1\" --png "
+                                   "\"$2\" --idle-exit 1.5 | wc -c",
+                                   WENDLE_DISPLAY_TOOL, link, png});
+    char path[256] = {};
+    for (int i = 0; i < 3000 && readlink(link.c_str(), path, sizeof path - 1) <= 0; ++i) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    std::this_thread::sleep_for(milliseconds(2000));
+    EXPECT_FALSE(tool.Ended()) << "ended before the first byte";
+    {
+        const UniqueFd writer(open(path, O_WRONLY | O_NOCTTY));
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_EQ(write(writer.get(), "x", 1), 1);
+            std::this_thread::sleep_for(milliseconds(100));
+        }
+    }
+    EXPECT_FALSE(tool.Ended()) << "ended while bytes came";
+    const ToolRun run = tool.Finish();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, std::to_string(std::string(path).size() + 1) + "\n");
+    std::ifstream picture(png, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(picture), {}).substr(0, 4), "\x89PNG");
 }
 
 // The live frame in a real terminal (tmux) at three widths, linked where an
 // old link was: every line fits, --dots gives way to text where it would
-// not, the title keeps the way out, NO_COLOR is honoured, typed keys do not
+// not, the title keeps the way out, NO_COLOR is honoured (not when empty), typed keys do not
 // echo, Ctrl+Z and fg leave and take back the screen; q leaves the last
 // frame, which fits too, and no link.
 TEST(DisplayProgram, InATerminal) {
@@ -253,7 +326,7 @@ TEST(DisplayProgram, InATerminal) {
         std::size_t columns;
         std::string title, glass_row, environment;
     } cases[] = {
-        {30, "q quits · /dev/pts/", "║Hello □wide     ║", ""},
+        {30, "q quits · /dev/pts/", "║Hello □wide     ║", "NO_COLOR= "},
         {80, "q quits · /dev/pts/", "║Hello □wide     ║", "NO_COLOR=1 "},
         {120, "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/", "║▀▀", ""},
     };
@@ -284,7 +357,7 @@ TEST(DisplayProgram, InATerminal) {
         EXPECT_EQ(screen.find("xyz"), std::string::npos) << screen;
         EXPECT_LE(widest(screen), c.columns) << screen;
         EXPECT_EQ(tmux({"capture-pane", "-p", "-e"}).find("38;5;") == std::string::npos,
-                  !c.environment.empty());
+                  c.environment == "NO_COLOR=1 ");
         tmux({"send-keys", "C-z"});
         wait_for("Stopped", "║");
         tmux({"send-keys", "fg", "Enter"});

@@ -92,6 +92,13 @@ void RunningTool::Signal(int number) {
     }
 }
 
+bool RunningTool::Blocks(int number) const {
+    const std::string status = ReadFile("/proc/" + std::to_string(pid_) + "/status");
+    const std::size_t blocked = status.find("SigBlk:");
+    return blocked != std::string::npos &&
+           (std::stoull(status.substr(blocked + 7), nullptr, 16) >> (number - 1) & 1) != 0;
+}
+
 double RunningTool::ProcessorSeconds() const {
     // Fields 14 and 15 of /proc/PID/stat, after the name in parentheses.
     const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");

@@ -29,6 +29,7 @@ class RunningTool {
 
     bool Ended(); // does not wait
     void Signal(int number);
+    bool Blocks(int number) const;   // whether it holds back the signal now
     double ProcessorSeconds() const; // user and system time so far
     std::string OutputSoFar() const;
     ToolRun Finish(); // waits for the end; called once

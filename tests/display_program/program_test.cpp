@@ -1,6 +1,7 @@
 // wendle-display as scripts and users run it: the dump of captured bytes and
 // of standard input, usage and I/O errors, --pty with writers that come and
-// go on real pseudo-terminals, and the live frame in a real terminal.
+// go on real pseudo-terminals, and the live frame in a real terminal. How it
+// ends is in ending_test.cpp.
 #include "tests/support/pty_port.h"
 #include "tests/translator/test_support.h"
 
@@ -70,9 +71,7 @@ TEST(DisplayProgram, UsageAndInputErrors) {
     // clang-format on
     for (const auto& c : cases) {
         RunningTool tool(WENDLE_DISPLAY_TOOL, c.args);
-        for (int i = 0; i < 3000 && !tool.Ended(); ++i) {
-            std::this_thread::sleep_for(milliseconds(10));
-        }
+        WaitUntil([&] { return tool.Ended(); });
         tool.Signal(SIGKILL); // one that did not stop, such as a live --pty
         const ToolRun run = tool.Finish();
         EXPECT_EQ(run.exit_code, c.status) << run.err;
@@ -167,9 +166,9 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     ASSERT_TRUE(display.WaitFor("314 bytes, the last 16: 38 39 0C 48 65 6C 6C 6F FE C0 77 6F 72 "
                                 "6C 64 0F"));
     EXPECT_TRUE(display.WaitFor("19200 8N2, RTS/CTS, raw · backlight off"));
-    const double before = display.tool->ProcessorSeconds();
+    const double before = display.tool->RunnableSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_LT(display.tool->ProcessorSeconds() - before, 0.6); // a spinning loop takes 2
+    EXPECT_LT(display.tool->RunnableSeconds() - before, 0.6); // a spinning loop takes 2
     WriteOnce(display.path, "!", B2400);
     EXPECT_TRUE(display.WaitFor("2400 8N1, no flow control, raw · backlight off"));
     display.tool->Signal(SIGINT);
@@ -190,101 +189,6 @@ TEST(DisplayProgram, ADumbTerminal) {
     EXPECT_EQ(display.tool->Finish().exit_code, 0);
     display.terminal.Drain();
     EXPECT_EQ(display.terminal.arrived, display.path + "\n0C 48 69  <CLS>Hi\n");
-}
-
-// A port as SOURCE, read to a file: a line per arrival, then what was not
-// modelled; a device that goes away is an error, not the end of a file.
-TEST(DisplayProgram, APortThatHangsUp) {
-    PseudoTerminal device;
-    ASSERT_TRUE(OpenPseudoTerminal(device).ok());
-    RunningTool display(WENDLE_DISPLAY_TOOL, {"-b", "38400", device.slave_path});
-    ASSERT_EQ(write(device.master.get(), "\n\x0cHi\x1b", 5), 5);
-    for (int i = 0; i < 3000 && display.OutputSoFar().empty(); ++i) {
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    device.master = UniqueFd();
-    const ToolRun run = display.Finish();
-    EXPECT_EQ(run.out, "0A 0C 48 69 1B  <LINEFEED,CLS>Hi<27>\n"
-                       "not modelled: offset 4: 1B: ESC sequence not modelled\n");
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_EQ(run.err, "wendle-display: " + device.slave_path +
-                           ": the line was hung up: was the device unplugged?\n");
-}
-
-// --pty ends the orderly way on every ending signal, its link removed; a
-// second display given the same --link takes it over, and the first leaves
-// it be. A signal that comes while it starts is held back until it can end
-// it so: here the terminal is full, the path waits to be written.
-TEST(DisplayProgram, EndingsAndASharedLink) {
-    const std::string link = TempFile("shared_link");
-    std::remove(link.c_str());
-    const auto start = [&](RunningTool& tool) {
-        for (int i = 0; i < 3000 && tool.OutputSoFar().find('\n') == std::string::npos; ++i) {
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-        return tool.OutputSoFar().substr(0, tool.OutputSoFar().find('\n'));
-    };
-    const auto leads_to = [&] {
-        char target[256] = {};
-        return std::string(target, std::max<ssize_t>(0, readlink(link.c_str(), target, 255)));
-    };
-    RunningTool first(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
-    const std::string first_path = start(first);
-    RunningTool second(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
-    EXPECT_EQ(leads_to(), start(second));
-    EXPECT_NE(leads_to(), first_path);
-    first.Signal(SIGHUP);
-    EXPECT_EQ(first.Finish().exit_code, 0);
-    EXPECT_NE(leads_to(), "");
-    second.Signal(SIGTERM);
-    EXPECT_EQ(second.Finish().exit_code, 0);
-    EXPECT_EQ(leads_to(), "");
-
-    PtyPort terminal(true);
-    ASSERT_EQ(fcntl(terminal.pty.slave.get(), F_SETFL, O_NONBLOCK), 0);
-    while (write(terminal.pty.slave.get(), std::string(4096, 'x').data(), 4096) > 0) {
-    }
-    RunningTool third(WENDLE_DISPLAY_TOOL, {"--pty", "--plain", "--link", link}, "", {},
-                      terminal.path());
-    for (int i = 0; i < 3000 && !third.Blocks(SIGINT); ++i) {
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    third.Signal(SIGINT);
-    terminal.ReadUntil([&] { return third.Ended(); });
-    EXPECT_EQ(third.Finish().exit_code, 0);
-    EXPECT_NE(terminal.arrived.find("x/dev/pts/"), std::string::npos);
-    EXPECT_EQ(leads_to(), "");
-}
-
-// --idle-exit waits for the first byte however long it takes, then counts
-// from the last one: a writer that trickles keeps it. With --png and a pipe
-// on standard output, the path is all that goes there.
-TEST(DisplayProgram, IdleExitAndAPictureThroughAPipe) {
-    const std::string link = TempFile("idle_link"), png = TempFile("idle.png");
-    std::remove(link.c_str());
-    RunningTool tool("/bin/bash", {"-c",
-                                   "set -o pipefail; \"$0\" --pty --link \"$1\" --png "
-                                   "\"$2\" --idle-exit 1.5 | wc -c",
-                                   WENDLE_DISPLAY_TOOL, link, png});
-    char path[256] = {};
-    for (int i = 0; i < 3000 && readlink(link.c_str(), path, sizeof path - 1) <= 0; ++i) {
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    std::this_thread::sleep_for(milliseconds(2000));
-    EXPECT_FALSE(tool.Ended()) << "ended before the first byte";
-    {
-        const UniqueFd writer(open(path, O_WRONLY | O_NOCTTY));
-        for (int i = 0; i < 20; ++i) {
-            EXPECT_EQ(write(writer.get(), "x", 1), 1);
-            std::this_thread::sleep_for(milliseconds(100));
-        }
-    }
-    EXPECT_FALSE(tool.Ended()) << "ended while bytes came";
-    const ToolRun run = tool.Finish();
-    EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(run.out, std::to_string(std::string(path).size() + 1) + "\n");
-    std::ifstream picture(png, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(picture), {}).substr(0, 4), "\x89PNG");
 }
 
 // The live frame in a real terminal (tmux) at three widths, linked where an

@@ -158,7 +158,7 @@ TEST(Send, ThePortIsLeftAsFound) {
         {{"--raw"}, SIGINT, -1, ""},
         {{"--raw"}, SIGTERM, -1, ""},
         {{"--raw"}, SIGHUP, -1, ""},
-        {{"--raw"}, kHangUp, 1, "", ": write failed after ",
+        {{"--raw", "--timeout", "10"}, kHangUp, 1, "", ": write failed after ",
          " of 1048576 bytes: the line was hung up: was the device unplugged? (Input/output error)\n"},
     };
     // clang-format on

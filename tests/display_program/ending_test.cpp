@@ -82,12 +82,10 @@ TEST(DisplayProgram, IdleExitAndAPictureThroughAPipe) {
     WaitUntil([&] { return readlink(link.c_str(), path, sizeof path - 1) > 0; });
     std::this_thread::sleep_for(milliseconds(2000));
     EXPECT_FALSE(tool.Ended()) << "ended before the first byte";
-    {
-        const UniqueFd writer(open(path, O_WRONLY | O_NOCTTY));
-        for (int i = 0; i < 20; ++i) {
-            EXPECT_EQ(write(writer.get(), "x", 1), 1);
-            std::this_thread::sleep_for(milliseconds(100));
-        }
+    const UniqueFd writer(open(path, O_WRONLY | O_NOCTTY));
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(write(writer.get(), "x", 1), 1);
+        std::this_thread::sleep_for(milliseconds(100));
     }
     EXPECT_FALSE(tool.Ended()) << "ended while bytes came";
     const ToolRun run = tool.Finish();

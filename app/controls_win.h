@@ -3,10 +3,13 @@
 #pragma once
 
 #include "app/event_handler_win.h"
+#include "serial/line_rates.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 enum ControlIdentifier : int {
     FORM1_SEND = 1, // IDOK: Enter in a control that does not take it clicks Send
@@ -54,3 +57,19 @@ inline constexpr std::array<BaudRateChoice, 6> kBaudRateChoices{{
     {FORM1_BAUD2400, 2400},
     {FORM1_BAUD1200, 1200},
 }};
+
+// The window offers every rate of kLineRates, each once, and no other.
+constexpr bool OffersTheLineRates() {
+    if (kBaudRateChoices.size() != std::size(kLineRates)) {
+        return false;
+    }
+    for (const int rate : kLineRates) {
+        if (std::count_if(kBaudRateChoices.begin(), kBaudRateChoices.end(),
+                          [rate](const BaudRateChoice& choice) { return choice.rate == rate; }) !=
+            1) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(OffersTheLineRates());

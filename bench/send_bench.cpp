@@ -5,7 +5,7 @@
 // --version runs beside them to show what starting a C++ program costs.
 //
 //   send_bench [RUNS]        (default 2000 of each)
-#include "serial/serial_line.h"
+#include "serial/posix/pseudo_terminal.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         const double start = TimeRun({WENDLE_SEND_TOOL, "--version"});
         arrived.clear();
         while (arrived.size() < 2 * bytes.size() &&
-               ReadFromLine(pty.master, arrived, std::chrono::milliseconds(1000)).ok() &&
+               ReadFromLine(pty.master.get(), arrived, std::chrono::milliseconds(1000)).ok() &&
                !arrived.empty()) {
         }
         if (tool < 0 || floor < 0 || start < 0 || arrived != bytes + bytes) {

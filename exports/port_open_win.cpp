@@ -1,16 +1,12 @@
 #include "exports/port_open.h"
 
 #include "exports/port_table.h"
-#include "serial/device_io.h"
-#include "serial/line_settings.h"
-#include "serial/spin_lock.h"
-
-#include <algorithm>
-#include <iterator>
+#include "serial/line_rates.h"
+#include "serial/win/device_io.h"
+#include "serial/win/line_settings.h"
+#include "serial/win/spin_lock.h"
 
 namespace {
-
-constexpr std::int32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
 
 // "COM7"; from 10 on the name needs the device namespace prefix: "\\.\COM12".
 struct DeviceName {
@@ -43,8 +39,7 @@ HANDLE OpenIntoTable(std::int32_t number, std::int32_t port, std::int32_t baud_r
         return nullptr;
     }
     const DeviceName name = MakeDeviceName(port);
-    if (std::find(std::begin(kBaudRates), std::end(kBaudRates), baud_rate) ==
-        std::end(kBaudRates)) {
+    if (!IsLineRate(baud_rate)) {
         return nullptr;
     }
     PortHandle device{OpenDevice(name.text)};

@@ -1,7 +1,7 @@
 // The process's table of open ports, the number draw and the port slot.
 #pragma once
 
-#include "serial/port_handle.h"
+#include "serial/win/port_handle.h"
 
 #include <atomic>
 #include <cstdint>

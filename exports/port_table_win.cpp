@@ -1,6 +1,6 @@
 #include "exports/port_table.h"
 
-#include "serial/spin_lock.h"
+#include "serial/win/spin_lock.h"
 
 constinit std::atomic<std::int32_t> PortSlot{0};
 

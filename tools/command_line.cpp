@@ -1,6 +1,7 @@
 #include "tools/command_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <stdexcept>
 
@@ -145,6 +146,16 @@ std::string WrapText(std::string_view text, std::size_t width) {
     return wrapped;
 }
 
+int ReportFailure(const char* tool, const LineStatus& status) {
+    const char* advice = status.error == LineError::kNoSuchPort
+                             ? "; wendle-send --list shows the ports of this machine"
+                         : status.error == LineError::kNotASerialPort
+                             ? "; give a port such as /dev/ttyUSB0 (wendle-send --list shows them)"
+                             : "";
+    std::fprintf(stderr, "%s: %s%s\n", tool, status.message.c_str(), advice);
+    return static_cast<int>(status.error);
+}
+
 int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv) {
     try {
         return run(argc, argv);
@@ -154,19 +165,27 @@ int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv)
     }
 }
 
-bool ReadAll(std::FILE* in, std::string& data) {
+LineStatus ReadStandardInput(std::string& data) {
     char chunk[1 << 16];
     std::size_t got;
     // fread gives less than asked only at the end or on an error. Reading on
     // after that would ask a terminal for a second Ctrl+D.
     do {
-        got = std::fread(chunk, 1, sizeof chunk, in);
+        got = std::fread(chunk, 1, sizeof chunk, stdin);
+        if (got < sizeof chunk && std::ferror(stdin) != 0) {
+            const int error = errno;
+            return SystemFailure(LineError::kOther, "cannot read standard input", error);
+        }
         data.append(chunk, got);
     } while (got == sizeof chunk);
-    return std::ferror(in) == 0;
+    return {};
 }
 
-bool WriteAll(std::string_view data) {
-    return std::fwrite(data.data(), 1, data.size(), stdout) == data.size() &&
-           std::fflush(stdout) == 0;
+LineStatus WriteStandardOutput(std::string_view data) {
+    if (std::fwrite(data.data(), 1, data.size(), stdout) != data.size() ||
+        std::fflush(stdout) != 0) {
+        const int error = errno;
+        return SystemFailure(LineError::kOther, "cannot write standard output", error);
+    }
+    return {};
 }

@@ -3,6 +3,8 @@
 // what was wrong before the usage line and exit with status 2.
 #pragma once
 
+#include "serial/line_status.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -47,20 +49,27 @@ CLI::Validator SecondsValidator(const std::string& example);
 // The width of the terminal on standard output, or 80 when it is none.
 std::size_t TerminalColumns();
 
-// Whether standard input is a terminal (someone typing, not a pipe or file).
-bool StandardInputIsTerminal();
+enum class StandardStream { kInput, kOutput };
+
+// Whether `stream` is a terminal (someone typing, a screen), not a pipe or a
+// file. A stream that cannot be asked (closed) is a failure.
+LineStatus IsTerminal(StandardStream stream, bool& terminal);
 
 // `text` with every line longer than `width` broken at spaces; the lines
 // added are indented as far as the text after a gap of two spaces (an
 // option's explanation, an example's comment), else as the line itself.
 std::string WrapText(std::string_view text, std::size_t width);
 
+// Tells a failure on standard error, "<tool>: <message>", with the next step
+// for a port that is not there or is no port; returns its exit status.
+int ReportFailure(const char* tool, const LineStatus& status);
+
 // Runs a tool's `run`, turning an exception that escapes it (out of memory,
 // say) into "<name>: <what>" and status 1.
 int RunGuarded(const char* name, int (*run)(int, char**), int argc, char** argv);
 
-// Reads all of `in` (binary-safe); false when reading failed.
-bool ReadAll(std::FILE* in, std::string& data);
+// Reads all of standard input (binary-safe).
+LineStatus ReadStandardInput(std::string& data);
 
-// Writes all of `data` to standard output and flushes it; false on failure.
-bool WriteAll(std::string_view data);
+// Writes all of `data` to standard output and flushes it.
+LineStatus WriteStandardOutput(std::string_view data);

@@ -8,8 +8,8 @@
 // held exclusively. Every byte is written and drained before the port is
 // closed, or the exit status says it was not; the port's own settings are put
 // back when it is closed, also when a signal ends the program.
-#include "serial/port_list.h"
-#include "serial/serial_line.h"
+#include "serial/posix/port_list.h"
+#include "serial/posix/serial_line.h"
 #include "tools/command_line.h"
 #include "tools/names.h"
 #include "translator/translator.h"
@@ -89,21 +89,8 @@ int ListPorts() {
     return 0;
 }
 
-// What to add to an error so that the user knows the next step.
-std::string Advice(LineError error) {
-    switch (error) {
-    case LineError::kNoSuchPort:
-        return "; wendle-send --list shows the ports of this machine";
-    case LineError::kNotASerialPort:
-        return "; give a port such as /dev/ttyUSB0 (wendle-send --list shows them)";
-    default:
-        return "";
-    }
-}
-
 int Report(const LineStatus& status) {
-    std::fprintf(stderr, "%s: %s%s\n", kName, status.message.c_str(), Advice(status.error).c_str());
-    return static_cast<int>(status.error);
+    return ReportFailure(kName, status);
 }
 
 // A line every few seconds while a long message goes out, so that a slow
@@ -127,7 +114,7 @@ std::chrono::milliseconds WriteTimeout(const Options& options, std::size_t size)
 // Writes `bytes` at once or, with --char-delay, one at a time, each drained
 // off the line before the pause, for modules too slow to take them at the
 // rate's pace.
-LineStatus WritePaced(const UniqueFd& line, std::string_view bytes, const Options& options,
+LineStatus WritePaced(const SerialLine& line, std::string_view bytes, const Options& options,
                       const WriteProgress& progress) {
     if (options.char_delay_ms == 0) {
         return WriteToLine(line, bytes, WriteTimeout(options, bytes.size()), progress);
@@ -157,8 +144,10 @@ std::optional<std::string> Prepare(std::string message, const Options& options,
 
 // Opens the port for a send; from then on a signal that ends the program
 // still leaves the port as the options say.
-LineStatus OpenPort(const Options& options, UniqueFd& line) {
-    LetGoOfLinesOnSignals();
+LineStatus OpenPort(const Options& options, SerialLine& line) {
+    if (LineStatus status = LetGoOfLinesOnSignals(); !status.ok()) {
+        return status;
+    }
     const LeaveLine leave = options.keep_settings ? LeaveLine::kAsSet : LeaveLine::kAsFound;
     return OpenSerialLine(options.port, options.baud, line, leave);
 }
@@ -170,28 +159,33 @@ int Send(const Options& options) {
     }
     std::string text = options.message;
     if (options.from_standard_input) {
-        if (StandardInputIsTerminal()) {
+        bool typed = false;
+        if (LineStatus status = IsTerminal(StandardStream::kInput, typed); !status.ok()) {
+            return Report(status);
+        }
+        if (typed) {
             std::fprintf(stderr,
                          "%s: reading the message from the terminal until Ctrl+D (give "
                          "MESSAGE, or --lines to send each line as it is typed)\n",
                          kName);
         }
-        if (!ReadAll(stdin, text)) {
-            std::perror("wendle-send: reading standard input");
-            return static_cast<int>(LineError::kOther);
+        if (LineStatus status = ReadStandardInput(text); !status.ok()) {
+            return Report(status);
         }
     }
     const std::optional<std::string> message = Prepare(std::move(text), options);
     if (!message) {
         return kUnknownNameStatus;
     }
-    UniqueFd line;
+    SerialLine line;
     if (LineStatus status = OpenPort(options, line); !status.ok()) {
         return Report(status);
     }
     LineStatus status = WritePaced(
         line, *message, options, options.quiet ? WriteProgress() : ProgressLines(message->size()));
-    CloseSerialLine(line);
+    if (LineStatus closed = line.Close(); status.ok()) {
+        status = std::move(closed);
+    }
     if (!status.ok()) {
         status.message = options.port + ": " + status.message;
         return Report(status);
@@ -200,9 +194,9 @@ int Send(const Options& options) {
 }
 
 // The next line of standard input without its line end (LF or CR LF), at
-// most kLongestLine bytes of it; `cut` when more was dropped. False at the
+// most kLongestLine bytes of it; `cut` when more was dropped, `ended` at the
 // end of the input with nothing read.
-bool ReadLine(std::string& line, bool& cut) {
+LineStatus ReadLine(std::string& line, bool& cut, bool& ended) {
     line.clear();
     cut = false;
     int c;
@@ -213,10 +207,15 @@ bool ReadLine(std::string& line, bool& cut) {
             cut = true;
         }
     }
+    if (c == EOF && std::ferror(stdin) != 0) {
+        const int error = errno;
+        return SystemFailure(LineError::kOther, "cannot read standard input", error);
+    }
     if (c == '\n' && !line.empty() && line.back() == '\r' && !cut) {
         line.pop_back();
     }
-    return c != EOF || !line.empty() || cut;
+    ended = c == EOF && line.empty() && !cut;
+    return {};
 }
 
 // --lines: the port opened once, then each line sent as soon as it is read.
@@ -224,14 +223,18 @@ int SendLines(const Options& options) {
     if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
         return Report(status);
     }
-    UniqueFd line;
+    SerialLine line;
     if (LineStatus status = OpenPort(options, line); !status.ok()) {
         return Report(status);
     }
-    int result = 0;
     std::string text;
     bool cut = false;
-    for (unsigned long number = 1; ReadLine(text, cut); ++number) {
+    LineStatus status;
+    for (unsigned long number = 1;; ++number) {
+        bool ended = false;
+        if (status = ReadLine(text, cut, ended); !status.ok() || ended) {
+            break;
+        }
         const std::string where = "line " + std::to_string(number) + ": ";
         if (cut) {
             std::fprintf(stderr, "%s: %slonger than %zu bytes: the rest of it is dropped\n", kName,
@@ -239,22 +242,19 @@ int SendLines(const Options& options) {
         }
         const std::optional<std::string> message = Prepare(text, options, where);
         if (!message) {
-            result = kUnknownNameStatus;
-            break;
+            return kUnknownNameStatus;
         }
-        if (LineStatus status = WritePaced(line, *message, options, {}); !status.ok()) {
+        if (status = WritePaced(line, *message, options, {}); !status.ok()) {
             status.message = options.port + ": " + where + status.message;
-            result = Report(status);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(options.line_delay_ms));
     }
-    if (result == 0 && std::ferror(stdin) != 0) {
-        std::perror("wendle-send: reading standard input");
-        result = static_cast<int>(LineError::kOther);
+    if (LineStatus closed = line.Close(); status.ok() && !closed.ok()) {
+        status = closed;
+        status.message = options.port + ": " + status.message;
     }
-    CloseSerialLine(line);
-    return result;
+    return status.ok() ? 0 : Report(status);
 }
 
 // "wendle-send /dev/ttyS0 hello": a device where the message goes, and no

@@ -81,15 +81,15 @@ int Run(int argc, char** argv) {
         if (options.hex || options.decode || options.strict || text->count() != 0) {
             return command_line.Fail("--list-names goes alone");
         }
-        return WriteAll(NameList()) ? 0 : 1;
+        const LineStatus written = WriteStandardOutput(NameList());
+        return written.ok() ? 0 : ReportFailure(kName, written);
     }
 
     std::string input;
     if (text->count() != 0) {
         input = options.text;
-    } else if (!ReadAll(stdin, input)) {
-        std::perror("wendle-translate: reading standard input");
-        return 1;
+    } else if (LineStatus status = ReadStandardInput(input); !status.ok()) {
+        return ReportFailure(kName, status);
     }
     std::string output;
     if (options.decode) {
@@ -101,11 +101,8 @@ int Run(int argc, char** argv) {
         input.resize(TranslateText(input.data(), input.size()));
         output = options.hex ? HexPairs(input) + '\n' : std::move(input);
     }
-    if (!WriteAll(output)) {
-        std::perror("wendle-translate: writing standard output");
-        return 1;
-    }
-    return 0;
+    const LineStatus written = WriteStandardOutput(output);
+    return written.ok() ? 0 : ReportFailure(kName, written);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The serial line library on pseudo-terminals. Its system calls on the port
 // are wrapped, so that a test reads their order and arguments and makes the
 // failures a pseudo-terminal never gives.
-#include "serial/line_calls.h"
+#include "serial/posix/line_calls.h"
 #include "tests/support/pty_port.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +12,14 @@
 namespace {
 
 // The calls made on the port, ", " between them; the errno for the next
-// calls of one name (0: make the real call).
+// calls of one name (0: make the real call); how many bytes TIOCOUTQ says
+// are queued (-1: what the pseudo-terminal says, always 0).
 struct Recording {
     int port = -1;
     std::string log;
     std::string fail; // a name as logged, or its first word
     std::vector<int> errors;
+    int queued = -1;
 };
 Recording* recording = nullptr;
 
@@ -60,8 +62,13 @@ const LineCalls kRecordingCalls = [] {
     };
     calls.close = [](int fd) { return Pass(fd, "close", [&] { return kReal.close(fd); }); };
     calls.ioctl = [](int fd, unsigned long request, void* argument) {
-        return Pass(fd, IoctlName(request, static_cast<int*>(argument)),
-                    [&] { return kReal.ioctl(fd, request, argument); });
+        return Pass(fd, IoctlName(request, static_cast<int*>(argument)), [&] {
+            if (request == TIOCOUTQ && recording->queued >= 0) {
+                *static_cast<int*>(argument) = recording->queued;
+                return 0;
+            }
+            return kReal.ioctl(fd, request, argument);
+        });
     };
     calls.tcgetattr = [](int fd, termios* settings) {
         return Pass(fd, "tcgetattr", [&] { return kReal.tcgetattr(fd, settings); });
@@ -70,6 +77,10 @@ const LineCalls kRecordingCalls = [] {
         return Pass(fd, "tcsetattr", [&] { return kReal.tcsetattr(fd, when, settings); });
     };
     calls.tcdrain = [](int fd) { return Pass(fd, "tcdrain", [&] { return kReal.tcdrain(fd); }); };
+    calls.tcflush = [](int fd, int queue) {
+        return Pass(fd, queue == TCOFLUSH ? "tcflush TCOFLUSH" : "tcflush",
+                    [&] { return kReal.tcflush(fd, queue); });
+    };
     calls.write = [](int fd, const void* bytes, std::size_t size) {
         return Pass(fd, "write " + std::to_string(size),
                     [&] { return kReal.write(fd, bytes, std::min<std::size_t>(size, 2)); });
@@ -83,8 +94,8 @@ const LineCalls kRecordingCalls = [] {
 }();
 
 struct Recorded : Recording {
-    explicit Recorded(std::string call = "", std::vector<int> failures = {})
-        : Recording{-1, "", std::move(call), std::move(failures)} {
+    explicit Recorded(std::string call = "", std::vector<int> failures = {}, int queue = -1)
+        : Recording{-1, "", std::move(call), std::move(failures), queue} {
         recording = this;
         InstallLineCalls(&kRecordingCalls);
     }
@@ -96,79 +107,94 @@ struct Recorded : Recording {
 
 // Opens the port, writes "Hello" and closes it; the status of the first step
 // that failed. What arrived is in `port.arrived`.
-LineStatus SendHello(PtyPort& port) {
-    UniqueFd line;
+LineStatus SendHello(PtyPort& port, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    SerialLine line;
     LineStatus status = OpenSerialLine(port.path(), 9600, line, LeaveLine::kAsFound);
     if (status.ok()) {
-        status = WriteToLine(line, "Hello", std::chrono::seconds(5));
+        status = WriteToLine(line, "Hello", timeout);
     }
-    CloseSerialLine(line);
+    if (LineStatus closed = line.Close(); status.ok()) {
+        status = closed;
+    }
     port.Drain();
     return status;
 }
 
 // DTR and RTS lowered, and only then the port taken for sole use; short
 // writes written on until all went; drained; sole use given up, then the
-// settings found put back.
+// settings found put back. A call a signal interrupts is made again, once.
 TEST(LineCalls, OrderAndArgumentsOfASend) {
-    PtyPort port;
-    const std::string found = port.Settings();
-    Recorded calls;
-    const LineStatus status = SendHello(port);
-    EXPECT_TRUE(status.ok()) << status.message;
-    EXPECT_EQ(calls.log,
-              "open, tcgetattr, flock EX|NB, tcsetattr, tcgetattr, TIOCMBIC DTR RTS, TIOCEXCL, "
-              "write 5, write 3, write 1, TIOCOUTQ, tcdrain, TIOCNXCL, tcsetattr, close");
-    EXPECT_EQ(port.arrived, "Hello");
-    EXPECT_EQ(port.Settings(), found);
-}
-
-// A signal that interrupts a call is no failure: the call is made again.
-TEST(LineCalls, InterruptedCallsAreMadeAgain) {
-    for (const char* call :
-         {"open", "tcgetattr", "flock", "tcsetattr", "TIOCMBIC", "TIOCEXCL", "write", "tcdrain"}) {
+    const std::string order =
+        "open, tcgetattr, flock EX|NB, tcsetattr, tcgetattr, TIOCMBIC DTR RTS, TIOCEXCL, write 5, "
+        "write 3, write 1, TIOCOUTQ, tcdrain, TIOCNXCL, tcsetattr, close";
+    for (const std::string interrupted : {"", "open", "tcgetattr", "flock", "tcsetattr", "TIOCMBIC",
+                                          "TIOCEXCL", "write", "TIOCOUTQ", "tcdrain", "TIOCNXCL"}) {
+        SCOPED_TRACE(interrupted);
+        std::string expected = order;
+        if (const std::size_t at = (", " + order).find(", " + interrupted); !interrupted.empty()) {
+            expected.insert(at, order.substr(at, order.find(',', at) - at) + ", ");
+        }
         PtyPort port;
-        Recorded calls(call, {EINTR});
+        const std::string found = port.Settings();
+        Recorded calls(interrupted, {EINTR});
         const LineStatus status = SendHello(port);
-        EXPECT_TRUE(status.ok()) << call << ": " << status.message;
-        EXPECT_EQ(port.arrived, "Hello") << call;
-        EXPECT_EQ(std::count(calls.log.begin(), calls.log.end(), ','), 15) << call;
+        EXPECT_TRUE(status.ok()) << status.message;
+        EXPECT_EQ(calls.log, expected);
+        EXPECT_EQ(port.arrived, "Hello");
+        EXPECT_EQ(port.Settings(), found);
     }
 }
 
-// Whatever step fails, the status says which, and the port is left as it
-// was found: out of sole use, with its own settings, closed.
+// Whatever step fails, the status says which, with the kind the errno
+// means, and the port is left as it was found: out of sole use, with its own
+// settings, closed. A port whose queue does not empty in time has the rest
+// discarded, and says so.
 TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
+    const std::string hung_up =
+        ": the line was hung up: was the device unplugged? (Input/output error)";
+    const std::string timed_out = "write timed out after 0.05 s: 2 of 5 bytes written, the rest ";
+    // clang-format off
     const struct {
         const char* call;
         std::vector<int> errors;
         std::string message;      // its end
         std::string_view arrived; // at most: a flush may discard what the pty had not passed on
         LineError error = LineError::kOther;
+        int queued = -1;
     } cases[] = {
-        {"write", {0, EIO}, "write failed after 2 of 5 bytes (Input/output error)", "He"},
-        {"tcdrain", {EIO}, "cannot wait for the port to send (Input/output error)", "Hello"},
-        {"TIOCEXCL", {EPERM}, ": cannot take the port for sole use (Operation not permitted)", ""},
+        {"open", {EBUSY}, ": port busy: another program holds it for its own use (Device or resource busy)", "", LineError::kBusy},
+        {"write", {0, EIO}, "write failed after 2 of 5 bytes" + hung_up, "He"},
+        {"write", {0, ENOSPC}, "write failed after 2 of 5 bytes (No space left on device)", "He"},
+        {"TIOCOUTQ", {EIO}, "cannot tell how much the port has still to send" + hung_up, "Hello"},
+        {"tcdrain", {EIO}, "cannot wait for the port to send" + hung_up, "Hello"},
+        {"TIOCEXCL", {EPERM}, ": cannot take the port for sole use (Operation not permitted)", "", LineError::kPermissionDenied},
         {"TIOCMBIC", {EIO}, ": cannot turn DTR and RTS off (Input/output error)", ""},
-        {"tcsetattr", {EIO}, ": cannot set the line (Input/output error)", ""},
-        {"flock",
-         {EWOULDBLOCK},
-         ": port busy: another process has locked it; close the program that uses it and try again",
-         "",
-         LineError::kBusy},
+        {"tcsetattr", {EIO}, ": cannot set the line to 9600 baud (Input/output error)", ""},
+        {"tcsetattr", {EINVAL}, ": cannot set the line to 9600 baud (Invalid argument)", "", LineError::kBadRate},
+        {"flock", {EWOULDBLOCK}, ": port busy: another process has locked it; close the program that uses it and try again", "", LineError::kBusy},
+        // Letting go goes on to put the settings back.
+        {"TIOCNXCL", {EIO}, "cannot put the port back as found (Input/output error)", "Hello"},
+        {"TIOCOUTQ", {}, timed_out + "discarded; is the device taking data (cable, power, its own flow control)?", "Hello", LineError::kTimedOut, 3},
+        {"tcflush", {EIO}, timed_out + "still queued: it could not be discarded (Input/output error)", "Hello", LineError::kTimedOut, 3},
     };
+    // clang-format on
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.call + (" " + testing::PrintToString(c.errors)));
         PtyPort port;
         const std::string found = port.Settings();
-        Recorded calls(c.call, c.errors);
-        const LineStatus status = SendHello(port);
-        EXPECT_EQ(status.error, c.error) << c.call;
+        Recorded calls(c.call, c.errors, c.queued);
+        const LineStatus status =
+            SendHello(port, std::chrono::milliseconds(c.queued < 0 ? 5000 : 50));
+        EXPECT_EQ(status.error, c.error);
         EXPECT_TRUE(status.message.ends_with(c.message)) << status.message;
-        EXPECT_TRUE(c.arrived.starts_with(port.arrived)) << c.call << ": " << port.arrived;
-        EXPECT_EQ(port.Settings(), found) << c.call;
-        EXPECT_TRUE(calls.log.ends_with(", close")) << calls.log;
+        EXPECT_TRUE(c.arrived.starts_with(port.arrived)) << port.arrived;
+        EXPECT_EQ(port.Settings(), found);
+        EXPECT_TRUE(calls.log.ends_with(", close") || std::string_view(c.call) == "open")
+            << calls.log;
         const bool exclusive = calls.log.find("TIOCEXCL") != std::string::npos;
         EXPECT_TRUE(!exclusive || calls.log.find("TIOCNXCL") != std::string::npos) << calls.log;
+        EXPECT_EQ(calls.log.find("TIOCOUTQ, tcflush TCOFLUSH") != std::string::npos, c.queued >= 0)
+            << calls.log;
     }
 }
 

@@ -4,8 +4,8 @@
 // every member of the line state.
 #include "exports/port_table.h"
 #include "exports/wendle.h"
-#include "serial/device_calls.h"
-#include "serial/spin_lock.h"
+#include "serial/win/device_calls.h"
+#include "serial/win/spin_lock.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 // port would be, unless made raw) and reads what arrives on the master.
 #pragma once
 
-#include "serial/serial_line.h"
+#include "serial/posix/pseudo_terminal.h"
+#include "serial/posix/serial_line.h"
 #include "tests/support/tool_run.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ struct PtyPort {
                    std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!done() && std::chrono::steady_clock::now() < deadline) {
-            ReadFromLine(pty.master, arrived, std::chrono::milliseconds(10), 1 << 20);
+            ReadFromLine(pty.master.get(), arrived, std::chrono::milliseconds(10), 1 << 20);
         }
         return done();
     }
@@ -58,7 +59,7 @@ struct PtyPort {
         for (std::size_t had = static_cast<std::size_t>(-1); had != arrived.size();) {
             had = arrived.size();
             const LineStatus status =
-                ReadFromLine(pty.master, arrived, std::chrono::milliseconds(50), 1 << 20);
+                ReadFromLine(pty.master.get(), arrived, std::chrono::milliseconds(50), 1 << 20);
             EXPECT_TRUE(status.ok()) << status.message;
         }
         return arrived.substr(from);

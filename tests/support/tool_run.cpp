@@ -92,16 +92,19 @@ void RunningTool::Signal(int number) {
     }
 }
 
-double RunningTool::ProcessorSeconds() const {
-    // Fields 14 and 15 of /proc/PID/stat, after the name in parentheses.
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        ticks += i >= 14 ? std::stod(field) : 0;
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+bool RunningTool::Blocks(int number) const {
+    const std::string status = ReadFile("/proc/" + std::to_string(pid_) + "/status");
+    const std::size_t blocked = status.find("SigBlk:");
+    return blocked != std::string::npos &&
+           (std::stoull(status.substr(blocked + 7), nullptr, 16) >> (number - 1) & 1) != 0;
+}
+
+double RunningTool::RunnableSeconds() const {
+    // /proc/PID/schedstat: nanoseconds on a processor, then waiting for one.
+    std::istringstream fields(ReadFile("/proc/" + std::to_string(pid_) + "/schedstat"));
+    double running = 0, waiting = 0;
+    fields >> running >> waiting;
+    return (running + waiting) / 1e9;
 }
 
 std::string RunningTool::OutputSoFar() const {

@@ -4,8 +4,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 struct ToolRun {
@@ -29,7 +32,10 @@ class RunningTool {
 
     bool Ended(); // does not wait
     void Signal(int number);
-    double ProcessorSeconds() const; // user and system time so far
+    bool Blocks(int number) const; // whether it holds back the signal now
+    // Time on a processor or waiting for one so far: a program that spins
+    // gains all the time that passes, however loaded the machine.
+    double RunnableSeconds() const;
     std::string OutputSoFar() const;
     ToolRun Finish(); // waits for the end; called once
 
@@ -48,4 +54,13 @@ inline ToolRun RunTool(const std::string& program, const std::vector<std::string
                        std::string_view input = {},
                        const std::vector<std::string>& environment = {}) {
     return RunningTool(program, args, input, environment).Finish();
+}
+
+// Waits until `done` holds, as long as a loaded machine may need; whether it
+// holds.
+inline bool WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
 }

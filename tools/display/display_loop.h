@@ -1,12 +1,16 @@
 // wendle-display's side of the system: opening what it reads, the link to a
 // pseudo-terminal, and the loop that waits for bytes (never polling while
 // nothing arrives), feeds them to the module and shows them. Every system
-// call is made in display_loop_posix.cpp; ports and pseudo-terminals go
-// through serial/serial_line.h.
+// call is made in the *_posix.cpp files of this folder: opening, the link
+// and standard output in display_source_posix.cpp; the signals in
+// display_signals_posix.cpp, the terminal and keyboard in
+// live_terminal_posix.cpp, the loop in display_loop_posix.cpp. Ports and
+// pseudo-terminals go through serial/posix/.
 #pragma once
 
 #include "display/module.h"
-#include "serial/serial_line.h"
+#include "serial/posix/pseudo_terminal.h"
+#include "serial/posix/serial_line.h"
 #include "tools/display/display_frame.h"
 
 #include <string>
@@ -14,11 +18,14 @@
 
 // What the program reads.
 struct DisplaySource {
-    UniqueFd fd;
+    SerialLine line;  // a port, opened as wendle-send opens one
+    UniqueFd file;    // anything else: a file, standard input, a pseudo-terminal's master
     std::string name; // for the title and for messages
     // A port or a pseudo-terminal's master: it has line settings, read at
     // each arrival (the master gives its slave's), and no end of input.
     bool is_line = false;
+
+    int fd() const { return line.is_open() ? line.get() : file.get(); }
 };
 
 // "-" is standard input; a terminal device is opened as a serial port at
@@ -26,17 +33,21 @@ struct DisplaySource {
 LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source);
 
 // Reads the master of `pty`.
-void UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source);
+LineStatus UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source);
+
+// Holds back the ending signals (kEndingSignals) until RunDisplayLoop is
+// ready for them, and again once it is done, to the end of the program:
+// called first thing, so that a Ctrl+C at start-up, or while the program
+// finishes, still ends it the orderly way (the terminal restored, the link
+// removed, the port put back).
+LineStatus HoldEndingSignals();
 
 // A reader of standard output that went away makes writing fail (and the
 // program end with status 1, its link removed) instead of killing it.
-void IgnoreBrokenPipe();
+LineStatus IgnoreBrokenPipe();
 
-// Whether standard output is a terminal (live mode) or a pipe or a file.
-bool StandardOutputIsTerminal();
-
-// Writes all of `text` to standard output; false with errno set on failure.
-bool WriteOut(std::string_view text);
+// Writes all of `text` to standard output.
+LineStatus WriteOut(std::string_view text);
 
 // A symbolic link at `link` to `target`, made in one step so that a program
 // that looks at `link` sees the old one or the new one. An existing symbolic
@@ -45,8 +56,8 @@ bool WriteOut(std::string_view text);
 LineStatus MakeLink(const std::string& link, const std::string& target);
 
 // Removes `link` if it still leads to `target`: someone may have put a link
-// of their own there meanwhile.
-void RemoveLink(const std::string& link, const std::string& target);
+// of their own there meanwhile (a second display given the same --link).
+LineStatus RemoveLink(const std::string& link, const std::string& target);
 
 struct LoopOptions {
     bool live = false;    // draw the frame on the terminal
@@ -62,10 +73,10 @@ struct LoopOptions {
 bool NoColourWanted();
 bool DumbTerminal();
 
-// Reads until the input ends, SIGINT, SIGTERM or SIGHUP arrives, q is typed,
-// or the idle time runs out, feeding every byte to `module` (then
-// FinishModule). In live mode keys do not echo, Ctrl+Z leaves the screen as
-// it was until the program is continued, the terminal is restored on every
-// end and the last frame is left on it. A failure to read or to write
-// standard output ends the loop with kOther.
+// Reads until the input ends, an ending signal arrives, q is typed, or the
+// idle time runs out, feeding every byte to `module` (then FinishModule). In
+// live mode keys do not echo, Ctrl+Z leaves the screen as it was until the
+// program is continued, the terminal is restored on every end and the last
+// frame is left on it. A failure to read, to set the terminal or to write
+// standard output ends the loop and is its status.
 LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options);

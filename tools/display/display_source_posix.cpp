@@ -1,20 +1,24 @@
+// Opening what wendle-display reads, its link, and standard output.
+#include "serial/posix/retry.h"
 #include "tools/display/display_loop.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 
 namespace {
 
-// With the statuses wendle-send gives a port that is not there or not allowed.
-LineStatus CannotOpen(const std::string& path, int error) {
-    return SystemFailure(error == ENOENT   ? LineError::kNoSuchPort
-                         : error == EACCES ? LineError::kPermissionDenied
-                                           : LineError::kOther,
-                         path + ": cannot open", error);
+// A descriptor of our own for `fd`, closed on exec like every other.
+LineStatus Duplicate(int fd, const char* what, UniqueFd& copy) {
+    const auto duplicated = Retry([&] { return fcntl(fd, F_DUPFD_CLOEXEC, 0); });
+    if (duplicated.failed()) {
+        return SystemFailure(LineError::kOther, std::string("cannot read ") + what,
+                             duplicated.error);
+    }
+    copy = UniqueFd(duplicated.value);
+    return {};
 }
 
 } // namespace
@@ -22,61 +26,59 @@ LineStatus CannotOpen(const std::string& path, int error) {
 LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) {
     source = DisplaySource();
     if (path == "-") {
-        source.fd = UniqueFd(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
         source.name = "standard input";
-        return source.fd.is_open()
-                   ? LineStatus{}
-                   : SystemFailure(LineError::kOther, "cannot use standard input", errno);
+        return Duplicate(STDIN_FILENO, "standard input", source.file);
     }
     source.name = path;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        return CannotOpen(path, errno);
+        return OpenFailure(path, errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return OpenFailure(path, EISDIR);
     }
     if (S_ISCHR(info.st_mode)) {
         // A device that is no terminal (/dev/null, say) is read as a file.
-        LineStatus status = OpenSerialLine(path, baud, source.fd);
-        if (status.ok()) {
-            source.is_line = true;
-            return status;
-        }
+        LineStatus status = OpenSerialLine(path, baud, source.line);
+        source.is_line = status.ok();
         if (status.error != LineError::kNotASerialPort) {
             return status;
         }
     }
-    if (S_ISDIR(info.st_mode)) {
-        return {LineError::kOther, path + ": is a directory: give a port, a file or -"};
+    const auto opened = Retry([&] { return open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC); });
+    if (opened.failed()) {
+        return OpenFailure(path, opened.error);
     }
-    source.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
-    return source.fd.is_open() ? LineStatus{} : CannotOpen(path, errno);
+    source.file = UniqueFd(opened.value);
+    return {};
 }
 
-void UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source) {
-    source.fd = UniqueFd(fcntl(pty.master.get(), F_DUPFD_CLOEXEC, 0));
+LineStatus UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source) {
     source.name = pty.slave_path;
     source.is_line = true;
+    return Duplicate(pty.master.get(), "the pseudo-terminal", source.file);
 }
 
-void IgnoreBrokenPipe() {
-    signal(SIGPIPE, SIG_IGN);
-}
-
-bool StandardOutputIsTerminal() {
-    return isatty(STDOUT_FILENO) == 1;
-}
-
-bool WriteOut(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t count = write(STDOUT_FILENO, text.data(), text.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(count));
+LineStatus IgnoreBrokenPipe() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(SIGPIPE, &ignore, nullptr) != 0) {
+        const int error = errno;
+        return SystemFailure(LineError::kOther, "cannot ignore SIGPIPE", error);
     }
-    return true;
+    return {};
+}
+
+LineStatus WriteOut(std::string_view text) {
+    while (!text.empty()) {
+        const auto wrote = Retry([&] { return write(STDOUT_FILENO, text.data(), text.size()); });
+        if (wrote.failed()) {
+            return SystemFailure(LineError::kOther, "cannot write standard output", wrote.error);
+        }
+        text.remove_prefix(static_cast<std::size_t>(wrote.value));
+    }
+    return {};
 }
 
 LineStatus MakeLink(const std::string& link, const std::string& target) {
@@ -86,22 +88,33 @@ LineStatus MakeLink(const std::string& link, const std::string& target) {
                 link + ": is there and is no symbolic link: name a new path for --link"};
     }
     const std::string temporary = link + ".wendle-display-" + std::to_string(getpid());
-    unlink(temporary.c_str());
+    // One left by a program of this number that was killed.
+    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        const int error = errno;
+        return SystemFailure(ErrorKindOf(error), temporary + ": cannot remove it", error);
+    }
     if (symlink(target.c_str(), temporary.c_str()) != 0) {
-        return SystemFailure(LineError::kOther, link + ": cannot make the link", errno);
+        const int error = errno;
+        return SystemFailure(ErrorKindOf(error), link + ": cannot make the link", error);
     }
     if (rename(temporary.c_str(), link.c_str()) != 0) {
         const int error = errno;
-        unlink(temporary.c_str());
-        return SystemFailure(LineError::kOther, link + ": cannot make the link", error);
+        unlink(temporary.c_str()); // its result deliberately unused: the rename's failure is told
+        return SystemFailure(ErrorKindOf(error), link + ": cannot make the link", error);
     }
     return {};
 }
 
-void RemoveLink(const std::string& link, const std::string& target) {
+LineStatus RemoveLink(const std::string& link, const std::string& target) {
     char leads_to[4096];
     const ssize_t size = readlink(link.c_str(), leads_to, sizeof leads_to);
-    if (size >= 0 && std::string_view(leads_to, static_cast<std::size_t>(size)) == target) {
-        unlink(link.c_str());
+    // Gone, or no longer ours: nothing to remove.
+    if (size < 0 || std::string_view(leads_to, static_cast<std::size_t>(size)) != target) {
+        return {};
     }
+    if (unlink(link.c_str()) != 0 && errno != ENOENT) {
+        const int error = errno;
+        return SystemFailure(LineError::kOther, link + ": cannot remove the link", error);
+    }
+    return {};
 }

@@ -11,7 +11,6 @@
 #include "display/geometry.h"
 #include "display/module.h"
 #include "display/screen.h"
-#include "serial/serial_line.h"
 #include "tools/command_line.h"
 #include "tools/display/display_loop.h"
 #include "tools/display/png_file.h"
@@ -37,8 +36,8 @@ constexpr char kExamples[] =
     "hex, two spaces, the bytes decoded, then the bytes not modelled; with --dump\n"
     "or --png only the results are written, at the end.\n"
     "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, and as\n"
-    "wendle-send: 3 no such SOURCE, 4 permission denied, 5 port busy, 7 rate not\n"
-    "supported.\n";
+    "wendle-send: 3 no such SOURCE, 4 permission denied, 5 port busy, 6 not a\n"
+    "serial port (a directory), 7 rate not supported.\n";
 
 struct Options {
     std::string size = "16x2";
@@ -62,41 +61,64 @@ std::string SizeNames() {
     return names;
 }
 
-int Failed(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kName, message.c_str());
-    return 1;
-}
-
-// A port's failure ends with the status wendle-send gives the same failure.
 int Failed(const LineStatus& status) {
-    Failed(status.message);
-    return static_cast<int>(status.error);
+    return ReportFailure(kName, status);
 }
 
-// The end: the link gone, then the results.
-int Finish(const Options& options, const Module& module, const LineStatus& loop) {
+// The end: the port put back and the link gone, then the results.
+int Finish(const Options& options, DisplaySource& source, const std::string& pty_path,
+           const Module& module, const LineStatus& loop) {
     int status = loop.ok() ? 0 : Failed(loop);
-    ReportsListed listed;
-    if (options.dump && !WriteOut(DumpText(module) + ReportLines(module, listed, true))) {
-        status = Failed("cannot write standard output");
+    // A line that failed (hung up, say) is not told again for failing to close.
+    if (LineStatus closed = source.line.Close(); !closed.ok() && loop.ok()) {
+        closed.message = source.name + ": " + closed.message;
+        status = Failed(closed);
+    }
+    if (!options.link.empty()) {
+        if (LineStatus removed = RemoveLink(options.link, pty_path); !removed.ok()) {
+            status = Failed(removed);
+        }
+    }
+    if (options.dump) {
+        ReportsListed listed;
+        if (LineStatus written = WriteOut(DumpText(module) + ReportLines(module, listed, true));
+            !written.ok()) {
+            status = Failed(written);
+        }
     }
     if (!options.png.empty()) {
         if (const std::string error = WritePng(DrawPicture(module), options.png); !error.empty()) {
-            status = Failed(error);
+            status = Failed({LineError::kOther, error});
         }
     }
     return status;
 }
 
+// Standard output: a terminal to draw on live, else lines or the results.
+LineStatus LiveMode(const Options& options, bool& live) {
+    bool terminal = false;
+    LineStatus status = IsTerminal(StandardStream::kOutput, terminal);
+    live = !options.plain && terminal && !DumbTerminal();
+    return status;
+}
+
 int Show(const Options& options, const Geometry& geometry, Profile profile) {
-    IgnoreBrokenPipe();
+    if (LineStatus status = IgnoreBrokenPipe(); !status.ok()) {
+        return Failed(status);
+    }
+    LoopOptions loop_options;
+    if (LineStatus status = LiveMode(options, loop_options.live); !status.ok()) {
+        return Failed(status);
+    }
     PseudoTerminal pty;
     DisplaySource source;
     if (options.pty) {
         if (LineStatus status = OpenPseudoTerminal(pty); !status.ok()) {
             return Failed(status);
         }
-        UsePseudoTerminal(pty, source);
+        if (LineStatus status = UsePseudoTerminal(pty, source); !status.ok()) {
+            return Failed(status);
+        }
     } else if (LineStatus status = OpenSource(options.source, options.baud, source); !status.ok()) {
         return Failed(status);
     }
@@ -107,12 +129,12 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
         source.name += " (linked as " + options.link + ")";
     }
     // First thing, before any drawing: the path a writer opens.
-    if (options.pty && !WriteOut(pty.slave_path + "\n")) {
-        RemoveLink(options.link, pty.slave_path);
-        return Failed("cannot write standard output");
+    if (options.pty) {
+        if (LineStatus status = WriteOut(pty.slave_path + "\n"); !status.ok()) {
+            RemoveLink(options.link, pty.slave_path); // the write's failure is what is told
+            return Failed(status);
+        }
     }
-    LoopOptions loop_options;
-    loop_options.live = !options.plain && StandardOutputIsTerminal() && !DumbTerminal();
     loop_options.lines = !loop_options.live && !options.dump && options.png.empty();
     loop_options.dots = options.dots;
     loop_options.colour = !NoColourWanted();
@@ -121,13 +143,7 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
     loop_options.idle_exit = options.idle_exit;
     Module module = MakeModule(geometry, profile);
     const LineStatus loop = RunDisplayLoop(source, module, loop_options);
-    if (source.is_line && !options.pty) {
-        CloseSerialLine(source.fd);
-    }
-    if (!options.link.empty()) {
-        RemoveLink(options.link, pty.slave_path);
-    }
-    return Finish(options, module, loop);
+    return Finish(options, source, pty.slave_path, module, loop);
 }
 
 int Run(int argc, char** argv) {
@@ -220,5 +236,10 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: a signal that comes while the program starts is
+    // taken once it can end it the orderly way.
+    if (LineStatus status = HoldEndingSignals(); !status.ok()) {
+        return Failed(status);
+    }
     return RunGuarded(kName, Run, argc, argv);
 }

@@ -2,7 +2,7 @@
 // pattern when the owner goes away.
 #pragma once
 
-#include "serial/device_io.h"
+#include "serial/win/device_io.h"
 
 #include <utility>
 

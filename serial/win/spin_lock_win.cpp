@@ -1,4 +1,4 @@
-#include "serial/spin_lock.h"
+#include "serial/win/spin_lock.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "serial/line_settings.h"
+#include "serial/win/line_settings.h"
 
-#include "serial/device_io.h"
+#include "serial/win/device_io.h"
 
 #include <iterator>
 

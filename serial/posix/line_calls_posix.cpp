@@ -1,4 +1,4 @@
-#include "serial/line_calls.h"
+#include "serial/posix/line_calls.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,14 +1,15 @@
-// The system calls of the POSIX serial line, as one table of function
-// pointers: the system's own by default, a test's when installed. A test
-// that wraps the real calls sees their order and arguments on a
-// pseudo-terminal, and makes the failures a pseudo-terminal never gives
-// (an interrupted write, an I/O error halfway).
+// The system calls of the POSIX serial line on a port, as one table of
+// function pointers: the system's own by default, a test's when installed. A
+// test that wraps the real calls sees their order and arguments on a
+// pseudo-terminal, and makes the failures a pseudo-terminal never gives (an
+// interrupted write, an I/O error halfway, a busy or refusing device).
 #pragma once
+
+#include "serial/posix/retry.h"
 
 #include <poll.h>
 #include <termios.h>
 
-#include <cerrno>
 #include <cstddef>
 
 #include <sys/types.h>
@@ -34,14 +35,3 @@ const LineCalls& Line() noexcept;
 // Puts `calls` in use (nullptr: the system's) and returns the table that was
 // in use. For tests only.
 const LineCalls* InstallLineCalls(const LineCalls* calls) noexcept;
-
-// Runs one system call, again when a signal interrupted it. Like the call
-// itself, it returns -1 with errno set on failure. Every call the serial line
-// makes goes through here, and those on a port through Line() as well.
-template <typename Call> auto Retry(Call call) {
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    return result;
-}

@@ -1,6 +1,6 @@
 // The port list, read from sysfs and /dev/serial/by-id. Nothing here opens
 // a port: a listing must not reset a board or disturb a program using it.
-#include "serial/port_list.h"
+#include "serial/posix/port_list.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,7 +1,7 @@
-#include "serial/device_io.h"
+#include "serial/win/device_io.h"
 
-#include "serial/device_calls.h"
-#include "serial/spin_lock.h"
+#include "serial/win/device_calls.h"
+#include "serial/win/spin_lock.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serial/device_calls.h"
+#include "serial/win/device_calls.h"
 
 #include <atomic>
 

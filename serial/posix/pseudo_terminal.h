@@ -1,0 +1,31 @@
+// Pseudo-terminals that stand in for a port and its display, and reading
+// what arrives on a line.
+#pragma once
+
+#include "serial/line_status.h"
+#include "serial/posix/unique_fd.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// A pseudo-terminal: the master end a program reads and writes, and the path
+// of the slave end that a writer opens as its port. The slave stays open in
+// `slave` as long as this lives, so that a writer that opens and closes the
+// port for every message never leaves the master without a slave (where
+// reading it would fail). The slave keeps the system's default settings
+// until a writer changes them.
+struct PseudoTerminal {
+    UniqueFd master;
+    UniqueFd slave;
+    std::string slave_path;
+};
+
+LineStatus OpenPseudoTerminal(PseudoTerminal& pty);
+
+// Waits up to `wait` for bytes on `fd` and appends what one read gives then,
+// up to `limit` and at most 64 KiB. Appends nothing when none came in time.
+// Reading the master of a pseudo-terminal whose slave nobody holds is an
+// error (kOther).
+LineStatus ReadFromLine(int fd, std::string& out, std::chrono::milliseconds wait,
+                        std::size_t limit = 65536);

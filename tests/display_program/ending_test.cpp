@@ -1,0 +1,98 @@
+// How wendle-display ends, on real pseudo-terminals and pipes: a port that
+// hangs up, the ending signals (also while it starts), a link two displays
+// share, the idle time.
+#include "tests/support/pty_port.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A port as SOURCE, read to a file: a line per arrival, then what was not
+// modelled; a device that goes away is an error, not the end of a file.
+TEST(DisplayProgram, APortThatHangsUp) {
+    PseudoTerminal device;
+    ASSERT_TRUE(OpenPseudoTerminal(device).ok());
+    RunningTool display(WENDLE_DISPLAY_TOOL, {"-b", "38400", device.slave_path});
+    ASSERT_EQ(write(device.master.get(), "\n\x0cHi\x1b", 5), 5);
+    WaitUntil([&] { return !display.OutputSoFar().empty(); });
+    device.master = UniqueFd();
+    const ToolRun run = display.Finish();
+    EXPECT_EQ(run.out, "0A 0C 48 69 1B  <LINEFEED,CLS>Hi<27>\n"
+                       "not modelled: offset 4: 1B: ESC sequence not modelled\n");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "wendle-display: " + device.slave_path +
+                           ": the line was hung up: was the device unplugged?\n");
+}
+
+// --pty ends the orderly way on every ending signal, its link removed; a
+// second display given the same --link takes it over, and the first leaves
+// it be. A signal that comes while it starts is held back until it can end
+// it so: here the terminal is full, the path waits to be written.
+TEST(DisplayProgram, EndingsAndASharedLink) {
+    const std::string link = TempFile("shared_link");
+    std::remove(link.c_str());
+    const auto leads_to = [&] {
+        char target[256] = {};
+        return std::string(target, std::max<ssize_t>(0, readlink(link.c_str(), target, 255)));
+    };
+    RunningTool first(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
+    ASSERT_TRUE(WaitUntil([&] { return !leads_to().empty(); }));
+    const std::string first_path = leads_to();
+    RunningTool second(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
+    ASSERT_TRUE(WaitUntil([&] { return leads_to() != first_path; }));
+    first.Signal(SIGHUP);
+    EXPECT_EQ(first.Finish().exit_code, 0);
+    EXPECT_NE(leads_to(), "");
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Finish().exit_code, 0);
+    EXPECT_EQ(leads_to(), "");
+
+    PtyPort terminal(true);
+    ASSERT_EQ(fcntl(terminal.pty.slave.get(), F_SETFL, O_NONBLOCK), 0);
+    while (write(terminal.pty.slave.get(), std::string(4096, 'x').data(), 4096) > 0) {
+    }
+    RunningTool third(WENDLE_DISPLAY_TOOL, {"--pty", "--plain", "--link", link}, "", {},
+                      terminal.path());
+    WaitUntil([&] { return third.Blocks(SIGINT); });
+    third.Signal(SIGINT);
+    terminal.ReadUntil([&] { return third.Ended(); });
+    EXPECT_EQ(third.Finish().exit_code, 0);
+    EXPECT_NE(terminal.arrived.find("x/dev/pts/"), std::string::npos);
+    EXPECT_EQ(leads_to(), "");
+}
+
+// --idle-exit waits for the first byte however long it takes, then counts
+// from the last one: a writer that trickles keeps it. With --png and a pipe
+// on standard output, the path is all that goes there.
+TEST(DisplayProgram, IdleExitAndAPictureThroughAPipe) {
+    const std::string link = TempFile("idle_link"), png = TempFile("idle.png");
+    std::remove(link.c_str());
+    RunningTool tool("/bin/bash", {"-c",
+                                   "set -o pipefail; \"$0\" --pty --link \"$1\" --png "
+                                   "\"$2\" --idle-exit 1.5 | wc -c",
+                                   WENDLE_DISPLAY_TOOL, link, png});
+    char path[256] = {};
+    WaitUntil([&] { return readlink(link.c_str(), path, sizeof path - 1) > 0; });
+    std::this_thread::sleep_for(milliseconds(2000));
+    EXPECT_FALSE(tool.Ended()) << "ended before the first byte";
+    const UniqueFd writer(open(path, O_WRONLY | O_NOCTTY));
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(write(writer.get(), "x", 1), 1);
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    EXPECT_FALSE(tool.Ended()) << "ended while bytes came";
+    const ToolRun run = tool.Finish();
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, std::to_string(std::string(path).size() + 1) + "\n");
+    std::ifstream picture(png, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(picture), {}).substr(0, 4), "\x89PNG");
+}
+
+} // namespace

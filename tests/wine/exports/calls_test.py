@@ -7,10 +7,9 @@ import os
 import re
 import shutil
 import termios
-import unittest
 
 from exportlab import EXE, LINKED_CALLER, ExportsTest
-from winelab import build_path
+from winelab import build_path, test_main
 
 VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
 # Zero bytes are ordinary characters, inside tokens' results as elsewhere.
@@ -36,9 +35,9 @@ class Linked(ExportsTest):
             iflag | termios.IXON | termios.IXOFF, oflag,
             cflag | termios.CSTOPB | termios.CRTSCTS | termios.PARENB, lflag, termios.B300,
             termios.B300, cc])
+        big = {False: f"{CHUNK.hex()}*{CHUNKS}", True: f"{RAW_CHUNK.hex()}*{CHUNKS // 16}"}
         sends = [f"{op}:{payload}" for op in ("send", "rawsend", "send_bv", "rawsend_bv")
-                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + (
-                     f"{RAW_CHUNK.hex()}*{CHUNKS // 16}" if "raw" in op else f"{CHUNK.hex()}*{CHUNKS}"))]
+                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + big["raw" in op])]
         report = self.call("open:81:19200", *sends, "version", "close",
                            program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
         big_translated, big_raw = CHUNK_TRANSLATED * CHUNKS, RAW_CHUNK * (CHUNKS // 16)
@@ -49,7 +48,8 @@ class Linked(ExportsTest):
             "send var " + big_translated.hex(), "rawsend var " + ZEROS.hex(), "rawsend var=null",
             "rawsend var ", "rawsend var " + big_raw.hex(), "version " + VERSION,
             "close = 1", "end"])
-        self.assertEqual(self.lines.take(81), (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
+        self.assertEqual(self.lines.take(81),
+                         (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
         iflag, _, cflag, _, ispeed, ospeed, _ = line.termios()
         self.assertEqual((iflag & (termios.IXON | termios.IXOFF), cflag & (
             termios.CSIZE | termios.PARENB | termios.CSTOPB | termios.CRTSCTS), ispeed, ospeed),
@@ -147,4 +147,4 @@ class LoaderStates(ExportsTest):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    test_main()

@@ -18,9 +18,9 @@ def run(argv, timeout=600, input=None, text=True, stderr=subprocess.PIPE, **pope
     returncode is None when it overstayed `timeout` seconds. It runs in a
     session of its own, which is then sent SIGTERM (so that it ends what it
     started) and a minute later SIGKILL; on Ctrl+C too."""
-    stdin = popen.pop("stdin", subprocess.DEVNULL if input is None else subprocess.PIPE)
-    with subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE, stderr=stderr, text=text,
-                          start_new_session=True, **popen) as proc:
+    popen.setdefault("stdin", subprocess.DEVNULL if input is None else subprocess.PIPE)
+    popen.setdefault("stdout", subprocess.PIPE)
+    with subprocess.Popen(argv, stderr=stderr, text=text, start_new_session=True, **popen) as proc:
         try:
             out, err = proc.communicate(input, timeout=timeout)
             return subprocess.CompletedProcess(argv, proc.returncode, out, err)

@@ -32,9 +32,10 @@ from hostlab import PtyLine, WineError, ensure_display, run  # noqa: F401 (offer
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The build under test and its architecture, set by ctest for every Wine
 # test: win32 (an i386 EXE, run by the 32-bit Wine loader, natively or under
-# an emulator) or win64 (run by the 64-bit loader).
-BUILD_DIR = os.environ.get("WENDLE_BUILD", "")
+# an emulator) or win64 (run by the 64-bit loader). Unset, as for the
+# benchmarks: win32, from build/win32.
 ARCH = os.environ.get("WENDLE_WINE_ARCH", "win32")
+BUILD_DIR = os.environ.get("WENDLE_BUILD") or os.path.join(SOURCE_DIR, "build", ARCH)
 # The `wine` wrapper picks the 32-bit loader whenever wine32 is installed, so
 # each architecture names its loader; one wineserver (the wrapper prefers the
 # 64-bit one) serves both kinds of process.
@@ -195,10 +196,9 @@ def _template():
     """A prefix of the build tree under test as wineboot leaves it, made once
     and copied for every prefix made later: making one takes half a minute
     and more under emulation, a copy a second (a prefix holds no path of its
-    own). None outside a build tree."""
-    if not BUILD_DIR:
-        return None
+    own)."""
     path = build_path("wine-prefix-template")
+    os.makedirs(BUILD_DIR, exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(os.path.join(path, "system.reg")):
@@ -223,12 +223,8 @@ class WinePrefix:
         with open(self.path + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not os.path.exists(os.path.join(self.path, "system.reg")):
-                template = _template()
-                if template:
-                    shutil.rmtree(self.path, ignore_errors=True)
-                    shutil.copytree(template, self.path, symlinks=True)
-                else:
-                    _boot(self.path, self.log_path)
+                shutil.rmtree(self.path, ignore_errors=True)
+                shutil.copytree(_template(), self.path, symlinks=True)
                 if windows_version:
                     self._call("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d",
                                windows_version, "/f")

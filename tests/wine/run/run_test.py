@@ -26,6 +26,7 @@ def run_script(*args, env=ENV, timeout=winelab.patience(600)):
 
 def setUpModule():
     winelab.ensure_display()  # for the live runs
+    ENV["DISPLAY"] = os.environ["DISPLAY"]
     # The terminal's server socket, in a folder that goes at the end: a -L
     # socket would stay behind in /tmp/tmux-UID after the server ends.
     folder = tempfile.TemporaryDirectory(prefix="wendle-run-test-")

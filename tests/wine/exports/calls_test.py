@@ -17,6 +17,9 @@ ZEROS, ZEROS_TRANSLATED = b"\x00A\x00<13>\x00<0>B\x00", b"\x00A\x00\r\x00\x00B\x
 # 256 KiB of whole tokens, and of every byte value.
 CHUNK, CHUNK_TRANSLATED, CHUNKS = b"Wendle\x00<65><13>\xff", b"Wendle\x00A\r\xff", 16384
 RAW_CHUNK = bytes(range(256))
+# What each thread of the caller sends, ended by a CR: long enough that a
+# write cut in pieces lets another thread's pieces in.
+RECORD = b"{T%d#%d" + b"." * 48 + b"}"
 
 
 class Linked(ExportsTest):
@@ -89,14 +92,14 @@ class Threads(ExportsTest):
         self.call("open:61:38400", "threads:8:1000", "close")
         # A record cut by another thread's write, or lost, is missed.
         self.assertEqual(sorted(self.records(61)),
-                         sorted(b"{T%d#%d}" % (t, n) for t in range(8) for n in range(1000)))
+                         sorted(RECORD % (t, n) for t in range(8) for n in range(1000)))
 
     def test_racing_opens_sends_and_closes(self):
         # The first calls race into the module's one-time preparation. Wine opens
         # a pty-backed port non-exclusively: every open succeeds.
         self.assertIn("threads opens=1800 failures=0", self.call("race:62,63,64:6:300"))
         # Each send is one write: it arrived whole wherever it went.
-        sent = {b"{T%d#%d}" % (t, n) for t in range(6) for n in range(300)}
+        sent = {RECORD % (t, n) for t in range(6) for n in range(300)}
         for port in (62, 63, 64):
             records = self.records(port)
             self.assertTrue(records, f"COM{port}")

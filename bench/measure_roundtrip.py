@@ -16,12 +16,9 @@ import sys
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(REPOSITORY, "winelab"),
                 os.path.join(REPOSITORY, "tests", "wine", "exports")]
-# The build measured: win32 (the default) or win64, from build/<arch>, run
-# under that architecture's Wine loader.
-ARCH = os.environ.setdefault("WENDLE_WINE_ARCH", "win32")
-os.environ.setdefault("WENDLE_BUILD", os.path.join(REPOSITORY, "build", ARCH))
 
 from exportlab import EXE, Lines, open_prefix, windows_path  # noqa: E402
+import winelab  # noqa: E402
 from winelab import LOADER, build_path  # noqa: E402
 
 PORT = 91
@@ -45,7 +42,7 @@ def main():
     lines = Lines(prefix, [PORT])
     try:
         print(f"machine: {machine()}")
-        print(f"build: {ARCH}, {os.environ['WENDLE_BUILD']}, under {LOADER}")
+        print(f"build: {winelab.ARCH}, {winelab.BUILD_DIR}, under {LOADER}")
         for run in range(runs):
             print(f"run {run + 1} of {runs}: {rounds} round trips of each kind...", flush=True)
             code, text = lines.run(CALLER, windows_path(EXE), str(PORT), str(rounds),

@@ -18,10 +18,6 @@ import time
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(REPOSITORY, "winelab"),
                 os.path.join(REPOSITORY, "tests", "wine", "window")]
-# The build measured: win32 (the default) or win64, from build/<arch>, run
-# under that architecture's Wine loader.
-ARCH = os.environ.setdefault("WENDLE_WINE_ARCH", "win32")
-os.environ.setdefault("WENDLE_BUILD", os.path.join(REPOSITORY, "build", ARCH))
 
 import winelab  # noqa: E402
 from wendle_window import Wendle  # noqa: E402
@@ -102,7 +98,7 @@ def main():
     line = winelab.PtyLine()
     wendle.prefix.link_com(1, line.device)
     try:
-        print(f"build: {ARCH}, {os.environ['WENDLE_BUILD']}, under {winelab.LOADER}")
+        print(f"build: {winelab.ARCH}, {winelab.BUILD_DIR}, under {winelab.LOADER}")
         measure_floor(wendle.prefix)
         wendle.start()
         measure_idle(wendle.prefix, wendle.process, "Wendlev14", "Wendle process")

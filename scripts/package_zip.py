@@ -6,11 +6,14 @@ built (or SOURCE_DATE_EPOCH when set)."""
 
 import argparse
 import os
-import subprocess
 import sys
 import tempfile
 import time
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "winelab"))
+from winelab import run  # noqa: E402
 
 # (name in the archive, tree: "source", "win32" or "win64", path there, text?)
 # in the order stored. Text files get Windows line ends. The 32-bit files keep
@@ -37,10 +40,8 @@ def archive_epoch(source_dir):
     if os.environ.get("SOURCE_DATE_EPOCH"):
         return int(os.environ["SOURCE_DATE_EPOCH"])
     try:
-        out = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
-                             capture_output=True, text=True, check=True).stdout
-        return int(out.strip())
-    except (OSError, subprocess.CalledProcessError, ValueError):
+        return int(run(["git", "-C", source_dir, "log", "-1", "--format=%ct"]).stdout.strip())
+    except (OSError, ValueError):
         return EARLIEST_ZIP_TIME
 
 

@@ -4,9 +4,10 @@ port, the line settings the writer set, the bytes in hex and decoded."""
 
 import os
 import select
-import subprocess
 import termios
 import threading
+
+from winelab import run
 
 SPEEDS = {getattr(termios, f"B{rate}"): rate for rate in (
     50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600,
@@ -43,8 +44,7 @@ def line_settings(attrs):
 def decoded(data, translate):
     """The bytes as a message, display commands by name (wendle-translate).
     In a session of its own: a Ctrl+C meant for the run must not cut it."""
-    result = subprocess.run([translate, "--decode", "--names"], input=data,
-                            capture_output=True, check=False, start_new_session=True)
+    result = run([translate, "--decode", "--names"], input=data, text=False)
     if result.returncode != 0:
         return f"(not decoded: {result.stderr.decode(errors='replace').strip()})"
     return result.stdout.decode("ascii", "replace")
@@ -72,7 +72,6 @@ class PortWatch:
             self.report(arrival_line(port, self.lines[port].termios(), data, self.translate))
         except OSError:
             pass  # the terminal went away; the run is ending
-
 
     def _loop(self):
         ports = {line.master: port for port, line in self.lines.items()}

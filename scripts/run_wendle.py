@@ -97,7 +97,7 @@ class Run:
         with self.signals.hold():
             try:
                 winelab.ensure_display()
-            except RuntimeError as error:
+            except winelab.WineError as error:
                 raise RunError(str(error)) from None
             if headless:
                 say(f"no X display: a demo under a private Xvfb ({os.environ['DISPLAY']})")
@@ -166,8 +166,10 @@ class Run:
         time.sleep(0.3)  # the window repaints after the click
         left, top, right, bottom = probe(self.prefix, ("layout",))[0]["window"]
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        subprocess.run(["import", "-window", "root", "-crop",
-                        f"{right - left}x{bottom - top}+{left}+{top}", "+repage", path], check=True)
+        shot = winelab.run(["import", "-window", "root", "-crop",
+                            f"{right - left}x{bottom - top}+{left}+{top}", "+repage", path])
+        if shot.returncode != 0:
+            raise RunError(f"the screenshot failed: {shot.stderr.strip()}")
         say(f"the window's screenshot: {path}")
 
     def quiet_terminal(self):
@@ -312,9 +314,7 @@ def main():
     headless = not os.environ.get("DISPLAY")
     if not args.device and not args.monitor:
         # The display checks its own options; better now than after Wine started.
-        check = subprocess.run([DISPLAY_TOOL, "--size", args.size, "--dump", "/dev/null"],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                               check=False)
+        check = winelab.run([DISPLAY_TOOL, "--size", args.size, "--dump", "/dev/null"])
         if check.returncode != 0:
             reason = check.stderr.splitlines()[0].removeprefix("wendle-display: ")
             print(f"run: --size {args.size}: {reason}", file=sys.stderr)

@@ -3,6 +3,8 @@
 //   wendle_window_probe find 5000 ; layout ; settext 175 "A\r\nB" ; click 1
 #include "probe_win.h"
 
+#include "app/controls_win.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -132,7 +134,12 @@ LRESULT Ask(HWND main, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 
 
 std::string ChecksJson(HWND main) {
     std::string checks = "{";
-    for (int id : {135, 140, 115, 120, 125, 130, 180}) {
+    std::vector<int> ids;
+    for (const BaudRateChoice& choice : kBaudRateChoices) {
+        ids.push_back(choice.id);
+    }
+    ids.push_back(FORM1_CLEARAFTERSEND);
+    for (int id : ids) {
         char item[32];
         std::snprintf(item, sizeof item, "\"%d\":%ld", id,
                       static_cast<long>(Ask(main, id, BM_GETCHECK)));
@@ -143,10 +150,10 @@ std::string ChecksJson(HWND main) {
 
 void State(HWND main) {
     JsonLine()
-        .Text("port", TextOf(GetDlgItem(main, 1012)))
-        .Text("message", TextOf(GetDlgItem(main, 175)))
+        .Text("port", TextOf(GetDlgItem(main, FORM1_PORTNUMBER)))
+        .Text("message", TextOf(GetDlgItem(main, FORM1_MESSAGE)))
         .Raw("checks", ChecksJson(main))
-        .Number("range", Ask(main, 1013, UDM_GETRANGE));
+        .Number("range", Ask(main, FORM1_PORTUPDOWN, UDM_GETRANGE));
 }
 
 // Visible top-level windows of the process that owns `main`.

@@ -1,16 +1,18 @@
-"""What the Wine tests and scripts/run share: Wine prefixes, virtual serial
-lines, an X display, and the probe program that works Wendle's window from
-outside, with the window's control identifiers.
+"""What the Python tests, scripts/run, the release scripts and the
+benchmarks share: running a command, virtual serial lines, an X display, Wine
+prefixes, and the probe program that works Wendle's window from outside,
+with the window's control identifiers (read from app/controls_win.h).
+
+Nothing here ends the process: what cannot be had raises WineError, and the
+caller decides (a test skips or fails through test_main, scripts/run says
+one line).
 
 Every process started here runs in a session of its own: Ctrl+C on the
 terminal reaches the script, which ends them in its own order (a Wine
-program cut short while it makes a prefix would leave it half made).
-
-A serial line is a Linux pseudo-terminal: the slave end is linked into the
-prefix as dosdevices/comN, and what the program writes is read from the master
-end. A run leaves nothing behind but one set-up log per prefix: program
-output files are removed, and the wineservers and the Xvfb started here end
-with the process.
+program cut short while it makes a prefix would leave it half made). A run
+leaves nothing behind but one set-up log per prefix: program output files
+are removed, and the wineservers and the Xvfb started here end with the
+process.
 """
 
 import atexit
@@ -18,38 +20,31 @@ import errno
 import fcntl
 import json
 import os
-import pty
-import select
+import re
 import shutil
 import subprocess
 import sys
-import termios
 import time
-import tty
+import unittest
 
+from hostlab import PtyLine, WineError, ensure_display, run  # noqa: F401 (offered here too)
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The build under test and its architecture, set by ctest for every Wine
 # test: win32 (an i386 EXE, run by the 32-bit Wine loader, natively or under
-# an emulator) or win64 (run by the 64-bit loader).
-BUILD_DIR = os.environ.get("WENDLE_BUILD", "")
+# an emulator) or win64 (run by the 64-bit loader). Unset, as for the
+# benchmarks: win32, from build/win32.
 ARCH = os.environ.get("WENDLE_WINE_ARCH", "win32")
-if ARCH not in ("win32", "win64"):
-    sys.exit(f"winelab: WENDLE_WINE_ARCH is {ARCH!r}: give win32 or win64")
-
+BUILD_DIR = os.environ.get("WENDLE_BUILD") or os.path.join(SOURCE_DIR, "build", ARCH)
 # The `wine` wrapper picks the 32-bit loader whenever wine32 is installed, so
 # each architecture names its loader; one wineserver (the wrapper prefers the
 # 64-bit one) serves both kinds of process.
-LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
-LOADER = LOADERS[ARCH]
+LOADER = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}.get(ARCH, "")
 
 
 def build_path(*parts):
     """A file of the build tree under test (set by ctest through WENDLE_BUILD)."""
     return os.path.join(BUILD_DIR, *parts)
-
-
-class WineError(RuntimeError):
-    """Wine cannot run this architecture's programs here; the text says why
-    and what to do, in one line."""
 
 
 def _emulated():
@@ -80,128 +75,78 @@ def patience_ms(seconds):
     return int(seconds * SLOW * 1000)
 
 
-def wine_problem():
-    """Why this architecture's Wine cannot run programs here, or None."""
-    return _wine_problem()[0]
-
-
-def _wine_problem():
-    """(why Wine cannot run programs here or None, whether the reason is that
-    this machine runs no 32-bit programs at all). One quick probe: a kernel
-    that refuses i386 programs does so at once."""
-    if ARCH == "win32" and os.environ.get("WENDLE_WINE32_WAY") == "unavailable":
-        return os.environ.get("WENDLE_WINE32_HOW") or "32-bit programs cannot run here", True
-    if ARCH == "win32" and os.environ.get("WENDLE_WINE32_WAY"):
-        return None, False  # scripts/test has found out already
+def check_wine():
+    """Raises WineError where this architecture's Wine cannot run programs.
+    One quick probe: a kernel that refuses i386 programs does so at once."""
+    if not LOADER:
+        raise WineError(f"WENDLE_WINE_ARCH is {ARCH!r}: give win32 or win64")
+    way = os.environ.get("WENDLE_WINE32_WAY") if ARCH == "win32" else None
+    if way == "unavailable":
+        raise WineError(os.environ.get("WENDLE_WINE32_HOW") or "32-bit programs cannot run here",
+                        refused=True)
+    if way:
+        return  # scripts/test has found out already
     package = "wine32:i386" if ARCH == "win32" else "wine64"
     try:
-        result = subprocess.run([LOADER, "--version"], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                timeout=patience(60), check=False)
+        result = run([LOADER, "--version"], timeout=patience(60))
     except FileNotFoundError:
-        return f"{LOADER} is missing: install {package} (scripts/setup does)", False
+        raise WineError(f"{LOADER} is missing: install {package} (scripts/setup does)") from None
     except OSError as error:
         if error.errno == errno.ENOEXEC:
-            return ("this kernel runs no 32-bit programs: scripts/test runs them under "
-                    "qemu-user (scripts/wine32), or use the win64 build"), True
-        return f"{LOADER} cannot be started ({error.strerror})", False
-    except subprocess.TimeoutExpired:
-        return f"{LOADER} --version did not answer (try it by hand)", False
+            raise WineError("this kernel runs no 32-bit programs: scripts/test runs them under "
+                            "qemu-user (scripts/wine32), or use the win64 build",
+                            refused=True) from None
+        raise WineError(f"{LOADER} cannot be started ({error.strerror})") from None
+    if result.returncode is None:
+        raise WineError(f"{LOADER} --version did not answer (try it by hand)")
     if result.returncode != 0:
-        said = result.stderr.decode(errors="replace").strip().splitlines()
-        return (f"{LOADER} --version failed with status {result.returncode}"
-                f"{': ' + said[-1] if said else ''} (try it by hand; reinstall {package})"), False
-    return None, False
+        said = result.stderr.strip().splitlines()
+        raise WineError(f"{LOADER} --version failed with status {result.returncode}"
+                        f"{': ' + said[-1] if said else ''} (try it by hand; reinstall {package})")
 
 
-def wine_env(base=None):
-    """The environment every Wine command of this architecture runs with."""
-    env = dict(os.environ if base is None else base)
-    env.update(WINEARCH=ARCH, WINELOADER=LOADER, WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    return env
+def test_main(wine=True, main=None):
+    """The one way a test file runs: `main`, or else the unittest cases of
+    the calling file (class names on the command line pick some), and exits
+    with their status; 77, which ctest counts as skipped, when everything
+    was skipped. A Wine test (`wine`) where this architecture's Wine cannot
+    run at all (WineError.refused) is skipped with one line saying why; where
+    Wine is missing or broken, it fails with one line."""
+    if wine:
+        try:
+            check_wine()
+        except WineError as error:
+            if error.refused:
+                print(f"SKIPPED: {error}", flush=True)
+                sys.exit(77)
+            sys.exit(f"winelab: {error}")
+    if main:
+        sys.exit(main())
+    result = unittest.main(module="__main__", verbosity=2, exit=False).result
+    skipped = result.wasSuccessful() and len(result.skipped) >= max(result.testsRun, 1)
+    sys.exit(77 if skipped else 0 if result.wasSuccessful() else 1)
 
 
-def prefix_env(env, path):
-    """`env` for the prefix at `path`. Wine's server keeps its socket in a
-    folder of TMPDIR whose name the prefix records: TMPDIR is a folder beside
-    the prefix, so that no run leaves folders in /tmp, and the same one for
-    every process that uses the prefix (another would start a second server
-    on it)."""
-    os.makedirs(path + ".tmp", mode=0o700, exist_ok=True)
-    return dict(env, WINEPREFIX=path, TMPDIR=path + ".tmp")
+def _control_ids():
+    """The main window's control identifiers, {"SEND": 1, ...}, as the
+    program defines them."""
+    with open(os.path.join(SOURCE_DIR, "app", "controls_win.h"), encoding="utf-8") as header:
+        return {name: int(value)
+                for name, value in re.findall(r"^\s*FORM1_(\w+) = (\d+),", header.read(), re.M)}
 
 
-def wine_argv(program, *args):
-    """The command line that runs a Windows program, or one of Wine's own
-    (wineboot, reg, cmd), under this architecture's loader; "wineserver"
-    is the server itself."""
-    if program == "wineserver":
-        return ["wineserver", *args]
-    return [LOADER, program, *args]
-
-
+CONTROL = _control_ids()
+SEND, MESSAGE, CLEAR_AFTER_SEND = CONTROL["SEND"], CONTROL["MESSAGE"], CONTROL["CLEARAFTERSEND"]
+PORT_NUMBER, PORT_UPDOWN = CONTROL["PORTNUMBER"], CONTROL["PORTUPDOWN"]
+# {9600: 115, ...}: each choice is named after its rate.
+BAUD_CHOICES = {int(name[4:]): ident for name, ident in CONTROL.items()
+                if name.startswith("BAUD") and name[4:].isdigit()}
+WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0x0010, 0x0112, 0xF060
 WENDLE = build_path("app", "Wendlev14.EXE")
 PROBE = build_path("winelab", "wendle_window_probe.exe")
-
-# The main window's controls.
-SEND = 1
-MESSAGE = 175
-CLEAR_AFTER_SEND = 180
-PORT_NUMBER = 1012
-PORT_UPDOWN = 1013
-BAUD_CHOICES = {38400: 135, 19200: 140, 9600: 115, 4800: 120, 2400: 125, 1200: 130}
-WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE = 0x0010, 0x0112, 0xF060
-
 # Wine draws the caption buttons with this font, which the 32-bit Wine does
 # not find where the package puts it; it does load it from the prefix.
 MARLETT = "/usr/share/wine/fonts/marlett.ttf"
-
-
-def _end(proc):
-    """Ends a process politely (Xvfb then removes its lock and socket)."""
-    if proc.poll() is None:
-        proc.terminate()
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-
-
-def _display_owner(number):
-    """The process id in the display's lock file; None when there is none."""
-    try:
-        with open(f"/tmp/.X{number}-lock") as lock:
-            return int(lock.read().strip())
-    except (OSError, ValueError):
-        return None
-
-
-def ensure_display():
-    """Use the caller's X display, or start a private Xvfb that ends with
-    this process. Returns the Xvfb process, or None for the caller's display."""
-    if os.environ.get("DISPLAY"):
-        return None
-    for number in range(90, 140):
-        owner = _display_owner(number)
-        # A lock left by a server that is gone is Xvfb's to take over.
-        if owner is not None and os.path.exists(f"/proc/{owner}"):
-            continue
-        proc = subprocess.Popen(
-            ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        for _ in range(100):
-            if (_display_owner(number) == proc.pid
-                    and os.path.exists(f"/tmp/.X11-unix/X{number}")):
-                os.environ["DISPLAY"] = f":{number}"
-                atexit.register(_end, proc)
-                return proc
-            if proc.poll() is not None:
-                break
-            time.sleep(0.05)
-        _end(proc)
-    raise RuntimeError("no X display could be started (is Xvfb installed? scripts/setup)")
 
 
 def com_path(prefix_path, number):
@@ -209,23 +154,38 @@ def com_path(prefix_path, number):
     return os.path.join(prefix_path, "dosdevices", f"com{number}")
 
 
+def wine_argv(program, *args):
+    """The command line that runs a Windows program, or one of Wine's own
+    (wineboot, reg, cmd), under this architecture's loader; "wineserver"
+    is the server itself."""
+    return ["wineserver", *args] if program == "wineserver" else [LOADER, program, *args]
+
+
+def _prefix_env(path):
+    """The environment of the prefix at `path`. Wine's server keeps its
+    socket in a folder of TMPDIR whose name the prefix records: TMPDIR is a
+    folder beside the prefix, so that no run leaves folders in /tmp, and the
+    same one for every process that uses the prefix (another would start a
+    second server on it)."""
+    os.makedirs(path + ".tmp", mode=0o700, exist_ok=True)
+    return dict(os.environ, WINEARCH=ARCH, WINELOADER=LOADER, WINEDEBUG="-all",
+                WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=path, TMPDIR=path + ".tmp")
+
+
 def _call(argv, env, log_path, timeout):
     """Runs a Wine command to its end, its output appended to the log."""
     with open(log_path, "ab") as out:
-        try:
-            subprocess.run(argv, env=env, stdout=out, stderr=out, timeout=timeout,
-                           stdin=subprocess.DEVNULL, check=False, start_new_session=True)
-        except subprocess.TimeoutExpired:
+        if run(argv, env=env, stdout=out, stderr=out, timeout=timeout).returncode is None:
             raise WineError(f"{' '.join(argv[1:3])} did not end within {timeout} s in "
-                            f"{env['WINEPREFIX']} (its log: {log_path})") from None
+                            f"{env['WINEPREFIX']} (its log: {log_path})")
 
 
-def _boot(path, env, log_path):
+def _boot(path, log_path):
     """Lays a new prefix out at `path` with wineboot, its server ended."""
     # What an interrupted making left (a drive folder, device links) would
     # stop wineboot from laying the prefix out.
     shutil.rmtree(path, ignore_errors=True)
-    env = prefix_env(env, path)
+    env = _prefix_env(path)
     _call(wine_argv("wineboot", "-i"), env, log_path, patience(180))
     _call(wine_argv("wineserver", "-w"), env, log_path, patience(60))
     if not os.path.exists(os.path.join(path, "system.reg")):
@@ -236,16 +196,14 @@ def _template():
     """A prefix of the build tree under test as wineboot leaves it, made once
     and copied for every prefix made later: making one takes half a minute
     and more under emulation, a copy a second (a prefix holds no path of its
-    own). None outside a build tree."""
-    if not BUILD_DIR:
-        return None
+    own)."""
     path = build_path("wine-prefix-template")
+    os.makedirs(BUILD_DIR, exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.exists(os.path.join(path, "system.reg")):
-            with open(path + ".log", "wb"):
-                pass
-            _boot(path, wine_env(), path + ".log")
+            open(path + ".log", "wb").close()
+            _boot(path, path + ".log")
     return path
 
 
@@ -255,42 +213,34 @@ class WinePrefix:
     latest run only."""
 
     def __init__(self, path, windows_version=None):
+        check_wine()
         self.path = os.path.abspath(path)
         self.log_path = self.path + ".log"
-        self.env = prefix_env(wine_env(), self.path)
+        self.env = _prefix_env(self.path)
         self._outputs = set()
-        problem = wine_problem()
-        if problem:
-            raise WineError(problem)
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
-        with open(self.log_path, "wb"):
-            pass
+        open(self.log_path, "wb").close()
         with open(self.path + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
             if not os.path.exists(os.path.join(self.path, "system.reg")):
-                template = _template()
-                if template:
-                    shutil.rmtree(self.path, ignore_errors=True)
-                    shutil.copytree(template, self.path, symlinks=True)
-                else:
-                    _boot(self.path, self.env, self.log_path)
+                shutil.rmtree(self.path, ignore_errors=True)
+                shutil.copytree(_template(), self.path, symlinks=True)
                 if windows_version:
-                    self._call(wine_argv("reg", "add", r"HKCU\Software\Wine", "/v", "Version",
-                                         "/d", windows_version, "/f"), timeout=patience(60))
-                    self._call(wine_argv("wineserver", "-w"), timeout=patience(60))
+                    self._call("reg", "add", r"HKCU\Software\Wine", "/v", "Version", "/d",
+                               windows_version, "/f")
+                    self._call("wineserver", "-w")
             self._install_marlett()
         # The device manager re-creates com1 when a server starts: start the
         # server first, link ports afterwards. Its own output, object dumps
         # among it, would fill the log.
-        subprocess.run(wine_argv("wineserver", "-p30"), env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30, check=False, start_new_session=True)
+        run(wine_argv("wineserver", "-p30"), env=self.env, stderr=subprocess.DEVNULL, timeout=30)
         atexit.register(self.stop)
         atexit.register(self._remove_outputs)
         # The first window of a fresh server may come up before the desktop.
-        self._call(wine_argv("cmd", "/c", "echo"), timeout=patience(60))
+        self._call("cmd", "/c", "echo")
 
-    def _call(self, argv, timeout):
-        _call(argv, self.env, self.log_path, timeout)
+    def _call(self, *argv):
+        _call(wine_argv(*argv), self.env, self.log_path, patience(60))
 
     def _install_marlett(self):
         fonts = os.path.join(self.path, "drive_c", "windows", "Fonts")
@@ -315,14 +265,13 @@ class WinePrefix:
         if os.path.lexists(link):
             os.unlink(link)
 
-    def start(self, exe, *args, out_path=None):
+    def start(self, exe, *args):
         """Starts a program; its output goes to a file (proc.out_path), never
         to a pipe that Wine's helper processes would inherit and hold open.
-        A file chosen here is removed by output() or at the latest when this
-        process ends."""
-        if out_path is None:
-            out_path = f"{self.path}.out-{os.getpid()}-{time.monotonic_ns()}.txt"
-            self._outputs.add(out_path)
+        The file is removed by output() or at the latest when this process
+        ends."""
+        out_path = f"{self.path}.out-{os.getpid()}-{time.monotonic_ns()}.txt"
+        self._outputs.add(out_path)
         with open(out_path, "wb") as out:
             proc = subprocess.Popen(wine_argv(exe, *args), env=self.env, stdout=out,
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
@@ -343,10 +292,9 @@ class WinePrefix:
         """Runs a program to its end; returns (exit code, output text), with
         None for a program that did not end in time (`timeout` seconds at
         native speed) and was killed."""
-        timeout = patience(timeout)
         proc = self.start(exe, *args)
         try:
-            code = proc.wait(timeout=timeout)
+            code = proc.wait(timeout=patience(timeout))
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
@@ -376,8 +324,7 @@ class WinePrefix:
     def stop(self):
         """Ends the prefix's server and every program still running in it,
         and waits (up to 10 s) for the server to be gone."""
-        subprocess.run(wine_argv("wineserver", "-k"), env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
+        run(wine_argv("wineserver", "-k"), env=self.env, timeout=60)
         deadline = time.monotonic() + 10
         while self.server_pid() is not None and time.monotonic() < deadline:
             time.sleep(0.05)
@@ -394,63 +341,3 @@ def probe(prefix, *commands, timeout=60):
     if len(results) != len(commands):
         raise AssertionError(f"probe {commands!r} answered {text!r}")
     return results
-
-
-class PtyLine:
-    """One virtual serial line. The slave stays open here for the line's life:
-    were every slave fd closed, reads on the master would fail with EIO and
-    bytes still buffered would be lost."""
-
-    def __init__(self):
-        self.master, self.slave = pty.openpty()
-        tty.setraw(self.master)
-        tty.setraw(self.slave)
-        self.device = os.ttyname(self.slave)
-
-    def read(self, idle=0.3, limit=30.0, expect=None):
-        """Reads until `expect` bytes have come (when given) and the line has
-        then been quiet for `idle` seconds, or `limit` seconds have passed."""
-        data = bytearray()
-        deadline = time.monotonic() + limit
-        while time.monotonic() < deadline:
-            done = expect is None or len(data) >= expect
-            wait = idle if done else min(1.0, deadline - time.monotonic())
-            ready, _, _ = select.select([self.master], [], [], max(wait, 0))
-            if not ready:
-                if done:
-                    break
-                continue
-            try:
-                chunk = os.read(self.master, 1 << 16)
-            except OSError:
-                break
-            if not chunk:
-                break
-            data += chunk
-        return bytes(data)
-
-    def drain(self):
-        return self.read(idle=0.05, limit=1.0)
-
-    def termios(self):
-        """The line settings as Wine applied them: [iflag, oflag, cflag, lflag, ispeed, ospeed, cc]."""
-        return termios.tcgetattr(self.slave)
-
-    def close(self):
-        for fd in (self.master, self.slave):
-            try:
-                os.close(fd)
-            except OSError:
-                pass
-
-
-# A Wine test (ctest sets WENDLE_WINE_TEST) where Wine cannot run ends here
-# with one line: skipped (status 77) where the machine runs no 32-bit
-# programs and no emulator could be had, failed for anything else.
-if os.environ.get("WENDLE_WINE_TEST"):
-    _why, _refused = _wine_problem()
-    if _why and _refused:
-        print(f"SKIPPED: {_why}", flush=True)
-        sys.exit(77)
-    if _why:
-        sys.exit(f"winelab: {_why}")

@@ -1,19 +1,22 @@
-#!/usr/bin/env python3
 """The tools' man pages and completion against their --help: man_pages_test.py TOOLS MAN
 COMPLETION. Each page renders without a warning, has a man page's sections and an item for each
 option and exit status --help names; the completion offers each option of --help once."""
 import os
 import re
-import subprocess
 import sys
+import unittest
+
+from winelab import run, test_main
 
 SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "EXAMPLES", "SEE ALSO"]
 # One tool's options written out: a fault the completion shares with help_options still shows.
 TRANSLATE = "--version -h --help --hex --decode --names --strict --list-names".split()
+TOOLS, MAN, COMPLETION = sys.argv[1:4]
+del sys.argv[1:4]  # the rest is unittest's
 
 
 def out(*argv, **kwargs):
-    return subprocess.run(argv, capture_output=True, text=True, check=False, **kwargs).stdout
+    return run(argv, **kwargs).stdout
 
 
 def help_options(text):
@@ -31,7 +34,7 @@ def page_problems(tool, page, text):
     items = [name for tag in re.findall(r"^ {7}(-[^\s,]+(?:, -[^\s,]+)*)", sections["OPTIONS"],
                                         re.M) for name in tag.split(", ")]
     statuses = re.findall(r"^ {7}(\d+) ", sections["EXIT STATUS"], re.M)
-    lint = subprocess.run(["groff", "-man", "-ww", "-z", page], capture_output=True, text=True)
+    lint = run(["groff", "-man", "-ww", "-z", page])
     return ([f"{source}: {line}" for line in (lint.stderr + out(
         "mandoc", "-T", "lint", "-W", "warning", page)).splitlines()]
             + [f"{tool}(1) lacks {name}, which {tool} --help lists: add a .TP item for it to "
@@ -43,23 +46,19 @@ def page_problems(tool, page, text):
                    "Exit status:")[2]) if code not in statuses])
 
 
-def main():
-    tools, man, completion = sys.argv[1:]
-    problems = []
-    for tool in ("wendle-send", "wendle-display", "wendle-translate"):
-        text = out(os.path.join(tools, tool), "--help")
-        problems += page_problems(tool, os.path.join(man, tool + ".1"), text)
-        offered = out("bash", "-c", f'source "{completion}"; COMP_WORDS=({tool} -); COMP_CWORD=1; '
-                      f'_wendle {tool}; printf "%s\\n" "${{COMPREPLY[@]}}"',
-                      env=dict(os.environ, PATH=f"{tools}:{os.environ['PATH']}")).split()
-        expected = TRANSLATE if tool == "wendle-translate" else help_options(text)
-        if sorted(offered) != sorted(set(expected)):
-            problems.append(f"completion of '{tool} -' offers {offered}, not each of {expected} "
-                            "once")
-    print("".join(f"FAIL  {problem}\n" for problem in problems)
-          + f"man pages and completion: {len(problems)} problems")
-    return 1 if problems else 0
+class ManPages(unittest.TestCase):
+    def test_pages_and_completion_against_help(self):
+        for tool in ("wendle-send", "wendle-display", "wendle-translate"):
+            with self.subTest(tool=tool):
+                text = out(os.path.join(TOOLS, tool), "--help")
+                self.assertEqual(page_problems(tool, os.path.join(MAN, tool + ".1"), text), [])
+                offered = out("bash", "-c", f'source "{COMPLETION}"; COMP_WORDS=({tool} -); '
+                              f'COMP_CWORD=1; _wendle {tool}; printf "%s\\n" "${{COMPREPLY[@]}}"',
+                              env=dict(os.environ, PATH=f"{TOOLS}:{os.environ['PATH']}")).split()
+                expected = TRANSLATE if tool == "wendle-translate" else help_options(text)
+                self.assertEqual(sorted(offered), sorted(set(expected)),
+                                 f"completion of '{tool} -': each option of --help once")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    test_main(wine=False)

@@ -67,7 +67,6 @@ TEST(Names, EveryNameGivesItsBytesInAnyCase) {
 // one; text that holds no token, or a token cut off by the end, reports
 // nothing. Written " offset:name", then " +N" for N more than found[] held.
 TEST(Names, UnknownNamesAndWhereTheyStand) {
-    // clang-format off
     constexpr std::string_view kCases[][3] = {
         {"<CLS>Hi<kta_line2><KTA_LIN2>", "0C 48 69 FE C0", " 19:KTA_LIN2"},
         {"<CL,CLSX,CLS_,XCLS>", "", " 1:CL 4:CLSX 9:CLS_ 14:XCLS"},
@@ -77,7 +76,6 @@ TEST(Names, UnknownNamesAndWhereTheyStand) {
         {"<<CLS> a<b c> <NOPE", "3C 0C 20 61 3C 62 20 63 3E 20 3C 4E 4F 50 45", ""},
         {"<A1><B2><C3><D4><E5><F6>", "", " 1:A1 5:B2 9:C3 13:D4 +2"},
     };
-    // clang-format on
     for (const auto& [text, hex, unknown] : kCases) {
         UnknownName found[4];
         const std::size_t count = FindUnknownNames(text.data(), text.size(), found, 4);
@@ -97,10 +95,18 @@ TEST(Names, UnknownNamesAndWhereTheyStand) {
 // terminal: the help is wrapped to 80 columns, an option's text under its own.
 TEST(Cli, RunAsScriptsDo) {
     const std::string unknown = "<CLS>a<KTA_LIN2>b<x1,65>";
+    const std::string tool = "wendle-translate: ";
     const std::string hint = " sends nothing; wendle-translate --list-names shows every name\n";
+    const std::string warned = tool + "unknown name KTA_LIN2 at offset 7" + hint + tool +
+                               "unknown name x1 at offset 18" + hint;
+    const std::string strict = " (--strict): nothing sent\n";
+    const std::string refused = tool + "unknown name KTA_LIN2 at offset 7" + strict + tool +
+                                "unknown name x1 at offset 18" + strict;
     const std::string usage = "\nusage: wendle-translate [--hex] [--strict] [--decode [--names]] "
                               "[--] [TEXT] | --list-names (see --help)\n";
-    // clang-format off
+    const std::string excluded = "--hex and --decode exclude each other (to decode a hex dump, "
+                                 "turn it into bytes first: xxd -r -p)";
+    const std::string dash = " (put -- before a TEXT that starts with -)";
     const struct {
         std::vector<std::string> args;
         std::string_view input;
@@ -115,21 +121,14 @@ TEST(Cli, RunAsScriptsDo) {
         {{"--hex", "--", "--hex"}, "", 0, "2D 2D 68 65 78\n", ""},
         {{"--decode", "--names"}, "\x0CHi\xFE\xC0<1>\0"sv, 0, "<CLS>Hi<KTA_LINE2><1<62,NULL>", ""},
         {{"--version"}, "", 0, "wendle-translate (Wendle 1.4)\n", ""},
-        {{"--hex", unknown}, "", 0, "0C 61 62 41\n",
-         "wendle-translate: unknown name KTA_LIN2 at offset 7" + hint +
-         "wendle-translate: unknown name x1 at offset 18" + hint},
-        {{"--strict", "--hex", unknown}, "", 9, "",
-         "wendle-translate: unknown name KTA_LIN2 at offset 7 (--strict): nothing sent\n"
-         "wendle-translate: unknown name x1 at offset 18 (--strict): nothing sent\n"},
+        {{"--hex", unknown}, "", 0, "0C 61 62 41\n", warned},
+        {{"--strict", "--hex", unknown}, "", 9, "", refused},
         {{"--strict", "--hex", "<CLS,kta_line2>"}, "", 0, "0C FE C0\n", ""},
-        {{"--hexx"}, "", 2, "",
-         "wendle-translate: unknown option --hexx (put -- before a TEXT that starts with -)" + usage},
-        {{"--names"}, "", 2, "", "wendle-translate: --names requires --decode" + usage},
-        {{"--hex", "--decode"}, "", 2, "", "wendle-translate: --hex and --decode exclude each other "
-         "(to decode a hex dump, turn it into bytes first: xxd -r -p)" + usage},
-        {{"--list-names", "--hex"}, "", 2, "", "wendle-translate: --list-names goes alone" + usage},
+        {{"--hexx"}, "", 2, "", tool + "unknown option --hexx" + dash + usage},
+        {{"--names"}, "", 2, "", tool + "--names requires --decode" + usage},
+        {{"--hex", "--decode"}, "", 2, "", tool + excluded + usage},
+        {{"--list-names", "--hex"}, "", 2, "", tool + "--list-names goes alone" + usage},
     };
-    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args) + " " + Hex(c.input));
         const ToolRun run = RunTool(WENDLE_TRANSLATE_TOOL, c.args, c.input);

@@ -96,17 +96,19 @@ static struct {
 
 static DWORD WINAPI Work(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
+    static const char kFiller[] = "................................................";
     const int t = (int)(INT_PTR)parameter;
     WaitForSingleObject(run.start, INFINITE);
     for (int n = 0; n < run.rounds; ++n) {
         if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
             InterlockedIncrement(&run.opens);
         }
-        /* Record n, "{T<t>#<n>}" and a CR (raw or as <13>), by each kind of
-         * send in turn; and a version text freed. */
-        char record[40];
+        /* Record n, "{T<t>#<n>" and 48 dots "}" and a CR (raw or as <13>),
+         * by each kind of send in turn; and a version text freed. Long, so
+         * that a write cut in pieces lets other records in. */
+        char record[80];
         const int kind = (t + n) % 4;
-        const int size = sprintf(record, "{T%d#%d}%s", t, n, kind % 2 ? "\r" : "<13>");
+        const int size = sprintf(record, "{T%d#%d%s}%s", t, n, kFiller, kind % 2 ? "\r" : "<13>");
         BSTR text = SysAllocStringByteLen(record, (UINT)size);
         if (kind < 2) {
             (kind ? x.rawSend : x.send)(&text);

@@ -7,10 +7,9 @@ import os
 import re
 import shutil
 import termios
-import unittest
 
 from exportlab import EXE, LINKED_CALLER, ExportsTest
-from winelab import build_path
+from winelab import build_path, test_main
 
 VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
 # Zero bytes are ordinary characters, inside tokens' results as elsewhere.
@@ -18,6 +17,9 @@ ZEROS, ZEROS_TRANSLATED = b"\x00A\x00<13>\x00<0>B\x00", b"\x00A\x00\r\x00\x00B\x
 # 256 KiB of whole tokens, and of every byte value.
 CHUNK, CHUNK_TRANSLATED, CHUNKS = b"Wendle\x00<65><13>\xff", b"Wendle\x00A\r\xff", 16384
 RAW_CHUNK = bytes(range(256))
+# What each thread of the caller sends, ended by a CR: long enough that a
+# write cut in pieces lets another thread's pieces in.
+RECORD = b"{T%d#%d" + b"." * 48 + b"}"
 
 
 class Linked(ExportsTest):
@@ -36,9 +38,9 @@ class Linked(ExportsTest):
             iflag | termios.IXON | termios.IXOFF, oflag,
             cflag | termios.CSTOPB | termios.CRTSCTS | termios.PARENB, lflag, termios.B300,
             termios.B300, cc])
+        big = {False: f"{CHUNK.hex()}*{CHUNKS}", True: f"{RAW_CHUNK.hex()}*{CHUNKS // 16}"}
         sends = [f"{op}:{payload}" for op in ("send", "rawsend", "send_bv", "rawsend_bv")
-                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + (
-                     f"{RAW_CHUNK.hex()}*{CHUNKS // 16}" if "raw" in op else f"{CHUNK.hex()}*{CHUNKS}"))]
+                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + big["raw" in op])]
         report = self.call("open:81:19200", *sends, "version", "close",
                            program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
         big_translated, big_raw = CHUNK_TRANSLATED * CHUNKS, RAW_CHUNK * (CHUNKS // 16)
@@ -49,7 +51,8 @@ class Linked(ExportsTest):
             "send var " + big_translated.hex(), "rawsend var " + ZEROS.hex(), "rawsend var=null",
             "rawsend var ", "rawsend var " + big_raw.hex(), "version " + VERSION,
             "close = 1", "end"])
-        self.assertEqual(self.lines.take(81), (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
+        self.assertEqual(self.lines.take(81),
+                         (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
         iflag, _, cflag, _, ispeed, ospeed, _ = line.termios()
         self.assertEqual((iflag & (termios.IXON | termios.IXOFF), cflag & (
             termios.CSIZE | termios.PARENB | termios.CSTOPB | termios.CRTSCTS), ispeed, ospeed),
@@ -89,14 +92,14 @@ class Threads(ExportsTest):
         self.call("open:61:38400", "threads:8:1000", "close")
         # A record cut by another thread's write, or lost, is missed.
         self.assertEqual(sorted(self.records(61)),
-                         sorted(b"{T%d#%d}" % (t, n) for t in range(8) for n in range(1000)))
+                         sorted(RECORD % (t, n) for t in range(8) for n in range(1000)))
 
     def test_racing_opens_sends_and_closes(self):
         # The first calls race into the module's one-time preparation. Wine opens
         # a pty-backed port non-exclusively: every open succeeds.
         self.assertIn("threads opens=1800 failures=0", self.call("race:62,63,64:6:300"))
         # Each send is one write: it arrived whole wherever it went.
-        sent = {b"{T%d#%d}" % (t, n) for t in range(6) for n in range(300)}
+        sent = {RECORD % (t, n) for t in range(6) for n in range(300)}
         for port in (62, 63, 64):
             records = self.records(port)
             self.assertTrue(records, f"COM{port}")
@@ -147,4 +150,4 @@ class LoaderStates(ExportsTest):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    test_main()

@@ -9,7 +9,7 @@ import sys
 import time
 import unittest
 
-from winelab import PtyLine, WinePrefix, build_path, patience
+from winelab import PtyLine, WinePrefix, build_path, patience, test_main
 
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
@@ -99,8 +99,12 @@ class ExportsTest(unittest.TestCase):
         return text.splitlines()
 
 
-if __name__ == "__main__":
+def run_program():
     prefix_path, program, *arguments = sys.argv[1:]
     code, output = WinePrefix(prefix_path).run(program, *arguments, timeout=300)
     print(output if code is not None else output + f"\n{program} did not end in time")
-    sys.exit(1 if code is None else code)
+    return 1 if code is None else code
+
+
+if __name__ == "__main__":
+    test_main(main=run_program)

@@ -10,15 +10,20 @@ usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <objects of wendle_exp
 
 import os
 import re
-import subprocess
 import sys
 import unittest
 
-OBJDUMP, EXE, *OBJECTS = sys.argv[1:] if len(sys.argv) > 2 else ("", "")
+from winelab import run, test_main
+
+OBJDUMP, EXE, *OBJECTS = sys.argv[1:]
+del sys.argv[1:]
 
 
 def objdump(*args):
-    return subprocess.run([OBJDUMP, *args], check=True, capture_output=True, text=True).stdout
+    result = run([OBJDUMP, *args])
+    if result.returncode != 0:
+        raise AssertionError(f"objdump {' '.join(args)}: {result.stderr}")
+    return result.stdout
 
 
 def absolute(relocation):
@@ -41,13 +46,17 @@ class ObjectCode(unittest.TestCase):
             elif relocation:
                 current.append(relocation.groups())
         self.assertEqual(len(found), 1, OBJECTS)
-        self.assertTrue(any(map(absolute, functions.pop("(anonymous namespace)::FinishStartUp(char*)"))))
+        finish = functions.pop("(anonymous namespace)::FinishStartUp(char*)")
+        self.assertTrue(any(map(absolute, finish)))
         for name, relocations in functions.items():
             self.assertEqual(list(filter(absolute, relocations)), [], name)
 
     def test_executable(self):
         headers = objdump("-p", EXE)
-        field = lambda name: int(re.search(rf"^{name}\s+(?:0x)?([0-9a-f]+)", headers, re.M)[1], 16)
+
+        def field(name):
+            return int(re.search(rf"^{name}\s+(?:0x)?([0-9a-f]+)", headers, re.M)[1], 16)
+
         self.assertEqual(field("Characteristics") & 0x0001, 0, "relocations stripped")
         self.assertEqual(field("DllCharacteristics") & 0x0140, 0x0140, "DYNAMIC_BASE, NX_COMPAT")
         tls = {"pei-i386": "%fs:0x2c", "pei-x86-64": "%gs:0x58"}
@@ -74,4 +83,4 @@ class ObjectCode(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    test_main(wine=False)

@@ -4,15 +4,14 @@ files and declarations; in a fresh Wine prefix, its EXE and the example."""
 import os
 import re
 import shlex
-import subprocess
 import tempfile
 import time
 import unittest
 import zipfile
 
 import winelab
+from winelab import SOURCE_DIR, run
 
-SOURCE_DIR = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 FILES = ["README.txt", "Wendlev14.EXE", "x64/Wendlev14.EXE", "include/wendle.h",
          "lib/libwendle.a", "lib/wendle.def", "lib/x64/libwendle.a", "lib/x64/wendle.def",
          "vba/Wendle.bas", "examples/hello.c"]
@@ -34,10 +33,6 @@ DECLARES = ['Function SER_OPEN Lib "Wendlev14.EXE" (ByVal PortNumber As Long, By
             'Function SER_VERSINFO Lib "Wendlev14.EXE" () As String']
 
 
-def run(argv, **kwargs):
-    return subprocess.run(argv, capture_output=True, text=True, timeout=900, **kwargs)
-
-
 class ReleaseArchive(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -48,7 +43,7 @@ class ReleaseArchive(unittest.TestCase):
             cls.zips.append(os.path.join(cls.tmp, f"wendle-{number}.zip"))
             done = run([os.path.join(SOURCE_DIR, "scripts", "package"), "--build-dir",
                         os.path.join(cls.tmp, f"build-{number}"), "--output", cls.zips[-1]],
-                       umask=0o022)
+                       umask=0o022, timeout=900)
             if done.returncode != 0:
                 raise AssertionError(f"scripts/package failed:\n{done.stdout[-3000:]}{done.stderr}")
         cls.folder = os.path.join(cls.tmp, "unpacked")
@@ -72,7 +67,7 @@ class ReleaseArchive(unittest.TestCase):
         self.assertEqual(oct(os.stat(self.zips[0]).st_mode & 0o777), "0o644")  # umask 022
         # The package's rule: SOURCE_DATE_EPOCH, else the commit's time.
         stamp = os.environ.get("SOURCE_DATE_EPOCH") or run(
-            ["git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct"], check=True).stdout
+            ["git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct"]).stdout
         date = time.gmtime(int(stamp) // 2 * 2)[:6]  # a zip holds even seconds
         self.assertEqual([(e.filename, e.date_time, e.external_attr >> 16) for e in self.entries],
                          [(name, date, 0o100755 if name.endswith(".EXE") else 0o100644)
@@ -123,4 +118,4 @@ class ReleaseArchive(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    winelab.test_main()

@@ -4,44 +4,38 @@ tmux ended by q or Ctrl+C leaving nothing behind; a 32-bit Wine test with no way
 import glob
 import os
 import pathlib
-import subprocess
 import tempfile
 import time
 import unittest
 
 import winelab
-from winelab import BAUD_CHOICES, MESSAGE, PORT_NUMBER, SEND, probe
+from winelab import BAUD_CHOICES, MESSAGE, PORT_NUMBER, SEND, SOURCE_DIR, probe, run
 
-REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
-SCRIPT = os.path.join(REPO, "scripts", "run")
+SCRIPT = os.path.join(SOURCE_DIR, "scripts", "run")
 # The tests' own run folder, kept between runs; each build a prefix of its own.
 RUN_DIR = winelab.build_path("scripts-run")
 PREFIX = os.path.join(RUN_DIR, "prefix" if winelab.ARCH == "win32" else "prefix-win64")
 ARCH = ["--arch", winelab.ARCH]
-winelab.ensure_display()  # for the live runs
 ENV = dict(os.environ, WENDLE_RUN_DIR=RUN_DIR)
 
 
 def run_script(*args, env=ENV, timeout=winelab.patience(600)):
-    """(status, stdout, stderr); one that overstays gets SIGTERM, to end what it started."""
-    proc = subprocess.Popen([SCRIPT, *args], env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
-    try:
-        out, err = proc.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        proc.terminate()
-        out, err = proc.communicate(timeout=60)
-    return proc.returncode, out, err
+    result = run([SCRIPT, *args], env=env, timeout=timeout)
+    return result.returncode, result.stdout, result.stderr
 
 
-# The terminal's server socket, in a folder that goes at exit: a -L socket
-# would stay behind in /tmp/tmux-UID after the server ends.
-TMUX_FOLDER = tempfile.TemporaryDirectory(prefix="wendle-run-test-")
+def setUpModule():
+    winelab.ensure_display()  # for the live runs
+    ENV["DISPLAY"] = os.environ["DISPLAY"]
+    # The terminal's server socket, in a folder that goes at the end: a -L
+    # socket would stay behind in /tmp/tmux-UID after the server ends.
+    folder = tempfile.TemporaryDirectory(prefix="wendle-run-test-")
+    unittest.addModuleCleanup(folder.cleanup)
+    ENV["TMUX_SOCKET"] = os.path.join(folder.name, "tmux")
 
 
 def tmux(*args):
-    return subprocess.run(["tmux", "-S", os.path.join(TMUX_FOLDER.name, "tmux"), "-f",
-                           "/dev/null", *args], env=ENV, capture_output=True, text=True).stdout
+    return run(["tmux", "-S", ENV["TMUX_SOCKET"], "-f", "/dev/null", *args], env=ENV).stdout
 
 
 def leftovers():
@@ -83,6 +77,12 @@ class Run(unittest.TestCase):
             (["/dev/null"], {}, 2, [], "run: /dev/null is not a serial port (not a terminal "
              "device)\n"),
             ([SCRIPT], {}, 2, [], f"run: {SCRIPT} is not a serial port (not a character device)\n"),
+            (["--size", "20X4", "--monitor"], {}, 2, [], "run: --size is the virtual module's: "
+             "not with --monitor or a DEVICE\nusage: scripts/run [--arch win32|win64] [--monitor] "
+             "[--size SIZE] [--message TEXT] [--screenshot FILE] [--png FILE] [DEVICE] (see "
+             "--help)\n"),
+            (["--size", "16x3"], {}, 2, [], "run: no module of size 16x3: use 8x1, 16x1, 16x2, "
+             "16x4, 20x2, 20x4, 24x2 or 40x2\n"),
             # Before Wine starts, instead of a window that never appears.
             (ARCH, {"DISPLAY": ":7777"}, 1, [], "run: the X display :7777 cannot be reached: "
              "unset DISPLAY for the demo under a private Xvfb (env -u DISPLAY scripts/run), or "
@@ -161,19 +161,18 @@ class Run(unittest.TestCase):
                 finally:
                     tmux("kill-server")
                     # The hang-up ends the run; its clean-up holds the lock.
-                    subprocess.run(["flock", "-w", "120", os.path.join(RUN_DIR, "run.lock"),
-                                    "true"])
+                    run(["flock", "-w", "120", os.path.join(RUN_DIR, "run.lock"), "true"])
                 self.assertEqual(leftovers(), [])
 
     def test_32_bit_tests_without_a_way_to_run_are_skipped_never_passed(self):
         why = "this kernel runs no 32-bit programs and binfmt_misc cannot be mounted here"
         env = dict(os.environ, WENDLE_WINE_TEST="1", WENDLE_WINE_ARCH="win32",
                    WENDLE_WINE32_WAY="unavailable", WENDLE_WINE32_HOW=why)
-        result = subprocess.run(["python3", os.path.join(REPO, "tests/wine/exports/exportlab.py"),
-                                 "/tmp/p", "x.exe"], env=env, capture_output=True, text=True)
+        result = run(["python3", os.path.join(SOURCE_DIR, "tests/wine/exports/exportlab.py"),
+                      "/tmp/p", "x.exe"], env=env)
         self.assertEqual((result.returncode, result.stdout, result.stderr),
                          (77, f"SKIPPED: {why}\n", ""))
 
 
 if __name__ == "__main__":
-    unittest.main()
+    winelab.test_main()

@@ -7,8 +7,8 @@ import time
 import unittest
 
 import winelab
-from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN, SC_CLOSE,
-                     SEND, WM_CLOSE, WM_SYSCOMMAND)
+from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN,
+                     SC_CLOSE, SEND, WM_CLOSE, WM_SYSCOMMAND)
 
 # WS_POPUP|WS_VISIBLE|WS_CAPTION|WS_SYSMENU|WS_MINIMIZEBOX, DS_CENTER|DS_MODALFRAME|DS_SETFONT|
 # DS_NOFAILCREATE|DS_3DLOOK: neither resizable nor maximisable. WS_CLIPSIBLINGS is Wine's to add.
@@ -50,8 +50,9 @@ class Wendle:
     def ask(self, *command):
         return self.probe(command)[0]
 
-    def start(self, *args):
-        self.process = self.prefix.start(winelab.WENDLE, *args)
+    def start(self):
+        # Every run starts alike: the command line is not read.
+        self.process = self.prefix.start(winelab.WENDLE, "/port", "7", "-baud", "1200", "hi")
         if not self.ask("find", winelab.patience_ms(20))["found"]:
             raise AssertionError("the Wendle window did not appear")
 
@@ -69,17 +70,12 @@ class Window(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.wendle = Wendle()
+        cls.addClassCleanup(cls.wendle.shutdown)
         cls.lines = {number: winelab.PtyLine() for number in (1, 2, 3)}
         for number, line in cls.lines.items():
+            cls.addClassCleanup(line.close)
             cls.wendle.prefix.link_com(number, line.device)
-        # Every run starts alike: the command line is not read.
-        cls.wendle.start("/port", "7", "-baud", "1200", "hello world")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.wendle.shutdown()
-        for line in cls.lines.values():
-            line.close()
+        cls.wendle.start()
 
     def received(self, number=1, expect=None):
         return self.lines[number].read(idle=0.3, limit=winelab.patience(5), expect=expect)
@@ -117,14 +113,6 @@ class Window(unittest.TestCase):
         field_end = round((146 + 42) * self.layout["base"][2] / 4)
         self.assertLessEqual(abs(updown[0] - field[2]), 3, "up-down not beside the field")
         self.assertLessEqual(abs(updown[2] - field_end), 3, "up-down not at the field's end")
-
-    def test_initial_state(self):
-        state = self.wendle.ask("state")
-        checks = state["checks"]
-        self.assertEqual((state["port"], state["message"], checks[str(CLEAR_AFTER_SEND)],
-                          [rate for rate, ident in BAUD_CHOICES.items() if checks[str(ident)]],
-                          state["range"]),  # 1 to 99: high word and low word
-                         ("1", "", 0, [9600], 0x00010063))
 
     def test_idle_window_sleeps(self):
         # One that never slept would keep a core busy, with the wineserver it asks.
@@ -188,12 +176,20 @@ class Window(unittest.TestCase):
                 self.wendle.ask("keys", "enter")
                 self.assertEqual(self.received(expect=4), b"\x0cHi\r")
 
-    def test_zz_escape_and_close_message_leave_it_open_alt_f4_ends(self):
+    def test_escape_and_close_message_leave_it_open_alt_f4_ends_the_next_starts_afresh(self):
+        self.reset_window("42", 38400, "typed", clear_after_send=True)
         self.wendle.probe(("keys", "escape"), ("post", 0, WM_CLOSE, 0, 0))
         windows, found = self.wendle.probe(("windows",), ("find", 0))
         self.assertEqual(windows["windows"], [found["caption"]])
         self.wendle.ask("keys", "alt+f4")
         self.assertEqual(self.wendle.process.wait(timeout=winelab.patience(20)), 0)
+        self.wendle.start()
+        state = self.wendle.ask("state")
+        checks = state["checks"]
+        self.assertEqual((state["port"], state["message"], checks[str(CLEAR_AFTER_SEND)],
+                          [rate for rate, ident in BAUD_CHOICES.items() if checks[str(ident)]],
+                          state["range"]),  # 1 to 99: high word and low word
+                         ("1", "", 0, [9600], 0x00010063))
 
 
 class NonNtWindows(unittest.TestCase):
@@ -210,4 +206,4 @@ class NonNtWindows(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    winelab.test_main()

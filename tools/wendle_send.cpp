@@ -1,5 +1,7 @@
 // wendle-send [-p PORT] [-b BAUD] [--raw] [--strict] [--timeout SECONDS] [-q]
-//             [--keep-settings] [--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE]
+//             [--keep-settings] [--pace [--osc KHZ]] [--char-delay MS]
+//             [--lines [--line-delay MS]] [--] [MESSAGE]
+// wendle-send -p PORT --replay FILE
 // wendle-send --list
 //
 // Sends one message (or, --lines, each line of standard input as it comes)
@@ -12,8 +14,11 @@
 #include "serial/posix/serial_line.h"
 #include "tools/command_line.h"
 #include "tools/names.h"
+#include "tools/send_pacing.h"
 #include "translator/translator.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -21,7 +26,6 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -36,6 +40,8 @@ constexpr char kExamples[] =
     "  wendle-send -p /dev/serial/by-id/usb-FTDI_...-port0 < message.txt\n"
     "  printf 'no <tokens> here' | wendle-send -p /dev/ttyUSB0 --raw\n"
     "  tail -f status.log | wendle-send --lines -p /dev/ttyUSB0   line by line\n"
+    "  wendle-send -p /dev/ttyUSB0 --pace '<CLS>Hello'        for a module without a buffer\n"
+    "  wendle-send -p /dev/ttyUSB0 --replay session.rec       a recording, at its times\n"
     "  wendle-send --list                                     the serial ports of this machine\n"
     "Exit status: 0 sent; 1 other failure; 2 bad usage; 3 no such port; 4\n"
     "permission denied; 5 port busy; 6 not a serial port; 7 rate not supported;\n"
@@ -56,6 +62,9 @@ struct Options {
     bool lines = false;
     int char_delay_ms = 0;
     int line_delay_ms = 0;
+    bool pace = false;
+    unsigned oscillator_khz = kNominalOscillatorKhz;
+    std::string replay;
     bool list = false;
     std::string message;
     bool from_standard_input = false;
@@ -93,40 +102,33 @@ int Report(const LineStatus& status) {
     return ReportFailure(kName, status);
 }
 
-// A line every few seconds while a long message goes out, so that a slow
-// rate does not look like a hang.
-WriteProgress ProgressLines(std::size_t size) {
+// A line every few seconds while a long message or recording goes out
+// ("120 of 4000 bytes written"), so that a slow rate does not look like a
+// hang; nothing with -q.
+WriteProgress ProgressLines(const Options& options, std::size_t size, const char* what) {
     using Clock = std::chrono::steady_clock;
-    return [size, next = Clock::now() + std::chrono::seconds(3)](std::size_t written) mutable {
-        if (Clock::now() >= next && written < size) {
-            std::fprintf(stderr, "%s: %zu of %zu bytes written\n", kName, written, size);
+    if (options.quiet) {
+        return {};
+    }
+    return [size, what, next = Clock::now() + std::chrono::seconds(3)](std::size_t done) mutable {
+        if (Clock::now() >= next && done < size) {
+            std::fprintf(stderr, "%s: %zu of %zu %s\n", kName, done, size, what);
             next = Clock::now() + std::chrono::seconds(3);
         }
     };
 }
 
-std::chrono::milliseconds WriteTimeout(const Options& options, std::size_t size) {
-    return options.timeout_seconds > 0
-               ? std::chrono::milliseconds(std::llround(options.timeout_seconds * 1000))
-               : DefaultWriteTimeout(size, options.baud);
+std::chrono::milliseconds WriteTimeout(const Options& options) {
+    return std::chrono::milliseconds(std::llround(options.timeout_seconds * 1000));
 }
 
-// Writes `bytes` at once or, with --char-delay, one at a time, each drained
-// off the line before the pause, for modules too slow to take them at the
-// rate's pace.
-LineStatus WritePaced(const SerialLine& line, std::string_view bytes, const Options& options,
-                      const WriteProgress& progress) {
-    if (options.char_delay_ms == 0) {
-        return WriteToLine(line, bytes, WriteTimeout(options, bytes.size()), progress);
-    }
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (LineStatus status = WriteToLine(line, bytes.substr(i, 1), WriteTimeout(options, 1));
-            !status.ok()) {
-            return status;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(options.char_delay_ms));
-    }
-    return {};
+Pacing PacingOf(const Options& options) {
+    return {{static_cast<std::uint32_t>(options.baud)},
+            options.pace,
+            options.oscillator_khz,
+            std::chrono::milliseconds(options.char_delay_ms),
+            std::chrono::milliseconds(options.line_delay_ms),
+            WriteTimeout(options)};
 }
 
 // The message as it goes on the line; nothing when --strict refuses it.
@@ -181,8 +183,8 @@ int Send(const Options& options) {
     if (LineStatus status = OpenPort(options, line); !status.ok()) {
         return Report(status);
     }
-    LineStatus status = WritePaced(
-        line, *message, options, options.quiet ? WriteProgress() : ProgressLines(message->size()));
+    LineStatus status = WritePaced(line, *message, PacingOf(options),
+                                   ProgressLines(options, message->size(), "bytes written"));
     if (LineStatus closed = line.Close(); status.ok()) {
         status = std::move(closed);
     }
@@ -244,12 +246,60 @@ int SendLines(const Options& options) {
         if (!message) {
             return kUnknownNameStatus;
         }
-        if (status = WritePaced(line, *message, options, {}); !status.ok()) {
+        if (status = WritePaced(line, *message, PacingOf(options)); !status.ok()) {
             status.message = options.port + ": " + where + status.message;
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(options.line_delay_ms));
     }
+    if (LineStatus closed = line.Close(); status.ok() && !closed.ok()) {
+        status = closed;
+        status.message = options.port + ": " + status.message;
+    }
+    return status.ok() ? 0 : Report(status);
+}
+
+// The whole of the file at `path`.
+LineStatus ReadWholeFile(const std::string& path, std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        return SystemFailure(LineError::kOther, "cannot open " + path, error);
+    }
+    char chunk[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+    }
+    const int error = errno;
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? SystemFailure(LineError::kOther, "cannot read " + path, error) : LineStatus{};
+}
+
+// --replay: the recording read and checked whole before the port is opened,
+// so that a bad one sends nothing.
+int SendRecording(Options options) {
+    std::string text;
+    if (LineStatus status = ReadWholeFile(options.replay, text); !status.ok()) {
+        return Report(status);
+    }
+    std::vector<RecordingEvent> events;
+    if (const std::string wrong = ParseRecording(text, events); !wrong.empty()) {
+        return Report({LineError::kOther, options.replay + ": " + wrong});
+    }
+    if (LineStatus status = CheckReplay(events); !status.ok()) {
+        status.message = options.replay + ": " + status.message;
+        return Report(status);
+    }
+    options.baud = ReplayOpenRate(events, options.baud);
+    SerialLine line;
+    if (LineStatus status = OpenPort(options, line); !status.ok()) {
+        return Report(status);
+    }
+    const auto reads = static_cast<std::size_t>(std::count_if(
+        events.begin(), events.end(), [](const RecordingEvent& event) { return !event.is_line; }));
+    LineStatus status = Replay(line, options.port, options.baud, events, WriteTimeout(options),
+                               ProgressLines(options, reads, "reads sent"));
     if (LineStatus closed = line.Close(); status.ok() && !closed.ok()) {
         status = closed;
         status.message = options.port + ": " + status.message;
@@ -285,8 +335,8 @@ int Run(int argc, char** argv) {
         "DTR and RTS off; the port is locked while in use, and every byte is written and "
         "drained before it is closed, and the settings it had are put back.",
         "wendle-send -p PORT [-b BAUD] [--raw] [--strict] [--timeout SECONDS] [-q] "
-        "[--keep-settings] [--char-delay MS] [--lines [--line-delay MS]] [--] [MESSAGE] | "
-        "--list",
+        "[--keep-settings] [--pace [--osc KHZ]] [--char-delay MS] [--lines [--line-delay MS]] "
+        "[--] [MESSAGE] | -p PORT --replay FILE | --list",
         kExamples);
     CLI::App& app = command_line.app;
     Options options;
@@ -294,12 +344,14 @@ int Run(int argc, char** argv) {
         app.add_option("-p,--port", options.port,
                        "The port's device path, e.g. /dev/ttyUSB0 or /dev/serial/by-id/...")
             ->type_name("PORT");
-    app.add_option("-b,--baud", options.baud,
-                   "The rate: " + LineRatesText() + " (default 9600), e.g. -b 19200")
-        ->type_name("BAUD")
-        ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
-    app.add_flag("--raw", options.raw,
-                 "Send MESSAGE as it is, without translating tokens, e.g. --raw 'a<b>'");
+    CLI::Option* baud =
+        app.add_option("-b,--baud", options.baud,
+                       "The rate: " + LineRatesText() + " (default 9600), e.g. -b 19200")
+            ->type_name("BAUD")
+            ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
+    CLI::Option* raw =
+        app.add_flag("--raw", options.raw,
+                     "Send MESSAGE as it is, without translating tokens, e.g. --raw 'a<b>'");
     app.add_option("--timeout", options.timeout_seconds,
                    "Give up when the port has not taken every byte after SECONDS (default: "
                    "twice the time the message takes on the wire, plus 2 s), e.g. --timeout 0.5")
@@ -309,26 +361,49 @@ int Run(int argc, char** argv) {
     app.add_flag("--keep-settings", options.keep_settings,
                  "Leave the port on Wendle's line when done (default: put back the settings "
                  "it had before)");
-    app.add_flag("--strict", options.strict,
-                 "An unknown name (a misspelt <KTA_LIN2>) is an error, status 9, and nothing "
-                 "is sent; without it, it is a warning on standard error and sends nothing");
+    CLI::Option* strict =
+        app.add_flag("--strict", options.strict,
+                     "An unknown name (a misspelt <KTA_LIN2>) is an error, status 9, and nothing "
+                     "is sent; without it, it is a warning on standard error and sends nothing");
     CLI::Option* lines = app.add_flag(
         "--lines", options.lines,
         "Each line of standard input is a message, sent as soon as it is read, without its "
         "line end; the port stays open until the input ends, e.g. tail -f status.log | "
         "wendle-send --lines -p /dev/ttyUSB0. A line longer than 4096 bytes is cut there");
     const std::string milliseconds = "a number of milliseconds from 0 to 10000, such as 50";
-    app.add_option("--char-delay", options.char_delay_ms,
-                   "Send one byte at a time and pause MS milliseconds after each has left the "
-                   "line, for slow modules, e.g. --char-delay 5")
-        ->type_name("MS")
-        ->check(WholeNumberValidator(milliseconds, 0, 10000));
+    CLI::Option* char_delay =
+        app.add_option("--char-delay", options.char_delay_ms,
+                       "Send one byte at a time and pause MS milliseconds after each has left the "
+                       "line, for slow modules, e.g. --char-delay 5")
+            ->type_name("MS")
+            ->check(WholeNumberValidator(milliseconds, 0, 10000));
     CLI::Option* line_delay =
         app.add_option("--line-delay", options.line_delay_ms,
                        "With --lines: pause MS milliseconds after each line has left the line, "
                        "e.g. --line-delay 100 after a clear")
             ->type_name("MS")
             ->check(WholeNumberValidator(milliseconds, 0, 10000));
+    CLI::Option* pace = app.add_flag(
+        "--pace", options.pace,
+        "For a module without a buffer: after each byte that keeps its controller busy for "
+        "longer than the next byte takes on the wire (a clear, a return home), wait until that "
+        "byte has left and the controller is done; the rest goes at the line's full rate. With "
+        "--char-delay, the longer of the two waits after each byte");
+    CLI::Option* osc =
+        app.add_option("--osc", options.oscillator_khz,
+                       "With --pace: the controller's oscillator in kHz, which its busy times "
+                       "scale with (default 270, the datasheet's), e.g. --osc 190 for a slow part")
+            ->type_name("KHZ")
+            ->check(WholeNumberValidator("a number of kHz from 1 to 10000, such as 190",
+                                         kMinOscillatorKhz, kMaxOscillatorKhz));
+    CLI::Option* replay =
+        app.add_option("--replay", options.replay,
+                       "Send the bytes of a recording (wendle-display --record) at their recorded "
+                       "times from the start, the port's rate following the recorded line's; a "
+                       "malformed recording, or a line other than 8N1 at one of the rates, is "
+                       "refused, status 1 (7 for a rate), and nothing is sent, e.g. --replay "
+                       "session.rec")
+            ->type_name("FILE");
     CLI::Option* list = app.add_flag(
         "--list", options.list,
         "List the serial ports of this machine, with their /dev/serial/by-id names and what "
@@ -353,6 +428,21 @@ int Run(int argc, char** argv) {
     if (port->count() == 0) {
         return command_line.Fail("no port given: name one with -p PORT (wendle-send --list "
                                  "shows the ports of this machine)");
+    }
+    if (replay->count() != 0) {
+        for (const CLI::Option* other :
+             {message, baud, lines, line_delay, raw, strict, char_delay, pace}) {
+            if (other->count() != 0) {
+                return command_line.Fail("--replay sends the recording as it is: give no " +
+                                         other->get_name());
+            }
+        }
+    }
+    if (osc->count() != 0 && pace->count() == 0) {
+        return command_line.Fail("--osc goes with --pace");
+    }
+    if (replay->count() != 0) {
+        return SendRecording(options);
     }
     if (lines->count() != 0) {
         return message->count() != 0

@@ -31,6 +31,11 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
     PtyPort port;
     const std::string& p = port.path();
     const std::string file = TempFile("not_a_port", "text");
+    const std::string rec = "wendle-recording 1\n0 line 19200 8N1\n0 0C 48\n";
+    const std::string good = TempFile("good.rec", rec + "3000 49\n");
+    const std::string bad = TempFile("bad.rec", rec + "zz 49\n");
+    const std::string parity = TempFile("parity.rec", rec + "10 line 19200 8E1\n");
+    const std::string clears(10, '\x0c'); // --osc 50: 8.208 ms each
     std::string mebibyte(1 << 20, '\0'); // arrives whole, however often the queue fills
     for (std::size_t i = 0; i < mebibyte.size(); ++i) {
         mebibyte[i] = static_cast<char>(i % 251);
@@ -68,6 +73,14 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
          "wendle-send: line 1: unknown name xx at offset 2" + unknown + "wendle-send: line 2: unknown name yy at offset 1" + unknown, 0, 902},
         {{"-p", p, "--lines", "--line-delay", "300"}, "a\nb\nc\n", "61 62 63", "", 0, 900},
         {{"-p", p, "--char-delay", "200", "abc"}, "", "61 62 63", "", 0, 600},
+        {{"-p", p, "--pace", "--osc", "50", clears}, "", Hex(clears), "", 0, 82},
+        {{"-p", p, "--lines", "--pace", "--osc", "50", "--raw"}, clears.substr(5) + "\n\n", Hex(clears.substr(5)), "", 0, 41},
+        {{"-p", p, "--replay", good}, "", "0C 48 49", "", 0, 3},
+        {{"-p", p, "--replay", bad}, "", "", "wendle-send: " + bad + ": line 4: \"zz\" is not a time: give the microseconds since the first arrival, up to 1000000000000000\n", 1},
+        {{"-p", p, "--replay", parity}, "", "", "wendle-send: " + parity + ": the line 19200 8E1 at 0.01 ms: the port is opened 8N1 only; nothing sent\n", 1},
+        {{"-p", p, "--replay", good, "x"}, "", "", "wendle-send: --replay sends the recording as it is: give no MESSAGE", 2},
+        {{"-p", p, "--osc", "190", "x"}, "", "", "wendle-send: --osc goes with --pace", 2},
+        {{"-p", p, "--pace", "--osc", "0", "x"}, "", "", "wendle-send: --osc: give a number of kHz from 1 to 10000, such as 190, not 0", 2},
         // --strict stops at the first line with an unknown name.
         {{"-p", p, "--lines", "--strict"}, "a\n<LIN2>b\nc\n", "61", "wendle-send: line 2: unknown name LIN2 at offset 1 (--strict): nothing sent\n", 9},
         // A line too long for memory is cut; the next one comes whole.

@@ -53,7 +53,7 @@ LineStatus WritePaced(const SerialLine& line, std::string_view bytes, const Paci
             end = next_pause->after + 1;
         }
         std::uint64_t wait = Nanoseconds(pacing.char_delay);
-        if (next_pause != pauses.end() && next_pause->after + 1 == end) {
+        if (next_pause != pauses.end() && next_pause->after < end) {
             wait = std::max(wait, next_pause->nanoseconds);
             ++next_pause;
         }

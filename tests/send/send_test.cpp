@@ -69,9 +69,9 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
         {{"-p", p, "--strict", "<LINE2>"}, "", "", "wendle-send: unknown name LINE2 at offset 1 (--strict): nothing sent\n", 9},
         // Lines without their ends (LF or CR LF), the last one without any.
         {{"-p", p, "--lines"}, "<CLS>one\r\ntwo<KTA_LINE2>\n\nlast", "0C 6F 6E 65 74 77 6F FE C0 6C 61 73 74"},
-        // Each byte, each line paused after: swapped, they take less.
-        {{"-p", p, "--lines", "--char-delay", "300", "--line-delay", "1"}, "a<xx>\n<yy>bc\n", "61 62 63",
-         "wendle-send: line 1: unknown name xx at offset 2" + unknown + "wendle-send: line 2: unknown name yy at offset 1" + unknown, 0, 902},
+        // Each byte, each line paused after: swapped, they take far less.
+        {{"-p", p, "--lines", "--char-delay", "300", "--line-delay", "1"}, "a<xx>bc\n<yy>de\n", "61 62 63 64 65",
+         "wendle-send: line 1: unknown name xx at offset 2" + unknown + "wendle-send: line 2: unknown name yy at offset 1" + unknown, 0, 1502},
         {{"-p", p, "--pace", "--osc", "1", clears}, "", "0C 0C", "", 0, 820},
         {{"-p", p, "--lines", "--pace", "--osc", "1", "--raw"}, "\x0c\n\x0c\n", "0C 0C", "", 0, 820},
         {{"-p", p, "--replay", good}, "", "0C 48 49", "", 0, 3},

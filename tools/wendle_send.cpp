@@ -98,19 +98,21 @@ int Run(int argc, char** argv) {
         "Each line of standard input is a message, sent as soon as it is read, without its "
         "line end; the port stays open until the input ends, e.g. tail -f status.log | "
         "wendle-send --lines -p /dev/ttyUSB0. A line longer than 4096 bytes is cut there");
-    const std::string milliseconds = "a number of milliseconds from 0 to 10000, such as 50";
-    CLI::Option* char_delay =
-        app.add_option("--char-delay", options.char_delay_ms,
-                       "Send one byte at a time and pause MS milliseconds after each has left the "
-                       "line, for slow modules, e.g. --char-delay 5")
+    // The two pauses take the same whole milliseconds.
+    const auto delay_option = [&app](const char* name, int& milliseconds, const char* help) {
+        return app.add_option(name, milliseconds, help)
             ->type_name("MS")
-            ->check(WholeNumberValidator(milliseconds, 0, 10000));
+            ->check(WholeNumberValidator("a number of milliseconds from 0 to 10000, such as 50", 0,
+                                         10000));
+    };
+    CLI::Option* char_delay = delay_option(
+        "--char-delay", options.char_delay_ms,
+        "Send one byte at a time and pause MS milliseconds after each has left the line, for "
+        "slow modules, e.g. --char-delay 5");
     CLI::Option* line_delay =
-        app.add_option("--line-delay", options.line_delay_ms,
-                       "With --lines: pause MS milliseconds after each line has left the line, "
-                       "e.g. --line-delay 100 after a clear")
-            ->type_name("MS")
-            ->check(WholeNumberValidator(milliseconds, 0, 10000));
+        delay_option("--line-delay", options.line_delay_ms,
+                     "With --lines: pause MS milliseconds after each line has left the line, e.g. "
+                     "--line-delay 100 after a clear");
     CLI::Option* pace = app.add_flag(
         "--pace", options.pace,
         "For a module without a buffer: after each byte that keeps its controller busy for "

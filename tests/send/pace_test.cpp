@@ -72,6 +72,8 @@ TEST(Pace, WritesAndWaits) {
     // clang-format on
     PtyPort port;
     SerialLine line;
+    // Opened at 19200, so that the recording's change to 9600 is a call; the
+    // pacing's frame is its own.
     ASSERT_TRUE(OpenSerialLine(port.path(), 19200, line).ok());
     InstallLineCalls(&kLoggedCalls);
     for (const auto& c : cases) {

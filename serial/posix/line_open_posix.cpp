@@ -158,3 +158,16 @@ LineStatus OpenSerialLine(const std::string& path, int baud, SerialLine& line, L
     line = std::move(port);
     return {};
 }
+
+LineStatus SetLineRate(const SerialLine& line, const std::string& path, int baud) {
+    if (LineStatus status = CheckLineRate(baud); !status.ok()) {
+        return status;
+    }
+    termios settings{};
+    if (const auto got = Retry([&] { return Line().tcgetattr(line.get(), &settings); });
+        got.failed()) {
+        return SystemFailure(ErrorKindOf(got.error), path + ": cannot read the line settings",
+                             got.error);
+    }
+    return SetLine(line.get(), path, baud, settings);
+}

@@ -56,6 +56,10 @@ class SerialLine {
 LineStatus OpenSerialLine(const std::string& path, int baud, SerialLine& line,
                           LeaveLine leave = LeaveLine::kAsFound);
 
+// Sets an open line's rate to `baud` (one of kLineRates), the rest of
+// Wendle's line kept; the status names `path` as OpenSerialLine's do.
+LineStatus SetLineRate(const SerialLine& line, const std::string& path, int baud);
+
 // PathFailure with, for a permission denied, who may open `path` as the
 // system records it: how every tool tells a path it could not open.
 LineStatus OpenFailure(const std::string& path, int error);

@@ -31,6 +31,12 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
     PtyPort port;
     const std::string& p = port.path();
     const std::string file = TempFile("not_a_port", "text");
+    const std::string rec = "wendle-recording 1\n0 line 19200 8N1\n0 0C 48\n";
+    const std::string good = TempFile("good.rec", rec + "3000 49\n");
+    const std::string bad = TempFile("bad.rec", rec + "zz 49\n");
+    const std::string parity = TempFile("parity.rec", rec + "10 line 19200 8E1\n");
+    const std::string fast = TempFile("fast.rec", rec + "10 line 57600 8N1\n");
+    const std::string clears(2, '\x0c'); // --osc 1: 410.4 ms each, far above a start's time
     std::string mebibyte(1 << 20, '\0'); // arrives whole, however often the queue fills
     for (std::size_t i = 0; i < mebibyte.size(); ++i) {
         mebibyte[i] = static_cast<char>(i % 251);
@@ -63,11 +69,18 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
         {{"-p", p, "--strict", "<LINE2>"}, "", "", "wendle-send: unknown name LINE2 at offset 1 (--strict): nothing sent\n", 9},
         // Lines without their ends (LF or CR LF), the last one without any.
         {{"-p", p, "--lines"}, "<CLS>one\r\ntwo<KTA_LINE2>\n\nlast", "0C 6F 6E 65 74 77 6F FE C0 6C 61 73 74"},
-        // Each byte, each line paused after: swapped, they take less.
-        {{"-p", p, "--lines", "--char-delay", "300", "--line-delay", "1"}, "a<xx>\n<yy>bc\n", "61 62 63",
-         "wendle-send: line 1: unknown name xx at offset 2" + unknown + "wendle-send: line 2: unknown name yy at offset 1" + unknown, 0, 902},
-        {{"-p", p, "--lines", "--line-delay", "300"}, "a\nb\nc\n", "61 62 63", "", 0, 900},
-        {{"-p", p, "--char-delay", "200", "abc"}, "", "61 62 63", "", 0, 600},
+        // Each byte, each line paused after: swapped, they take far less.
+        {{"-p", p, "--lines", "--char-delay", "300", "--line-delay", "1"}, "a<xx>bc\n<yy>de\n", "61 62 63 64 65",
+         "wendle-send: line 1: unknown name xx at offset 2" + unknown + "wendle-send: line 2: unknown name yy at offset 1" + unknown, 0, 1502},
+        {{"-p", p, "--pace", "--osc", "1", clears}, "", "0C 0C", "", 0, 820},
+        {{"-p", p, "--lines", "--pace", "--osc", "1", "--raw"}, "\x0c\n\x0c\n", "0C 0C", "", 0, 820},
+        {{"-p", p, "--replay", good}, "", "0C 48 49", "", 0, 3},
+        {{"-p", p, "--replay", bad}, "", "", "wendle-send: " + bad + ": line 4: \"zz\" is not a time: give the microseconds since the first arrival, up to 1000000000000000\n", 1},
+        {{"-p", p, "--replay", parity}, "", "", "wendle-send: " + parity + ": the line 19200 8E1 at 0.01 ms: the port is opened 8N1 only; nothing sent\n", 1},
+        {{"-p", p, "--replay", fast}, "", "", "wendle-send: " + fast + ": the line 57600 8N1 at 0.01 ms: the port is opened at 1200, 2400, 4800, 9600, 19200 or 38400 baud only; nothing sent\n", 7},
+        {{"-p", p, "--replay", good, "x"}, "", "", "wendle-send: --replay sends the recording as it is: give no MESSAGE", 2},
+        {{"-p", p, "--osc", "190", "x"}, "", "", "wendle-send: --osc goes with --pace", 2},
+        {{"-p", p, "--pace", "--osc", "0", "x"}, "", "", "wendle-send: --osc: give a number of kHz from 1 to 10000, such as 190, not 0", 2},
         // --strict stops at the first line with an unknown name.
         {{"-p", p, "--lines", "--strict"}, "a\n<LIN2>b\nc\n", "61", "wendle-send: line 2: unknown name LIN2 at offset 1 (--strict): nothing sent\n", 9},
         // A line too long for memory is cut; the next one comes whole.

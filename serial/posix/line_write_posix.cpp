@@ -105,11 +105,13 @@ LineStatus WriteToLine(const SerialLine& line, std::string_view bytes,
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + timeout;
     std::size_t written = 0;
+    bool queue_filled = false;
     while (written < bytes.size()) {
         const auto wrote =
             Retry([&] { return Line().write(fd, bytes.data() + written, bytes.size() - written); });
         if (wrote.value > 0) {
             written += static_cast<std::size_t>(wrote.value);
+            queue_filled |= written < bytes.size();
             if (progress) {
                 progress(written);
             }
@@ -143,6 +145,10 @@ LineStatus WriteToLine(const SerialLine& line, std::string_view bytes,
     // bytes' time on the wire as a port would have, so that the settings
     // put back and the close come after a reader has taken the bytes with
     // the settings they were sent at. On a port tcdrain has waited already.
-    std::this_thread::sleep_until(std::min(start + WireTime(fd, bytes.size()), deadline));
+    // A queue that filled was being read: the reader has seen the settings
+    // (they come ahead of the bytes), and a mebibyte need not take minutes.
+    if (!queue_filled) {
+        std::this_thread::sleep_until(std::min(start + WireTime(fd, bytes.size()), deadline));
+    }
     return {};
 }

@@ -261,7 +261,7 @@ int Run(int argc, char** argv) {
         ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
     app.add_flag("--dots", options.dots,
                  "Draw each cell as its 5x8 dots in half-block characters instead of text, when "
-                 "the terminal is big enough (97x16 for 16x2)");
+                 "the terminal is big enough (97x18 for 16x2)");
     app.add_flag("--dump", options.dump,
                  "At the end, print the screen as text: each row in full (UTF-8), then "
                  "\"cursor ROW COLUMN\" or \"cursor -\", then the bytes not modelled with their "

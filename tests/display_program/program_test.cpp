@@ -57,6 +57,10 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
 
 TEST(DisplayProgram, UsageAndInputErrors) {
     const std::string file = TempFile("plain.txt", "keep");
+    const std::string rec = TempFile("never.rec"); // no bad input makes it
+    std::remove(rec.c_str());
+    const std::string bad =
+        TempFile("bad.rec", "wendle-recording 1\n0 line 9600 8N1\n12 0C\n5 48\n");
     // clang-format off
     const struct {
         std::vector<std::string> args;
@@ -69,6 +73,12 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         {{"--png", "/no/a.png", "-"}, 1, "/no/a.png: cannot write the picture (No such file or directory)"},
         // Nothing is put in the place of a file.
         {{"--pty", "--link", file}, 1, file + ": is there and is no symbolic link: name a new path for --link"},
+        {{"--osc", "0", "--record", rec, "-"}, 2, "--osc 0: an oscillator of 0 kHz: give 1 to 10000 (270 is the datasheet's, 190 a slow part)"},
+        {{"--buffer", "-1", "--record", rec, "-"}, 2, "--buffer: give a number of bytes such as 80, not -1"},
+        {{"--buffer", "65537", "--record", rec, "-"}, 2, "--buffer 65537: a buffer of 65537 bytes: give 0 (none) to 65536"},
+        {{"-b", "12345", "--record", rec, "-"}, 7, "12345 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400"},
+        {{"--dump", "--record", rec, bad}, 2, bad + ": line 4: time goes backwards: 5 after 12"},
+        {{"--real-time", "-"}, 2, "--real-time goes with a recording SOURCE (made with --record)"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -78,9 +88,10 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         const ToolRun run = tool.Finish();
         EXPECT_EQ(run.exit_code, c.status) << run.err;
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "wendle-display: " + c.message);
+        EXPECT_EQ(run.out, "") << "nothing shown";
+        EXPECT_NE(access(rec.c_str(), F_OK), 0) << "a recording made";
     }
-    std::ifstream kept(file);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    EXPECT_EQ(ReadFile(file), "keep");
 }
 
 // `wendle-display --pty` and `args` drawing live on a terminal of the test's

@@ -5,15 +5,9 @@
 #include "tests/support/pty_port.h"
 #include "tests/translator/test_support.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 // At 9600 8N1 a frame is 10 / 9600 s = 1.042 ms: the clear ends at
 // 1.042 ms and keeps the controller 1.52 ms, to 2.562 ms; 'H' ends at
@@ -72,6 +66,20 @@ TEST(DisplayTime, WhatAModuleLosesOfAFile) {
     }
 }
 
+// The live frame's status counts what was lost, and its last line says what.
+TEST(DisplayTime, TheLiveStatus) {
+    PtyPort terminal(true);
+    RunningTool display(WENDLE_DISPLAY_TOOL,
+                        {"--buffer", "0", TempFile("live.bin", Translate("<CLS>Hello"))}, "", {},
+                        terminal.path());
+    EXPECT_TRUE(terminal.ReadUntil([&] {
+        return terminal.arrived.find(" · lost 1") != std::string::npos &&
+               terminal.arrived.find("lost: 1, the last: offset 1 'H' at 2.083 ms") !=
+                   std::string::npos;
+    })) << terminal.arrived;
+    EXPECT_EQ(display.Finish().exit_code, 0);
+}
+
 // A recording replayed with its own times, and one written and replayed.
 TEST(DisplayTime, Recordings) {
     const std::string rec = TempFile("replay.rec");
@@ -94,7 +102,7 @@ TEST(DisplayTime, Recordings) {
     // A file is one burst at time 0, recorded with the line it is timed at.
     const std::string made = TempFile("made.rec");
     RunTool(WENDLE_DISPLAY_TOOL, {"--record", made, "-"}, Translate("<CLS>Hi"));
-    EXPECT_EQ(Slurp(made), "wendle-recording 1\n0 line 9600 8N1\n0 0C 48 69\n");
+    EXPECT_EQ(ReadFile(made), "wendle-recording 1\n0 line 9600 8N1\n0 0C 48 69\n");
     EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, {"--buffer", "0", "--dump", made}).out.substr(0, 3),
               "i  ");
 }
@@ -113,7 +121,7 @@ TEST(DisplayTime, ThePseudoTerminalsSettingsOfEachArrival) {
     }
     std::string recorded;
     ASSERT_TRUE(WaitUntil([&] {
-        recorded = Slurp(made);
+        recorded = ReadFile(made);
         std::size_t sends = 0; // a late reader takes several in one read
         for (std::size_t at = 0; (at = recorded.find(" 4E", at)) != std::string::npos; ++at) {
             ++sends;

@@ -50,6 +50,9 @@ class RunningTool {
 // its path. Whatever is at that path then is removed when the program ends.
 std::string TempFile(std::string_view name, std::string_view bytes = {});
 
+// The whole of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 inline ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
                        std::string_view input = {},
                        const std::vector<std::string>& environment = {}) {

@@ -1,6 +1,6 @@
-"""wendle-display as the display of LCDproc's server: lcdproc_test.py DISPLAY_TOOL. LCDd's hd44780
-driver (ConnectionType=lcdserializer) writes to the pseudo-terminal the display makes; a client
-puts a screen up over LCDd's text protocol; the display's dump holds it on its rows."""
+"""wendle-display as LCDproc's display: lcdproc_test.py DISPLAY_TOOL. LCDd's hd44780 driver
+(lcdserializer) writes to the display's pseudo-terminal, a client puts a screen up over LCDd's
+text protocol, and the dump holds it on its rows."""
 import getpass
 import glob
 import os
@@ -11,100 +11,67 @@ import tempfile
 import time
 import unittest
 
-TOOL = sys.argv.pop(1)
-LCDD = "/usr/sbin/LCDd"
-PATIENCE = 60  # seconds, for a loaded machine; each wait ends as soon as what it waits for holds
-# The client's screen: row, column, text.
-WIDGETS = ((1, 1, "Wendle and LCDproc"), (3, 5, "row three"))
+TOOL, LCDD = sys.argv.pop(1), "/usr/sbin/LCDd"
+WIDGETS = ((1, 1, "Wendle and LCDproc"), (3, 5, "row three"))  # row, column, text
 
 
-def recorded_bytes(path):
-    """The bytes of a recording's byte lines, in order."""
-    data = bytearray()
-    with open(path, encoding="ascii") as recording:
-        for line in recording.read().splitlines()[1:]:
-            words = line.split()
-            if len(words) > 1 and words[1] != "line":
-                data += bytes.fromhex("".join(words[1:]))
-    return bytes(data)
-
-
-def wait_until(done):
-    deadline = time.monotonic() + PATIENCE
-    while not done():
-        if time.monotonic() > deadline:
-            return False
+def wait_until(done, patience=60):  # ends as soon as `done` holds, however loaded the machine
+    deadline = time.monotonic() + patience
+    while not done() and time.monotonic() < deadline:
         time.sleep(0.1)
-    return True
-
-
-def config_text(driver_path, port, pty):
-    return (f"[server]\nDriverPath={driver_path}/\nDriver=hd44780\nBind=127.0.0.1\nPort={port}\n"
-            f"User={getpass.getuser()}\nForeground=yes\nServerScreen=off\nReportToSyslog=no\n"
-            f"[hd44780]\nConnectionType=lcdserializer\nDevice={pty}\nSpeed=9600\nSize=20x4\n")
+    return done()
 
 
 class Lcdproc(unittest.TestCase):
-    def setUp(self):
-        drivers = glob.glob("/usr/lib/*/lcdproc/hd44780.so")
-        if not os.access(LCDD, os.X_OK) or not drivers:
-            raise unittest.SkipTest("needs lcdproc and lcdproc-extra-drivers (scripts/setup)")
-        self.driver_path = os.path.dirname(drivers[0])
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        self.folder = folder.name
-
-    def start(self, args, **streams):
+    def start(self, *args, **streams):
         process = subprocess.Popen(args, **streams)
-
-        def end():
-            if process.poll() is None:
-                process.kill()
-            process.communicate()
-        self.addCleanup(end)
+        self.addCleanup(lambda: process.poll() is not None or process.kill() or process.wait())
         return process
 
     def test_a_clients_screen(self):
-        recording = os.path.join(self.folder, "lcdd.rec")
-        display = self.start([TOOL, "--pty", "--profile", "prefix-only", "--size", "20x4",
-                              "--record", recording, "--dump"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        drivers = glob.glob("/usr/lib/*/lcdproc/hd44780.so")
+        if not os.access(LCDD, os.X_OK) or not drivers:
+            self.skipTest("needs lcdproc and lcdproc-extra-drivers (scripts/setup)")
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        recording, config = (os.path.join(folder.name, name) for name in ("l.rec", "LCDd.conf"))
+        display = self.start(TOOL, "--pty", "--profile", "prefix-only", "--size", "20x4",
+                             "--record", recording, "--dump", stdout=subprocess.PIPE)
         pty = display.stdout.readline().decode().strip()
-        with socket.socket() as probe:  # a free port: LCDd binds it a moment later
+        with socket.socket() as probe:  # a free port, which LCDd binds a moment later
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
-        config = os.path.join(self.folder, "LCDd.conf")
         with open(config, "w", encoding="ascii") as conf:
-            conf.write(config_text(self.driver_path, port, pty))
-        lcdd = self.start([LCDD, "-c", config], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL)
+            conf.write(f"[server]\nDriverPath={os.path.dirname(drivers[0])}/\nDriver=hd44780\n"
+                       f"Port={port}\nUser={getpass.getuser()}\nForeground=yes\n"
+                       "ServerScreen=off\nReportToSyslog=no\n[hd44780]\n"
+                       f"ConnectionType=lcdserializer\nDevice={pty}\nSpeed=9600\nSize=20x4\n")
+        lcdd = self.start(LCDD, "-c", config, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         client = []
 
         def connected():
-            try:
-                client.append(socket.create_connection(("127.0.0.1", port), timeout=PATIENCE))
-            except OSError:
-                return lcdd.poll() is not None
-            return True
-        self.assertTrue(wait_until(connected) and client, f"LCDd took no client ({lcdd.poll()})")
-        with client[0] as connection:
-            commands = ["hello", "screen_add s", "screen_set s -priority foreground -heartbeat off"]
-            for number, (row, column, text) in enumerate(WIDGETS):
-                commands += [f"widget_add s w{number} string",
-                             f'widget_set s w{number} {column} {row} "{text}"']
-            connection.sendall("".join(command + "\n" for command in commands).encode())
-            self.assertTrue(wait_until(lambda: all(text.encode() in recorded_bytes(recording)
-                                                   for _, _, text in WIDGETS)),
-                            recorded_bytes(recording))
-        # The display ends first: LCDd puts a farewell screen up as it ends.
-        display.terminate()
-        out, err = display.communicate(timeout=PATIENCE)
-        lcdd.terminate()
-        lcdd.wait(PATIENCE)
-        self.assertEqual(display.returncode, 0, err)
-        rows = out.decode().splitlines()
-        self.assertEqual(rows[0:4], ["Wendle and LCDproc  ", " " * 20, "    row three       ",
-                                     " " * 20])
+            attempt = socket.socket()
+            if attempt.connect_ex(("127.0.0.1", port)) != 0:
+                return attempt.close() or lcdd.poll() is not None
+            return client.append(attempt) or True
+        self.assertTrue(wait_until(connected) and client, "LCDd took no client")
+        commands = ["hello", "screen_add s", "screen_set s -priority foreground -heartbeat off"]
+        for n, (row, column, text) in enumerate(WIDGETS):
+            commands += [f"widget_add s w{n} string", f'widget_set s w{n} {column} {row} "{text}"']
+        with client[0]:
+            client[0].sendall("".join(command + "\n" for command in commands).encode())
+
+            def arrived():  # the bytes of the recording's byte lines
+                with open(recording, encoding="ascii") as lines:
+                    data = b"".join(bytes.fromhex(" ".join(line.split()[1:])) for line
+                                    in lines.read().splitlines()[1:] if " line " not in line)
+                return all(text.encode() in data for _, _, text in WIDGETS)
+            self.assertTrue(wait_until(arrived))
+        display.terminate()  # first: LCDd puts a farewell screen up as it ends
+        out = display.communicate()[0].decode().splitlines()
+        self.assertEqual(display.returncode, 0)
+        self.assertEqual(out[:4], ["Wendle and LCDproc  ", " " * 20, "    row three       ",
+                                   " " * 20])
 
 
 if __name__ == "__main__":

@@ -5,13 +5,11 @@
 #include "tools/display/live_terminal_posix.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -27,16 +25,6 @@ constexpr std::chrono::milliseconds kFramePause(33);
 // Reads of a port after the end was asked for: a pseudo-terminal holds far
 // less than this many buffers.
 constexpr int kReadsAfterTheEnd = 16;
-
-// The terminal's size, or 0 by 0 when it cannot tell (the frame then keeps
-// to the glass's own size).
-std::pair<unsigned, unsigned> TerminalSize() {
-    winsize size{};
-    if (Retry([&] { return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }).failed()) {
-        return {0, 0};
-    }
-    return {size.ws_col, size.ws_row};
-}
 
 int MillisecondsUntil(Clock::time_point when) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
@@ -336,16 +324,6 @@ class Session {
 };
 
 } // namespace
-
-bool NoColourWanted() {
-    const char* value = std::getenv("NO_COLOR");
-    return value != nullptr && *value != '\0';
-}
-
-bool DumbTerminal() {
-    const char* term = std::getenv("TERM");
-    return term != nullptr && std::string_view(term) == "dumb";
-}
 
 LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options) {
     Session session(source, module, options);

@@ -18,12 +18,10 @@
 #include "tools/command_line.h"
 #include "tools/display/display_loop.h"
 #include "tools/display/png_file.h"
+#include "tools/display/recording_source.h"
 
 #include <climits>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,27 +117,10 @@ LineStatus LiveMode(const Options& options, bool& live) {
     return status;
 }
 
-// Whether `path` is a recording (a file whose first line is the header):
-// then its events, or the status 2 for a malformed one, told with its line.
+// A recording SOURCE, or a malformed one refused (status 2) with its line.
 std::optional<int> ReadRecording(const std::string& path, std::vector<RecordingEvent>& events,
                                  bool& is_recording) {
-    std::error_code error;
-    if (path == "-" || !std::filesystem::is_regular_file(path, error)) {
-        return std::nullopt;
-    }
-    std::ifstream file(path, std::ios::binary);
-    std::string first;
-    std::getline(file, first);
-    if (!first.empty() && first.back() == '\r') {
-        first.pop_back();
-    }
-    if (first != kRecordingHeader) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << first << "\n" << file.rdbuf();
-    is_recording = true;
-    if (const std::string wrong = ParseRecording(text.str(), events); !wrong.empty()) {
+    if (const std::string wrong = ReadRecordingSource(path, events, is_recording); !wrong.empty()) {
         std::fprintf(stderr, "%s: %s: %s\n", kName, path.c_str(), wrong.c_str());
         return 2;
     }

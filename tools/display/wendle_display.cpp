@@ -209,17 +209,21 @@ int Run(int argc, char** argv) {
                    "the default) or prefix-only (characters, so custom characters 0-7 show), "
                    "e.g. --profile prefix-only")
         ->type_name("NAME");
-    app.add_option("--osc", options.osc,
-                   "The controller's oscillator in kHz, which scales every busy time: 270 (the "
-                   "default, the datasheet's) or, e.g., --osc 190 for a slow part")
-        ->type_name("KHZ")
-        ->check(WholeNumberValidator("a frequency in kHz such as 270", 0, INT_MAX));
-    app.add_option("--buffer", options.buffer,
-                   "Bytes the module holds while its controller is busy (default 80); --buffer "
-                   "0: none, each byte handed on as it arrives and lost if the controller is "
-                   "busy")
-        ->type_name("N")
-        ->check(WholeNumberValidator("a number of bytes such as 80", 0, INT_MAX));
+    // Whole numbers; their ranges are checked with what they mean, after parsing.
+    const auto whole = [&app](const char* name, auto& value, const std::string& help,
+                              const char* type, const std::string& wanted) {
+        app.add_option(name, value, help)
+            ->type_name(type)
+            ->check(WholeNumberValidator(wanted, 0, INT_MAX));
+    };
+    whole("--osc", options.osc,
+          "The controller's oscillator in kHz, which scales every busy time: 270 (the default, "
+          "the datasheet's) or, e.g., --osc 190 for a slow part",
+          "KHZ", "a frequency in kHz such as 270");
+    whole("--buffer", options.buffer,
+          "Bytes the module holds while its controller is busy (default 80); --buffer 0: none, "
+          "each byte handed on as it arrives and lost if the controller is busy",
+          "N", "a number of bytes such as 80");
     app.add_option("--record", options.record,
                    "Write every arrival with its time to FILE as a recording (made before "
                    "anything is read, written as bytes come), e.g. --record capture.rec")
@@ -235,11 +239,10 @@ int Run(int argc, char** argv) {
                    "With --pty: make a symbolic link at PATH to that end, removed at exit; an "
                    "existing link there is replaced, e.g. --link ~/.wine/dosdevices/com1")
         ->type_name("PATH");
-    app.add_option("-b,--baud", options.baud,
-                   "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the "
-                   "port is set raw, 8N1, no flow control, and locked")
-        ->type_name("BAUD")
-        ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
+    whole("-b,--baud", options.baud,
+          "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the port is set "
+          "raw, 8N1, no flow control, and locked. A file or standard input is timed at it",
+          "BAUD", "a rate such as 19200");
     app.add_flag("--dots", options.dots,
                  "Draw each cell as its 5x8 dots in half-block characters instead of text, when "
                  "the terminal is big enough (97x18 for 16x2)");

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -163,12 +162,7 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
         display.WaitFor("300 bytes, the last 16: 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39"));
     const auto took =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
-    std::size_t frames = 0;
-    for (std::size_t at = 0;
-         (at = display.terminal.arrived.find("wendle-display 16x2", at)) != LiveDisplay::npos;
-         ++at) {
-        ++frames;
-    }
+    const std::size_t frames = Count(display.terminal.arrived, "wendle-display 16x2");
     EXPECT_LE(frames, static_cast<std::size_t>(took.count() / 33 + 3)) << took.count() << " ms";
 
     const std::string message = Translate("<CLS>Hello<KTA_LINE2>world<BL_OFF>");

@@ -7,13 +7,6 @@
 
 namespace {
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at, ++count) {
-    }
-    return count;
-}
-
 // At 9600 8N1 a frame is 10 / 9600 s = 1.042 ms: the clear ends at
 // 1.042 ms and keeps the controller 1.52 ms, to 2.562 ms; 'H' ends at
 // 2.083 ms, 1.042 ms into the clear, which a 0.5 ms pause after it (0.478
@@ -24,13 +17,14 @@ const std::string kHoldsAll = "at 9600 baud a module without a buffer loses 1 by
                               "arrives 1.042 ms into a 1.52 ms clear; pause 0.5 ms after each "
                               "clear, or send with wendle-send --pace\n";
 
-TEST(DisplayTime, WhatAModuleLosesOfAFile) {
-    const std::string hello = TempFile("hello.bin", Translate("<CLS>Hello"));
-    const std::string blank(16, ' ');
+// Captured bytes, one burst at -b, and recordings, with their own times.
+TEST(DisplayTime, WhatAModuleLoses) {
+    const std::string hello = Translate("<CLS>Hello"), blank(16, ' ');
+    const std::string hi = "Hi" + std::string(14, ' ') + "\n" + blank + "\ncursor 1 3\ntiming: at ";
     // clang-format off
     const struct {
         std::vector<std::string> args;
-        std::string out;
+        std::string out, source = "";
     } cases[] = {
         {{"--buffer", "0", "--dump"}, "ello" + std::string(12, ' ') + "\n" + blank + "\ncursor 1 5\n"
              "lost: offset 1 'H' at 2.083 ms: controller busy with clear display until 2.562 ms\n"
@@ -54,12 +48,18 @@ TEST(DisplayTime, WhatAModuleLosesOfAFile) {
              "lost: offset 2 'e' at 3.125 ms: controller busy with clear display until 4.082 ms\n"
              "timing: at 9600 baud a module without a buffer loses 2 bytes: offset 1 'H' arrives "
              "1.042 ms into a 3.04 ms clear; pause 2 ms after each clear, or send with wendle-send --pace\n"},
+        // 'H' read 2 ms in ends at 3.042 ms, after the clear (2.562 ms).
+        {{"--buffer", "0", "--dump"}, hi + "9600 baud a module without a buffer loses nothing\n",
+         "wendle-recording 1\r\n# a pause\n0 line 9600 8N1\n0 0C\n2000 48 69\n"},
+        // At 2400 a frame (4.167 ms) outlasts the clear.
+        {{"--buffer", "0", "--dump"}, hi + "2400 baud a module without a buffer loses nothing\n",
+         "wendle-recording 1\n0 line 2400 8N1\n0 0C 48 69\n"},
     };
     // clang-format on
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
-        args.push_back(hello);
-        EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, args).out, c.out) << args[2];
+        args.push_back(TempFile("source", c.source.empty() ? hello : c.source));
+        EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, args).out, c.out) << args[2] << c.source;
     }
 }
 
@@ -77,25 +77,8 @@ TEST(DisplayTime, TheLiveStatus) {
     EXPECT_EQ(display.Finish().exit_code, 0);
 }
 
-// A recording replayed with its own times, and one written and replayed.
-TEST(DisplayTime, Recordings) {
-    // clang-format off
-    const struct {
-        std::string recording, dump;
-    } cases[] = {
-        // 'H' read 2 ms in ends at 3.042 ms, after the clear (2.562 ms).
-        {"wendle-recording 1\r\n# a pause\n0 line 9600 8N1\n0 0C\n2000 48 69\n", "Hi"},
-        // At 2400 a frame (4.167 ms) outlasts the clear.
-        {"wendle-recording 1\n0 line 2400 8N1\n0 0C 48 69\n", "Hi"},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        const ToolRun run = RunTool(
-            WENDLE_DISPLAY_TOOL, {"--buffer", "0", "--dump", TempFile("replay.rec", c.recording)});
-        EXPECT_EQ(run.exit_code, 0) << run.err;
-        EXPECT_EQ(run.out.substr(0, run.out.find(' ')), c.dump) << c.recording;
-    }
-    // A file is one burst at time 0, recorded with the line it is timed at.
+// A file is one burst at time 0, recorded with the line it is timed at.
+TEST(DisplayTime, ARecordingWrittenAndReplayed) {
     const std::string made = TempFile("made.rec");
     RunTool(WENDLE_DISPLAY_TOOL, {"--record", made, "-"}, Translate("<CLS>Hi"));
     EXPECT_EQ(ReadFile(made), "wendle-recording 1\n0 line 9600 8N1\n0 0C 48 69\n");

@@ -294,7 +294,8 @@ def demo(run, args):
             out, _ = run.display.communicate(timeout=winelab.patience(15))
         except subprocess.TimeoutExpired:
             raise RunError(f"nothing arrived on COM1 in {winelab.patience(15)} s") from None
-        say("the module's screen (its rows, then the cursor's row and column):")
+        say("the module's screen (its rows, then the cursor's row and column, then what a "
+            "module without a buffer would lose of the message):")
         print("\n".join(out.decode().splitlines()[1:]), flush=True)
         say(f"the module's picture: {args.png}")
     run.screenshot(args.screenshot)

@@ -1,5 +1,6 @@
 // Writing a message to a port in full, and waiting until it has left.
 #include "serial/posix/line_calls.h"
+#include "serial/posix/line_termios.h"
 #include "serial/posix/serial_line.h"
 
 #include <sys/ioctl.h>
@@ -74,18 +75,43 @@ LineStatus Drain(int fd, std::size_t size, Clock::time_point deadline,
     return {};
 }
 
+// How long `size` bytes take on the wire at the line's settings: a start
+// bit, the data bits, a parity bit if any, the stop bits each. Nothing when
+// the settings cannot be read or name no rate.
+Clock::duration WireTime(int fd, std::size_t size) {
+    termios line{};
+    if (Retry([&] { return Line().tcgetattr(fd, &line); }).failed()) {
+        return {};
+    }
+    const LineSettings settings = LineSettingsOf(line);
+    if (settings.baud <= 0) {
+        return {};
+    }
+    const auto bits =
+        static_cast<long long>(size) *
+        (1 + settings.data_bits + (settings.parity != 'N' ? 1 : 0) + settings.stop_bits);
+    // Whole seconds apart from the rest, so that no size overflows.
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::seconds(bits / settings.baud) +
+        std::chrono::nanoseconds((bits % settings.baud * 1'000'000'000 + settings.baud - 1) /
+                                 settings.baud));
+}
+
 } // namespace
 
 LineStatus WriteToLine(const SerialLine& line, std::string_view bytes,
                        std::chrono::milliseconds timeout, const WriteProgress& progress) {
     const int fd = line.get();
-    const Clock::time_point deadline = Clock::now() + timeout;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + timeout;
     std::size_t written = 0;
+    bool queue_filled = false;
     while (written < bytes.size()) {
         const auto wrote =
             Retry([&] { return Line().write(fd, bytes.data() + written, bytes.size() - written); });
         if (wrote.value > 0) {
             written += static_cast<std::size_t>(wrote.value);
+            queue_filled |= written < bytes.size();
             if (progress) {
                 progress(written);
             }
@@ -112,5 +138,17 @@ LineStatus WriteToLine(const SerialLine& line, std::string_view bytes,
             return TimedOut(fd, written, bytes.size(), timeout);
         }
     }
-    return Drain(fd, bytes.size(), deadline, timeout);
+    if (LineStatus drained = Drain(fd, bytes.size(), deadline, timeout); !drained.ok()) {
+        return drained;
+    }
+    // A pseudo-terminal drains at once, whatever its rate: wait out the
+    // bytes' time on the wire as a port would have, so that the settings
+    // put back and the close come after a reader has taken the bytes with
+    // the settings they were sent at. On a port tcdrain has waited already.
+    // A queue that filled was being read: the reader has seen the settings
+    // (they come ahead of the bytes), and a mebibyte need not take minutes.
+    if (!queue_filled) {
+        std::this_thread::sleep_until(std::min(start + WireTime(fd, bytes.size()), deadline));
+    }
+    return {};
 }

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +35,39 @@ LineStatus OpenPseudoTerminal(PseudoTerminal& pty) {
     pty.slave = UniqueFd(slave.value);
     pty.slave_path = name;
     return {};
+}
+
+// Seen on Linux 6.x: a writer that sets 9600, writes "abc", sets 19200 and
+// writes "de", read after all that, gives one status packet 0x50
+// (TIOCPKT_IOCTL | TIOCPKT_NOSTOP) alone, then "abcde" after a 0 byte, and
+// the master's settings read 19200 at both: changes between two reads make
+// one packet, and the bytes of both settings come in one read. cfmakeraw
+// keeps EXTPROC; a writer that clears it makes one last packet, then none.
+LineStatus WatchLineSettings(const PseudoTerminal& pty) {
+    int on = 1;
+    if (const auto set = Retry([&] { return ioctl(pty.master.get(), TIOCPKT, &on); });
+        set.failed()) {
+        return SystemFailure(LineError::kOther, "cannot put the pseudo-terminal in packet mode",
+                             set.error);
+    }
+    termios line{};
+    if (const auto got = Retry([&] { return tcgetattr(pty.slave.get(), &line); }); got.failed()) {
+        return SystemFailure(LineError::kOther, pty.slave_path + ": cannot read its settings",
+                             got.error);
+    }
+    line.c_lflag |= EXTPROC;
+    if (const auto set = Retry([&] { return tcsetattr(pty.slave.get(), TCSANOW, &line); });
+        set.failed()) {
+        return SystemFailure(LineError::kOther, pty.slave_path + ": cannot set EXTPROC", set.error);
+    }
+    return {};
+}
+
+Packet PacketBytes(const char* read, std::size_t size) noexcept {
+    if (size == 0 || read[0] == TIOCPKT_DATA) {
+        return {};
+    }
+    return {(read[0] & TIOCPKT_IOCTL) != 0, size};
 }
 
 LineStatus ReadFromLine(int fd, std::string& out, std::chrono::milliseconds wait,

@@ -100,29 +100,4 @@ TEST(Frame, TheTitleIsPrintable) {
               "wendle-display 16x2 prefix-only · q or Ctrl+C ends · a?[2J?b");
 }
 
-// A module fed with time and no buffer, at 9600 baud: 'H' arrives two
-// frames in (2.083 ms), during the clear that arrived one in and ends
-// 1.52 ms later (2.562 ms). The frame ends with the count in the status, the
-// last lost byte and the summary; plain lines and the dump list what was
-// lost after what was not modelled, and close with the summary.
-TEST(Frame, WhatWasLost) {
-    Module module = MakeModule(DefaultGeometry(), Profile::kCommand, {270, 0});
-    FeedModuleAt(module, 0, Translate("<CLS>Hi<27>"));
-    const std::string h =
-        "offset 1 'H' at 2.083 ms: controller busy with clear display until 2.562 ms";
-    const std::vector<std::string> lines = FrameLines({module, Arrivals(), "capture.bin", kStatus});
-    EXPECT_EQ(std::vector(lines.end() - 4, lines.end()),
-              (std::vector<std::string>{
-                  std::string(kStatus) + " · backlight on · cursor 1 2 hidden · lost 1",
-                  "not modelled: 1, the last: offset 3: 1B: ESC sequence not modelled",
-                  "lost: 1, the last: " + h,
-                  "at 9600 baud a module without a buffer loses 1 byte: offset 1 'H' arrives "
-                  "1.042 ms into a 1.52 ms clear; pause 0.5 ms after each clear, or send with "
-                  "wendle-send --pace"}));
-    ReportsListed listed;
-    EXPECT_EQ(ReportLines(module, listed, false),
-              "not modelled: offset 3: 1B: ESC sequence not modelled\nlost: " + h + "\n");
-    EXPECT_EQ(ReportLines(module, listed, true), "timing: " + lines.back() + "\n");
-}
-
 } // namespace

@@ -21,14 +21,18 @@ TEST(Picture, GlyphsDotByDot) {
         std::string message;
         unsigned row, column;
         std::array<unsigned char, 8> dots;
+        std::string buffer = "80";
     } cases[] = {
         {"<KTA_LINE2>ab<UL_CURSOR>", 1, 2, {0, 0, 0, 0, 0, 0, 0, 0x1F}},
         // Display off: no cursor either, though it is on.
         {"x<UL_CURSOR><254,10>", 0, 1, {0, 0, 0, 0, 0, 0, 0, 0}},
+        // The screen of a module that lost 'H' to the clear: the 'e' in its place.
+        {"<CLS>He<254,12>", 0, 0, {0, 0, 0x0E, 0x11, 0x1F, 0x10, 0x0E, 0}, "0"},
     };
     const std::string png = TempFile("glyph.png");
     for (const auto& c : cases) {
-        const ToolRun run = RunTool(WENDLE_DISPLAY_TOOL, {"--png", png, "-"}, Translate(c.message));
+        const ToolRun run = RunTool(WENDLE_DISPLAY_TOOL, {"--buffer", c.buffer, "--png", png, "-"},
+                                    Translate(c.message));
         ASSERT_EQ(run.exit_code, 0) << run.err;
         png_image image{};
         image.version = PNG_IMAGE_VERSION;

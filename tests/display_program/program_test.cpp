@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -47,14 +46,20 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
         args.insert(args.end(), {"--dump", TempFile("capture.bin", c.bytes)});
         ToolRun run = RunTool(WENDLE_DISPLAY_TOOL, args);
         EXPECT_EQ(run.exit_code, 0) << run.err;
-        EXPECT_EQ(run.out, c.dump);
+        const std::string dump =
+            c.dump + "timing: at 9600 baud a module without a buffer loses nothing\n";
+        EXPECT_EQ(run.out, dump);
         args.back() = "-";
-        EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, args, c.bytes).out, c.dump) << "standard input";
+        EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, args, c.bytes).out, dump) << "standard input";
     }
 }
 
 TEST(DisplayProgram, UsageAndInputErrors) {
     const std::string file = TempFile("plain.txt", "keep");
+    const std::string rec = TempFile("never.rec"); // no bad input makes it
+    std::remove(rec.c_str());
+    const std::string bad =
+        TempFile("bad.rec", "wendle-recording 1\n0 line 9600 8N1\n12 0C\n5 48\n");
     // clang-format off
     const struct {
         std::vector<std::string> args;
@@ -67,6 +72,12 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         {{"--png", "/no/a.png", "-"}, 1, "/no/a.png: cannot write the picture (No such file or directory)"},
         // Nothing is put in the place of a file.
         {{"--pty", "--link", file}, 1, file + ": is there and is no symbolic link: name a new path for --link"},
+        {{"--osc", "0", "--record", rec, "-"}, 2, "--osc 0: an oscillator of 0 kHz: give 1 to 10000 (270 is the datasheet's, 190 a slow part)"},
+        {{"--buffer", "-1", "--record", rec, "-"}, 2, "--buffer: give a number of bytes such as 80, not -1"},
+        {{"--buffer", "65537", "--record", rec, "-"}, 2, "--buffer 65537: a buffer of 65537 bytes: give 0 (none) to 65536"},
+        {{"-b", "12345", "--record", rec, "-"}, 7, "12345 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400"},
+        {{"--dump", "--record", rec, bad}, 1, bad + ": line 4: time goes backwards: 5 after 12"},
+        {{"--real-time", "-"}, 2, "--real-time goes with a recording SOURCE (made with --record)"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -76,9 +87,10 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         const ToolRun run = tool.Finish();
         EXPECT_EQ(run.exit_code, c.status) << run.err;
         EXPECT_EQ(run.err.substr(0, run.err.find('\n')), "wendle-display: " + c.message);
+        EXPECT_EQ(run.out, "") << "nothing shown";
+        EXPECT_NE(access(rec.c_str(), F_OK), 0) << "a recording made";
     }
-    std::ifstream kept(file);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    EXPECT_EQ(ReadFile(file), "keep");
 }
 
 // `wendle-display --pty` and `args` drawing live on a terminal of the test's
@@ -150,12 +162,7 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
         display.WaitFor("300 bytes, the last 16: 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39"));
     const auto took =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
-    std::size_t frames = 0;
-    for (std::size_t at = 0;
-         (at = display.terminal.arrived.find("wendle-display 16x2", at)) != LiveDisplay::npos;
-         ++at) {
-        ++frames;
-    }
+    const std::size_t frames = Count(display.terminal.arrived, "wendle-display 16x2");
     EXPECT_LE(frames, static_cast<std::size_t>(took.count() / 33 + 3)) << took.count() << " ms";
 
     const std::string message = Translate("<CLS>Hello<KTA_LINE2>world<BL_OFF>");
@@ -179,7 +186,9 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
         << "the terminal not put back";
     const std::string after = display.AfterLeaving();
     EXPECT_NE(after.find("backlight off · cursor 2 7 hidden\n"), std::string::npos) << after;
-    EXPECT_TRUE(after.ends_with("\nHello           \nworld!          \ncursor 2 7\n")) << after;
+    EXPECT_NE(after.find("\nHello           \nworld!          \ncursor 2 7\ntiming: "),
+              std::string::npos)
+        << after;
 }
 
 // A terminal that cannot draw a frame gets plain lines; --idle-exit ends.
@@ -188,7 +197,10 @@ TEST(DisplayProgram, ADumbTerminal) {
     WriteOnce(display.path, "\x0cHi", B9600);
     EXPECT_EQ(display.tool->Finish().exit_code, 0);
     display.terminal.Drain();
-    EXPECT_EQ(display.terminal.arrived, display.path + "\n0C 48 69  <CLS>Hi\n");
+    EXPECT_EQ(display.terminal.arrived,
+              display.path + "\n0C 48 69  <CLS>Hi\ntiming: at 9600 baud a module without a buffer "
+                             "loses 1 byte: offset 1 'H' arrives 1.042 ms into a 1.52 ms clear; "
+                             "pause 0.5 ms after each clear, or send with wendle-send --pace\n");
 }
 
 // The live frame in a real terminal (tmux) at three widths, linked where an
@@ -257,7 +269,7 @@ TEST(DisplayProgram, InATerminal) {
         std::this_thread::sleep_for(milliseconds(300));
         const std::string screen = tmux({"capture-pane", "-p", "-J"});
         EXPECT_TRUE(screen.starts_with(c.title)) << screen;
-        EXPECT_EQ(screen.find("--dots needs 97x16") == std::string::npos, c.columns >= 97);
+        EXPECT_EQ(screen.find("--dots needs 97x18") == std::string::npos, c.columns >= 97);
         EXPECT_EQ(screen.find("xyz"), std::string::npos) << screen;
         EXPECT_LE(widest(screen), c.columns) << screen;
         EXPECT_EQ(tmux({"capture-pane", "-p", "-e"}).find("38;5;") == std::string::npos,

@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-static std::string ReadFile(const std::string& path) {
+std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }

@@ -50,6 +50,17 @@ class RunningTool {
 // its path. Whatever is at that path then is removed when the program ends.
 std::string TempFile(std::string_view name, std::string_view bytes = {});
 
+// How many times `part` is in `text`, overlapping ones counted.
+inline std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at, ++count) {
+    }
+    return count;
+}
+
+// The whole of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 inline ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
                        std::string_view input = {},
                        const std::vector<std::string>& environment = {}) {

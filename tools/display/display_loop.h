@@ -9,10 +9,12 @@
 #pragma once
 
 #include "display/module.h"
+#include "display/recording.h"
 #include "serial/posix/pseudo_terminal.h"
 #include "serial/posix/serial_line.h"
 #include "tools/display/display_frame.h"
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,9 @@ struct DisplaySource {
     // A port or a pseudo-terminal's master: it has line settings, read at
     // each arrival (the master gives its slave's), and no end of input.
     bool is_line = false;
+    // A pseudo-terminal's master in packet mode (WatchLineSettings): the
+    // settings are read when a writer changes them.
+    bool packets = false;
 
     int fd() const { return line.is_open() ? line.get() : file.get(); }
 };
@@ -32,7 +37,7 @@ struct DisplaySource {
 // `baud`, raw and locked (OpenSerialLine); anything else is read as a file.
 LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source);
 
-// Reads the master of `pty`.
+// Reads the master of `pty`, told of every change of its settings.
 LineStatus UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source);
 
 // Holds back the ending signals (kEndingSignals) until RunDisplayLoop is
@@ -48,6 +53,12 @@ LineStatus IgnoreBrokenPipe();
 
 // Writes all of `text` to standard output.
 LineStatus WriteOut(std::string_view text);
+
+// Makes (or empties) the file a recording is written to as bytes arrive.
+LineStatus MakeRecordFile(const std::string& path, UniqueFd& file);
+
+// Appends `text` to the recording.
+LineStatus WriteRecord(const UniqueFd& file, const std::string& path, std::string_view text);
 
 // A symbolic link at `link` to `target`, made in one step so that a program
 // that looks at `link` sees the old one or the new one. An existing symbolic
@@ -66,6 +77,13 @@ struct LoopOptions {
     bool colour = true;   // false: NO_COLOR
     bool keys = false;    // read keys from standard input (a terminal): q ends
     double idle_exit = 0; // end this many seconds after the last byte; 0: never
+    // A recording to replay instead of reading the source, as fast as it
+    // is computed or, with real_time, at its own pace.
+    std::span<const RecordingEvent> replay;
+    bool replaying = false;
+    bool real_time = false;
+    const UniqueFd* record = nullptr; // every arrival written there, with its time
+    std::string record_path;
 };
 
 // Whether the environment asks for no colour (NO_COLOR set and not empty) or
@@ -74,7 +92,10 @@ bool NoColourWanted();
 bool DumbTerminal();
 
 // Reads until the input ends, an ending signal arrives, q is typed, or the
-// idle time runs out, feeding every byte to `module` (then FinishModule). In
+// idle time runs out, feeding every byte to `module` (then FinishModule)
+// with its time: a port's or a pseudo-terminal's reads at their times since
+// the first, from a steady clock, with the line's settings then; a file or
+// standard input as one burst at time 0, at the module's line. In
 // live mode keys do not echo, Ctrl+Z leaves the screen as it was until the
 // program is continued, the terminal is restored on every end and the last
 // frame is left on it. A failure to read, to set the terminal or to write

@@ -5,13 +5,11 @@
 #include "tools/display/live_terminal_posix.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -27,16 +25,6 @@ constexpr std::chrono::milliseconds kFramePause(33);
 // Reads of a port after the end was asked for: a pseudo-terminal holds far
 // less than this many buffers.
 constexpr int kReadsAfterTheEnd = 16;
-
-// The terminal's size, or 0 by 0 when it cannot tell (the frame then keeps
-// to the glass's own size).
-std::pair<unsigned, unsigned> TerminalSize() {
-    winsize size{};
-    if (Retry([&] { return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }).failed()) {
-        return {0, 0};
-    }
-    return {size.ws_col, size.ws_row};
-}
 
 int MillisecondsUntil(Clock::time_point when) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
@@ -58,13 +46,16 @@ class Session {
         if (LineStatus status = terminal_.Enter(); !status.ok()) {
             return status;
         }
+        if (source_.packets) {
+            NoteLine(); // the settings a writer finds, until one sets its own
+        }
         for (;;) {
             if (dirty_ && Clock::now() >= next_frame_) {
                 if (LineStatus status = Draw(); !status.ok()) {
                     return status;
                 }
             }
-            pollfd ready[3] = {{source_.fd(), POLLIN, 0},
+            pollfd ready[3] = {{options_.replaying ? -1 : source_.fd(), POLLIN, 0},
                                {signals_.fd(), POLLIN, 0},
                                {terminal_.KeyFd(), POLLIN, 0}};
             const auto polled = Retry([&] { return poll(ready, 3, Wait()); });
@@ -94,6 +85,13 @@ class Session {
             dirty_ |= clear_ && options_.live;
             if (count > 0 && ready[0].revents != 0) {
                 if (const std::optional<LineStatus> end = ReadOnce()) {
+                    return *end;
+                }
+            } else if (ReplayDue()) {
+                if (next_event_ == options_.replay.size()) {
+                    return {};
+                }
+                if (const std::optional<LineStatus> end = ReplayOne()) {
                     return *end;
                 }
             } else if (count == 0 && IdleOver()) {
@@ -164,9 +162,24 @@ class Session {
             std::chrono::duration<double>(options_.idle_exit));
     }
 
+    // The next event of a recording, at its time with --real-time.
+    bool ReplayDue() const {
+        return options_.replaying &&
+               (!options_.real_time || next_event_ == options_.replay.size() ||
+                Clock::now() >= ReplayTime());
+    }
+
+    Clock::time_point ReplayTime() const {
+        return start_ + std::chrono::microseconds(options_.replay[next_event_].microseconds);
+    }
+
     // No time-out while nothing is due: the loop sleeps in poll.
     int Wait() const {
         int wait = dirty_ ? MillisecondsUntil(next_frame_) : -1;
+        if (options_.replaying) {
+            const int until_next = ReplayDue() ? 0 : MillisecondsUntil(ReplayTime());
+            wait = wait < 0 ? until_next : std::min(wait, until_next);
+        }
         if (options_.idle_exit > 0 && arrivals_.total != 0) {
             const int until_idle = MillisecondsUntil(last_byte_ + IdleTime());
             wait = wait < 0 ? until_idle : std::min(wait, until_idle);
@@ -195,14 +208,72 @@ class Session {
                                                   : "cannot read " + source_.name,
                                  got.error);
         }
-        const std::string_view bytes(buffer_.data(), static_cast<std::size_t>(got.value));
-        FeedModule(module_, bytes);
+        std::string_view bytes(buffer_.data(), static_cast<std::size_t>(got.value));
+        const Clock::time_point now = Clock::now();
+        if (source_.packets) {
+            const Packet packet = PacketBytes(bytes.data(), bytes.size());
+            if (packet.settings_changed) {
+                NoteLine();
+            }
+            bytes.remove_prefix(packet.data_offset);
+            if (bytes.empty()) {
+                return std::nullopt;
+            }
+        } else if (source_.is_line) {
+            NoteLine();
+        }
+        if (arrivals_.total == 0) {
+            start_ = now;
+        }
+        // A file or standard input is one burst from time zero.
+        return Arrive(source_.is_line ? Nanoseconds(now - start_) : 0, bytes);
+    }
+
+    static std::uint64_t Nanoseconds(Clock::duration since) {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
+    }
+
+    // The line's settings as they are now, for the frame and the model. A
+    // line whose settings cannot be read keeps the last; a rate the model
+    // cannot take keeps its frame, and the status says so.
+    void NoteLine() {
+        LineSettings settings;
+        if (!ReadLineSettings(source_.fd(), settings).ok()) {
+            return;
+        }
+        line_ = DescribeLineSettings(settings);
+        const LineFrame frame{static_cast<std::uint32_t>(std::max(settings.baud, 0)),
+                              static_cast<unsigned char>(settings.data_bits), settings.parity,
+                              static_cast<unsigned char>(settings.stop_bits)};
+        if (!SetModuleLine(module_, frame)) {
+            line_ += " (timed as " + LineFrameText(module_.time.wire.frame) + ")";
+        }
+    }
+
+    // The next event of the recording replayed.
+    std::optional<LineStatus> ReplayOne() {
+        const RecordingEvent& event = options_.replay[next_event_++];
+        if (event.is_line) {
+            SetModuleLine(module_, event.line);
+            line_ = LineFrameText(event.line);
+            return std::nullopt;
+        }
+        return Arrive(event.microseconds * 1000, event.bytes);
+    }
+
+    // Bytes that arrived at `clock_ns` from the first: fed, recorded, shown.
+    std::optional<LineStatus> Arrive(std::uint64_t clock_ns, std::string_view bytes) {
+        FeedModuleAt(module_, clock_ns, bytes);
         NoteArrival(arrivals_, bytes);
         last_byte_ = Clock::now();
-        LineSettings settings;
-        // A line whose settings cannot be read keeps the last description.
-        if (source_.is_line && ReadLineSettings(source_.fd(), settings).ok()) {
-            line_ = DescribeLineSettings(settings);
+        if (options_.record != nullptr) {
+            const std::string text =
+                RecordArrival(recorder_, clock_ns, module_.time.wire.frame, bytes);
+            if (LineStatus status = WriteRecord(*options_.record, options_.record_path, text);
+                !status.ok()) {
+                return status;
+            }
         }
         if (options_.lines) {
             std::string text = ArrivalLine(bytes) + ReportLines(module_, listed_, false);
@@ -246,20 +317,13 @@ class Session {
     bool clear_ = false;
     Clock::time_point next_frame_ = Clock::now();
     Clock::time_point last_byte_{};
+    Clock::time_point start_ = Clock::now(); // of the first read, or of a replay
+    std::size_t next_event_ = 0;             // of a replay
+    Recorder recorder_;
     std::vector<char> buffer_ = std::vector<char>(1 << 16);
 };
 
 } // namespace
-
-bool NoColourWanted() {
-    const char* value = std::getenv("NO_COLOR");
-    return value != nullptr && *value != '\0';
-}
-
-bool DumbTerminal() {
-    const char* term = std::getenv("TERM");
-    return term != nullptr && std::string_view(term) == "dumb";
-}
 
 LineStatus RunDisplayLoop(DisplaySource& source, Module& module, const LoopOptions& options) {
     Session session(source, module, options);

@@ -56,6 +56,10 @@ LineStatus OpenSource(const std::string& path, int baud, DisplaySource& source) 
 LineStatus UsePseudoTerminal(const PseudoTerminal& pty, DisplaySource& source) {
     source.name = pty.slave_path;
     source.is_line = true;
+    source.packets = true;
+    if (LineStatus status = WatchLineSettings(pty); !status.ok()) {
+        return status;
+    }
     return Duplicate(pty.master.get(), "the pseudo-terminal", source.file);
 }
 
@@ -70,15 +74,38 @@ LineStatus IgnoreBrokenPipe() {
     return {};
 }
 
-LineStatus WriteOut(std::string_view text) {
+namespace {
+
+LineStatus WriteAll(int fd, std::string_view text, const std::string& what) {
     while (!text.empty()) {
-        const auto wrote = Retry([&] { return write(STDOUT_FILENO, text.data(), text.size()); });
+        const auto wrote = Retry([&] { return write(fd, text.data(), text.size()); });
         if (wrote.failed()) {
-            return SystemFailure(LineError::kOther, "cannot write standard output", wrote.error);
+            return SystemFailure(LineError::kOther, "cannot write " + what, wrote.error);
         }
         text.remove_prefix(static_cast<std::size_t>(wrote.value));
     }
     return {};
+}
+
+} // namespace
+
+LineStatus WriteOut(std::string_view text) {
+    return WriteAll(STDOUT_FILENO, text, "standard output");
+}
+
+LineStatus MakeRecordFile(const std::string& path, UniqueFd& file) {
+    const auto opened = Retry([&] {
+        return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    });
+    if (opened.failed()) {
+        return SystemFailure(LineError::kOther, path + ": cannot make the recording", opened.error);
+    }
+    file = UniqueFd(opened.value);
+    return {};
+}
+
+LineStatus WriteRecord(const UniqueFd& file, const std::string& path, std::string_view text) {
+    return WriteAll(file.get(), text, path);
 }
 
 LineStatus MakeLink(const std::string& link, const std::string& target) {

@@ -4,8 +4,11 @@
 #include "tools/display/display_frame.h"
 #include "tools/display/display_loop.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string_view>
 #include <utility>
 
 LineStatus LiveTerminal::Enter() {
@@ -73,4 +76,22 @@ LineStatus LiveTerminal::Draw(std::vector<std::string> frame, bool clear) {
     }
     last_frame_ = std::move(frame);
     return WriteOut((clear ? "\x1b[2J" : "") + ScreenText(last_frame_));
+}
+
+std::pair<unsigned, unsigned> TerminalSize() {
+    winsize size{};
+    if (Retry([&] { return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }).failed()) {
+        return {0, 0};
+    }
+    return {size.ws_col, size.ws_row};
+}
+
+bool NoColourWanted() {
+    const char* value = std::getenv("NO_COLOR");
+    return value != nullptr && *value != '\0';
+}
+
+bool DumbTerminal() {
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::string_view(term) == "dumb";
 }

@@ -7,7 +7,12 @@
 #include <termios.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+// The terminal's size, or 0 by 0 when it cannot tell (the frame then keeps
+// to the glass's own size).
+std::pair<unsigned, unsigned> TerminalSize();
 
 class LiveTerminal {
   public:

@@ -1,23 +1,29 @@
-// wendle-display [--size 20x4] [--profile NAME] [--dots] [--dump] [--png FILE]
-//                [--idle-exit SECONDS] [--plain] (--pty [--link PATH] | [-b BAUD] SOURCE)
+// wendle-display [--size 20x4] [--profile NAME] [--osc KHZ] [--buffer N]
+//                [--dots] [--dump] [--png FILE] [--idle-exit SECONDS] [--plain]
+//                [--record FILE] (--pty [--link PATH] | [-b BAUD] SOURCE [--real-time])
 //
 // A serial character-LCD module on the screen: reads what a writer sends (a
 // serial port, a pseudo-terminal it makes, a file of captured bytes or
 // standard input), feeds it to the module model and shows the glass live on
 // a terminal, one line per arrival elsewhere, and the screen as text or as a
-// picture at the end. Exit status: 0 done, 1 reading or writing failed, 2
-// bad usage, and wendle-send's for the failures they share (3 no such
-// source, 7 a rate outside the six, ...).
+// picture at the end. Each byte reaches the model's module when its last
+// stop bit would: what a module of the chosen kind loses, and what one
+// without a buffer would, are said in every output. Exit status: 0 done, 1 reading or writing
+// failed, 2 bad usage, and wendle-send's for the failures they share (3 no such source, 7 a rate
+// outside the six, ...).
 #include "display/geometry.h"
 #include "display/module.h"
+#include "display/recording.h"
 #include "display/screen.h"
 #include "tools/command_line.h"
 #include "tools/display/display_loop.h"
 #include "tools/display/png_file.h"
+#include "tools/display/recording_source.h"
 
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,12 +36,16 @@ constexpr char kExamples[] =
     "  wendle-translate '<CLS>Hello<KTA_LINE2>world' | wendle-display --dump -\n"
     "  wendle-display --size 20x4 --png screen.png capture.bin\n"
     "  wendle-display --pty --dump --idle-exit 2 > screen.txt   for scripts\n"
+    "  wendle-display --pty --buffer 0 --record capture.rec   a module without a buffer\n"
+    "  wendle-display --buffer 0 --dump capture.rec   that session again, with its times\n"
     "On a terminal the glass is drawn live, fitted to the terminal (q or Ctrl+C\n"
     "ends, Ctrl+Z stops; NO_COLOR and TERM=dumb are honoured); when standard output\n"
     "is a pipe or a file, or with --plain, each arrival is one line: the bytes in\n"
     "hex, two spaces, the bytes decoded, then the bytes not modelled; with --dump\n"
     "or --png only the results are written, at the end.\n"
-    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage, and as\n"
+    "Every output says what the module lost, and what one without a buffer would.\n"
+    "Exit status: 0 done, 1 reading or writing failed, 2 bad usage or a malformed\n"
+    "recording (nothing shown), and as\n"
     "wendle-send: 3 no such SOURCE, 4 permission denied, 5 port busy, 6 not a\n"
     "serial port (a directory), 7 rate not supported.\n";
 
@@ -51,6 +61,10 @@ struct Options {
     std::string png;
     bool plain = false;
     double idle_exit = 0;
+    unsigned osc = kNominalOscillatorKhz;
+    unsigned buffer = kDefaultBuffer;
+    std::string record;
+    bool real_time = false;
 };
 
 std::string SizeNames() {
@@ -87,6 +101,7 @@ int Finish(const Options& options, DisplaySource& source, const std::string& pty
         }
     }
     if (!options.png.empty()) {
+        // The screen of the module chosen: what it lost is not on it.
         if (const std::string error = WritePng(DrawPicture(module), options.png); !error.empty()) {
             status = Failed({LineError::kOther, error});
         }
@@ -102,7 +117,18 @@ LineStatus LiveMode(const Options& options, bool& live) {
     return status;
 }
 
-int Show(const Options& options, const Geometry& geometry, Profile profile) {
+// A recording SOURCE, or a malformed one refused with its line: status 1,
+// as wendle-send --replay refuses it (a bad file, not bad usage).
+std::optional<int> ReadRecording(const std::string& path, std::vector<RecordingEvent>& events,
+                                 bool& is_recording) {
+    if (const std::string wrong = ReadRecordingSource(path, events, is_recording); !wrong.empty()) {
+        return Failed({LineError::kOther, path + ": " + wrong});
+    }
+    return std::nullopt;
+}
+
+int Show(const Options& options, const Geometry& geometry, Profile profile,
+         const std::vector<RecordingEvent>& replay, bool replaying) {
     if (LineStatus status = IgnoreBrokenPipe(); !status.ok()) {
         return Failed(status);
     }
@@ -119,8 +145,18 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
         if (LineStatus status = UsePseudoTerminal(pty, source); !status.ok()) {
             return Failed(status);
         }
+    } else if (replaying) {
+        source.name = options.source;
     } else if (LineStatus status = OpenSource(options.source, options.baud, source); !status.ok()) {
         return Failed(status);
+    }
+    UniqueFd record;
+    if (!options.record.empty()) {
+        if (LineStatus status = MakeRecordFile(options.record, record); !status.ok()) {
+            return Failed(status);
+        }
+        loop_options.record = &record;
+        loop_options.record_path = options.record;
     }
     if (!options.link.empty()) {
         if (LineStatus status = MakeLink(options.link, pty.slave_path); !status.ok()) {
@@ -141,7 +177,12 @@ int Show(const Options& options, const Geometry& geometry, Profile profile) {
     // Standard input may be what is shown; then it is no keyboard.
     loop_options.keys = options.pty || options.source != "-";
     loop_options.idle_exit = options.idle_exit;
-    Module module = MakeModule(geometry, profile);
+    loop_options.replay = replay;
+    loop_options.replaying = replaying;
+    loop_options.real_time = options.real_time;
+    Module module = MakeModule(geometry, profile, {options.osc, options.buffer});
+    // A port, a file or standard input: -b, 8N1 (CheckLineRate passed).
+    SetModuleLine(module, {static_cast<std::uint32_t>(options.baud), 8, 'N', 1});
     const LineStatus loop = RunDisplayLoop(source, module, loop_options);
     return Finish(options, source, pty.slave_path, module, loop);
 }
@@ -152,8 +193,9 @@ int Run(int argc, char** argv) {
         "Shows what a serial character-LCD module (HD44780 type, serial command layer) makes "
         "of the bytes it is sent: the glass with the cursor and backlight, the last bytes in "
         "hex and decoded, the line settings and what was not modelled.",
-        "wendle-display [--size SIZE] [--profile NAME] [--dots] [--dump] [--png FILE] "
-        "[--idle-exit SECONDS] [--plain] (--pty [--link PATH] | [-b BAUD] SOURCE)",
+        "wendle-display [--size SIZE] [--profile NAME] [--osc KHZ] [--buffer N] [--dots] "
+        "[--dump] [--png FILE] [--idle-exit SECONDS] [--plain] [--record FILE] (--pty [--link "
+        "PATH] | [-b BAUD] SOURCE [--real-time])",
         kExamples);
     CLI::App& app = command_line.app;
     Options options;
@@ -167,6 +209,28 @@ int Run(int argc, char** argv) {
                    "the default) or prefix-only (characters, so custom characters 0-7 show), "
                    "e.g. --profile prefix-only")
         ->type_name("NAME");
+    // Whole numbers; their ranges are checked with what they mean, after parsing.
+    const auto whole = [&app](const char* name, auto& value, const std::string& help,
+                              const char* type, const std::string& wanted) {
+        app.add_option(name, value, help)
+            ->type_name(type)
+            ->check(WholeNumberValidator(wanted, 0, INT_MAX));
+    };
+    whole("--osc", options.osc,
+          "The controller's oscillator in kHz, which scales every busy time: 270 (the default, "
+          "the datasheet's) or, e.g., --osc 190 for a slow part",
+          "KHZ", "a frequency in kHz such as 270");
+    whole("--buffer", options.buffer,
+          "Bytes the module holds while its controller is busy (default 80); --buffer 0: none, "
+          "each byte handed on as it arrives and lost if the controller is busy",
+          "N", "a number of bytes such as 80");
+    app.add_option("--record", options.record,
+                   "Write every arrival with its time to FILE as a recording (made before "
+                   "anything is read, written as bytes come), e.g. --record capture.rec")
+        ->type_name("FILE");
+    app.add_flag("--real-time", options.real_time,
+                 "When SOURCE is a recording: replay it at its recorded pace (for the live "
+                 "view) instead of as fast as it is computed");
     app.add_flag("--pty", options.pty,
                  "Make a pseudo-terminal, print the path of its end to write to (e.g. "
                  "/dev/pts/5) on a line of its own, and show what is written there; ends on "
@@ -175,14 +239,13 @@ int Run(int argc, char** argv) {
                    "With --pty: make a symbolic link at PATH to that end, removed at exit; an "
                    "existing link there is replaced, e.g. --link ~/.wine/dosdevices/com1")
         ->type_name("PATH");
-    app.add_option("-b,--baud", options.baud,
-                   "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the "
-                   "port is set raw, 8N1, no flow control, and locked")
-        ->type_name("BAUD")
-        ->check(WholeNumberValidator("a rate such as 19200", 0, INT_MAX));
+    whole("-b,--baud", options.baud,
+          "When SOURCE is a serial port: its rate (default 9600), e.g. -b 19200; the port is set "
+          "raw, 8N1, no flow control, and locked. A file or standard input is timed at it",
+          "BAUD", "a rate such as 19200");
     app.add_flag("--dots", options.dots,
                  "Draw each cell as its 5x8 dots in half-block characters instead of text, when "
-                 "the terminal is big enough (97x16 for 16x2)");
+                 "the terminal is big enough (97x18 for 16x2)");
     app.add_flag("--dump", options.dump,
                  "At the end, print the screen as text: each row in full (UTF-8), then "
                  "\"cursor ROW COLUMN\" or \"cursor -\", then the bytes not modelled with their "
@@ -201,7 +264,8 @@ int Run(int argc, char** argv) {
     CLI::Option* source =
         app.add_option("SOURCE", options.source,
                        "What to read: a serial port or pseudo-terminal (/dev/ttyUSB0), a file of "
-                       "captured bytes, or - for standard input; files end at their end")
+                       "captured bytes, a recording (--record) to replay with its times, or - "
+                       "for standard input; files end at their end")
             ->type_name("");
     if (const std::optional<int> status = command_line.Parse(argc, argv)) {
         return *status;
@@ -227,10 +291,26 @@ int Run(int argc, char** argv) {
     if (!options.link.empty() && !options.pty) {
         return command_line.Fail("--link goes with --pty");
     }
+    if (const std::string wrong = CheckModuleTiming({options.osc, kDefaultBuffer});
+        !wrong.empty()) {
+        return command_line.Fail("--osc " + std::to_string(options.osc) + ": " + wrong);
+    }
+    if (const std::string wrong = CheckModuleTiming({options.osc, options.buffer});
+        !wrong.empty()) {
+        return command_line.Fail("--buffer " + std::to_string(options.buffer) + ": " + wrong);
+    }
     if (LineStatus status = CheckLineRate(options.baud); !status.ok()) {
         return Failed(status);
     }
-    return Show(options, *geometry, *profile);
+    std::vector<RecordingEvent> replay;
+    bool replaying = false;
+    if (const std::optional<int> refused = ReadRecording(options.source, replay, replaying)) {
+        return *refused;
+    }
+    if (options.real_time && !replaying) {
+        return command_line.Fail("--real-time goes with a recording SOURCE (made with --record)");
+    }
+    return Show(options, *geometry, *profile, replay, replaying);
 }
 
 } // namespace

@@ -7,7 +7,7 @@ namespace {
 // The A00 character generator, one glyph per row: eight rows of five dots,
 // top row first, bit 4 the leftmost dot. From the controller's published
 // character table (the HD44780U edition). Codes 0xE0-0xFF are 5x10 patterns in
-// the ROM; a 5x8 glass shows their top eight rows, so the descenders of g, j,
+// the ROM; a 5x8 screen shows their top eight rows, so the descenders of g, j,
 // p, q, y, beta, mu and rho reach into the cursor row and are cut below it.
 constexpr Glyph kAsciiBlock[] = {
     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, // 20 space

@@ -13,7 +13,7 @@ using Glyph = std::array<unsigned char, kGlyphRows>;
 
 // The ROM's pattern for `code`. Codes 0x00-0x0F are the CGRAM characters,
 // which are not in the ROM: their pattern here is blank (see CellGlyph in
-// display/screen.h for what the glass shows).
+// display/screen.h for what the screen shows).
 const Glyph& RomGlyph(unsigned char code) noexcept;
 
 // How a character code is written in text mode, as UTF-8: the ROM's

@@ -70,8 +70,8 @@ std::string_view ReasonText(Reason reason) noexcept;
 // What a byte gives the controller, by the command it completes: row
 // PendingRow(pending) of a profile's table is for a byte that follows
 // `pending` (0, kPrefixByte or kPositionCommand). A position's argument is a
-// set DDRAM address here; one off the glass gives nothing, which only the
-// module, knowing its glass, can tell.
+// set DDRAM address here; one off the screen gives nothing, which only the
+// module, knowing its screen, can tell.
 inline constexpr std::size_t kPendingRows = 4;
 constexpr std::size_t PendingRow(unsigned char pending) noexcept {
     return (pending >> 4) & 3u;

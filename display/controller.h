@@ -43,7 +43,7 @@ struct Controller {
     bool cursor_on;        // C, the underline
     bool blink_on;         // B, the whole cell flashing
     bool two_line;         // N
-    bool font_5x10;        // F, as last set (the glass still draws 5x8 cells)
+    bool font_5x10;        // F, as last set (the screen still draws 5x8 cells)
     unsigned char shift;   // cells the display is shifted left, below LineLength
 
     bool operator==(const Controller&) const = default;

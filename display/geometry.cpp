@@ -3,13 +3,13 @@
 #include "display/controller.h"
 
 constexpr Geometry Geometries[kGeometryCount] = {
-    // One-line glasses run the controller in one-line mode: an 80-cell line.
+    // One-line screens run the controller in one-line mode: an 80-cell line.
     // A 16x1 is the common kind that shows 0x00-0x0F in one-line mode, not the
     // kind wired as 8x2 whose right half starts at 0x40.
     {"8x1", 8, 1, {0x00}, false},
     {"16x1", 16, 1, {0x00}, false},
     {"16x2", 16, 2, {0x00, 0x40}, true},
-    // Four-row glasses are two 40-cell lines folded in half: rows 3 and 4
+    // Four-row screens are two 40-cell lines folded in half: rows 3 and 4
     // continue rows 1 and 2 in display memory.
     {"16x4", 16, 4, {0x00, 0x40, 0x10, 0x50}, true},
     {"20x2", 20, 2, {0x00, 0x40}, true},

@@ -1,4 +1,4 @@
-// The glass sizes of character modules: how many rows and columns, and where
+// The screen sizes of character modules: how many rows and columns, and where
 // each row starts in the controller's display memory.
 #pragma once
 
@@ -14,7 +14,7 @@ struct Geometry {
     // The display-memory address of each row's first cell, top row first.
     unsigned char row_start[kMaxRows];
     // Whether the module's firmware sets the controller to two-line mode at
-    // power-on (every glass with a row at 0x40 needs it).
+    // power-on (every screen with a row at 0x40 needs it).
     bool two_line;
 };
 

@@ -24,9 +24,9 @@ void Report(Module& m, std::uint64_t offset, std::initializer_list<unsigned char
 }
 
 // The row the address counter is in and its column there: the row with the
-// highest start address not above the counter. Every glass has a row at 0,
+// highest start address not above the counter. Every screen has a row at 0,
 // and rows never share memory, so that row exists and is the right one; the
-// column can pass the glass's width when the counter is beyond it.
+// column can pass the screen's width when the counter is beyond it.
 struct Place {
     unsigned row;
     unsigned column;
@@ -44,7 +44,7 @@ Place CounterPlace(const Module& m) {
     return place;
 }
 
-// `column` stays inside the row's memory: callers pass a column of the glass
+// `column` stays inside the row's memory: callers pass a column of the screen
 // or one back from where the counter is.
 void MoveTo(Module& m, unsigned row, unsigned column) {
     const unsigned address = m.geometry->row_start[row] + column;
@@ -52,7 +52,7 @@ void MoveTo(Module& m, unsigned row, unsigned column) {
 }
 
 // Same column on another row, or that row's last cell when the counter was
-// beyond the glass.
+// beyond the screen.
 void MoveToRow(Module& m, unsigned row, unsigned column) {
     MoveTo(m, row, std::min(column, m.geometry->columns - 1u));
 }
@@ -87,7 +87,7 @@ void Tab(Module& m) {
 void Position(Module& m, unsigned char argument) {
     const Geometry& g = *m.geometry;
     const unsigned cell = argument - kPositionBase;
-    if (!PositionOnGlass(g, argument)) {
+    if (!PositionOnScreen(g, argument)) {
         Report(m, m.pending_offset, {kPositionCommand, argument}, Reason::kPositionOutside);
         return;
     }
@@ -276,7 +276,7 @@ std::vector<UnmodelledBytes> RecentUnmodelled(const Module& m) {
     return RecentReports(m.unmodelled);
 }
 
-bool PositionOnGlass(const Geometry& g, unsigned char argument) noexcept {
+bool PositionOnScreen(const Geometry& g, unsigned char argument) noexcept {
     return argument >= kPositionBase &&
            argument - kPositionBase < static_cast<unsigned>(g.columns * g.rows);
 }

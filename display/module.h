@@ -36,7 +36,7 @@ enum class LossCause : unsigned char {
     kBufferFull, // arrived while the module held all it can
 };
 
-// A byte that never reached the glass.
+// A byte that never reached the screen.
 struct LostByte {
     std::uint64_t offset;  // in the stream, as UnmodelledBytes
     std::uint64_t arrival; // when its stop bit ended
@@ -173,7 +173,7 @@ void FeedModule(Module& module, std::string_view bytes) noexcept;
 // up to `timing.buffer` bytes meanwhile and hands them on in order as the
 // controller comes free, or with no buffer hands each on at once, and a byte
 // that finds the buffer full, or the controller busy, is lost (module.lost).
-// What is held is applied at once, in order: the glass shows what the
+// What is held is applied at once, in order: the screen shows what the
 // module will have shown once its buffer has drained.
 void FeedModuleAt(Module& module, std::uint64_t read_ns,
                   std::span<const unsigned char> bytes) noexcept;
@@ -204,5 +204,5 @@ std::string DescribeLost(const Module& module, const LostByte& lost);
 // 9600 baud a module without a buffer loses nothing".
 std::string NoBufferSummary(const Module& module);
 
-// Whether a position command's argument names a cell of the glass.
-bool PositionOnGlass(const Geometry& geometry, unsigned char argument) noexcept;
+// Whether a position command's argument names a cell of the screen.
+bool PositionOnScreen(const Geometry& geometry, unsigned char argument) noexcept;

@@ -34,9 +34,9 @@ void SetFrame(Module& m, const LineFrame& frame) {
     t.timed_works = ~0u;
 }
 
-// A position off the glass gives the controller nothing: the module keeps it.
-Work GlassWork(const Module& m, unsigned char pending, unsigned char byte) {
-    if (pending == kPositionCommand && !PositionOnGlass(*m.geometry, byte)) {
+// A position off the screen gives the controller nothing: the module keeps it.
+Work ScreenWork(const Module& m, unsigned char pending, unsigned char byte) {
+    if (pending == kPositionCommand && !PositionOnScreen(*m.geometry, byte)) {
         return Work::kNothing;
     }
     return ByteWork(m.profile, pending, byte);
@@ -45,7 +45,7 @@ Work GlassWork(const Module& m, unsigned char pending, unsigned char byte) {
 void NoBufferByte(Module& m, unsigned char byte, std::uint64_t arrival) {
     ModuleTime& t = m.time;
     BusyClock& clock = t.no_buffer;
-    const Work work = GlassWork(m, t.no_buffer_pending, byte);
+    const Work work = ScreenWork(m, t.no_buffer_pending, byte);
     if (t.busy_ns[Index(work)] > 0 && clock.free_at > arrival) {
         NoBufferLosses& losses = m.no_buffer;
         if (losses.total++ == 0) {
@@ -153,7 +153,7 @@ bool TimeByte(Module& m, unsigned char byte, Work work) noexcept {
     ModuleTime& t = m.time;
     const std::uint64_t arrival = ArrivalOf(t.wire, m.offset);
     if (work == Work::kSetDdramAddress) {
-        work = GlassWork(m, m.pending, byte);
+        work = ScreenWork(m, m.pending, byte);
     }
     const unsigned char pending_after = PendingAfter(m.profile, m.pending, byte);
     bool acts = true;

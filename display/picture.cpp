@@ -26,7 +26,7 @@ DotMap MapDots(const Module& module) {
     DotMap map;
     map.width = geometry.columns * kCellPitch - 1;
     map.height = geometry.rows * kRowPitch - 1;
-    map.dots.assign(std::size_t{map.width} * map.height, Dot::kGlass);
+    map.dots.assign(std::size_t{map.width} * map.height, Dot::kBackground);
     const std::optional<CellPosition> cursor =
         module.controller.display_on ? CursorCell(module) : std::nullopt;
     for (unsigned row = 0; row < geometry.rows; ++row) {
@@ -59,7 +59,7 @@ Rgb Picture::At(unsigned x, unsigned y) const {
 
 Picture DrawPicture(const Module& module) {
     const DotMap map = MapDots(module);
-    const GlassColours& colours = module.backlight_on ? kBacklightOn : kBacklightOff;
+    const ScreenColours& colours = module.backlight_on ? kBacklightOn : kBacklightOff;
     // The last dot ends kDotPixels after its start, not a whole pitch.
     const unsigned dots_width = map.width * kDotPitch - (kDotPitch - kDotPixels);
     const unsigned dots_height = map.height * kDotPitch - (kDotPitch - kDotPixels);
@@ -69,11 +69,11 @@ Picture DrawPicture(const Module& module) {
     picture.rgb.resize(std::size_t{picture.width} * picture.height * 3);
     Fill(picture, 0, 0, picture.width, picture.height, kBezel);
     Fill(picture, kBezelPixels, kBezelPixels, picture.width - 2 * kBezelPixels,
-         picture.height - 2 * kBezelPixels, colours.glass);
+         picture.height - 2 * kBezelPixels, colours.background);
     for (unsigned y = 0; y < map.height; ++y) {
         for (unsigned x = 0; x < map.width; ++x) {
             const Dot dot = map.At(x, y);
-            if (dot != Dot::kGlass) {
+            if (dot != Dot::kBackground) {
                 Fill(picture, kDotsOrigin + x * kDotPitch, kDotsOrigin + y * kDotPitch, kDotPixels,
                      kDotPixels, dot == Dot::kOn ? colours.on : colours.off);
             }

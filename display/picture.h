@@ -1,4 +1,4 @@
-// The module as it looks: the glass as a map of dots (each cell's 5x8 dots,
+// The module as it looks: the screen as a map of dots (each cell's 5x8 dots,
 // lit or not, with a dot's width between cells and between rows), and a
 // picture of it in RGB pixels with the backlight's colours. No I/O: the
 // programs write the picture out.
@@ -10,13 +10,13 @@
 #include <vector>
 
 enum class Dot : unsigned char {
-    kGlass, // between cells and rows: no dot there
+    kBackground, // between cells and rows: no dot there
     kOff,   // a dot the module does not light
     kOn,    // a lit dot
 };
 
-// The glass as dots: each cell is 5 wide and 8 high, with one glass column
-// after every cell but the last and one glass row after every cell row but
+// The screen as dots: each cell is 5 wide and 8 high, with one blank column
+// after every cell but the last and one blank row after every cell row but
 // the last. The cursor is drawn in: the underline cursor lights the cell's
 // eighth row, the blinking cursor every dot of its cell (the phase in which
 // a real module shows the block).
@@ -37,8 +37,8 @@ struct Rgb {
 };
 
 // The picture's layout, in pixels: each dot a kDotPixels square, the next dot
-// kDotPitch further on (glass between them), the dot map's origin kDotsOrigin
-// from the picture's corner (a bezel of kBezelPixels, then glass).
+// kDotPitch further on (background between them), the dot map's origin kDotsOrigin
+// from the picture's corner (a bezel of kBezelPixels, then background).
 inline constexpr unsigned kDotPixels = 4;
 inline constexpr unsigned kDotPitch = 5;
 inline constexpr unsigned kBezelPixels = 10;
@@ -52,14 +52,14 @@ struct Picture {
     Rgb At(unsigned x, unsigned y) const;
 };
 
-// The colours of the glass, of a dot the module does not light and of a lit
+// The colours of the background, of a dot the module does not light and of a lit
 // dot, with the backlight on or off; and the bezel's.
-struct GlassColours {
-    Rgb glass, off, on;
+struct ScreenColours {
+    Rgb background, off, on;
 };
-inline constexpr GlassColours kBacklightOn{
+inline constexpr ScreenColours kBacklightOn{
     {0xA8, 0xC8, 0x3C}, {0x9A, 0xB8, 0x36}, {0x1E, 0x28, 0x14}};
-inline constexpr GlassColours kBacklightOff{
+inline constexpr ScreenColours kBacklightOff{
     {0x5A, 0x64, 0x40}, {0x54, 0x5E, 0x3C}, {0x1A, 0x1E, 0x14}};
 inline constexpr Rgb kBezel{0x20, 0x20, 0x20};
 

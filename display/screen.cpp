@@ -5,7 +5,7 @@ namespace {
 constexpr unsigned char kCgramCodes = 0x10;
 constexpr unsigned kCgramCharacters = 8;
 
-bool OnGlass(const Module& m, unsigned row, unsigned column) {
+bool OnScreen(const Module& m, unsigned row, unsigned column) {
     return row < m.geometry->rows && column < m.geometry->columns;
 }
 
@@ -16,7 +16,7 @@ int AddressAt(const Module& m, unsigned row, unsigned column) {
 } // namespace
 
 std::optional<unsigned char> CellCode(const Module& m, unsigned row, unsigned column) noexcept {
-    if (!m.controller.display_on || !OnGlass(m, row, column)) {
+    if (!m.controller.display_on || !OnScreen(m, row, column)) {
         return std::nullopt;
     }
     const int address = AddressAt(m, row, column);

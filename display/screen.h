@@ -1,4 +1,4 @@
-// What the glass of a module shows: per cell the character code after the
+// What the screen of a module shows: per cell the character code after the
 // display shift and the line mode, its dots, the cursor's cell, the rows as
 // text, and the dump that scripts compare.
 #pragma once

@@ -1,4 +1,4 @@
-// Feeds any bytes to the module model on a glass and profile chosen by the
+// Feeds any bytes to the module model on a screen and profile chosen by the
 // first byte, whole and in chunks sized from the second; stops at a state
 // that breaks an invariant or when the two feedings end apart. Timed, with a
 // line, oscillator and buffer chosen by the second byte, the same chunks as
@@ -38,10 +38,10 @@ std::vector<std::uint64_t> PlainLost(const Module& model, const ModuleTiming& ti
     for (std::uint64_t i = 0; i < stream.size(); ++i) {
         const std::uint64_t arrival =
             (i + 1) * FrameBits(frame) * kNanosecondsPerSecond / frame.baud;
-        const bool off_glass =
-            pending == kPositionCommand && !PositionOnGlass(*model.geometry, stream[i]);
+        const bool off_screen =
+            pending == kPositionCommand && !PositionOnScreen(*model.geometry, stream[i]);
         const std::uint64_t busy = BusyNanoseconds(
-            off_glass ? Work::kNothing : ByteWork(model.profile, pending, stream[i]),
+            off_screen ? Work::kNothing : ByteWork(model.profile, pending, stream[i]),
             timing.oscillator_khz);
         const std::size_t held = timing.buffer;
         if (held == 0 ? busy > 0 && free_at > arrival

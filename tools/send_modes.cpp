@@ -76,7 +76,7 @@ std::optional<std::string> Prepare(std::string message, const SendOptions& optio
 // Opens the port for a send; from then on a signal that ends the program
 // still leaves the port as the options say.
 LineStatus OpenPort(const SendOptions& options, SerialLine& line) {
-    if (LineStatus status = LetGoOfLinesOnSignals(); !status.ok()) {
+    if (LineStatus status = ReleasePortsOnSignals(); !status.ok()) {
         return status;
     }
     const LeaveLine leave = options.keep_settings ? LeaveLine::kAsSet : LeaveLine::kAsFound;

@@ -4,9 +4,9 @@
 // 0.1.1 cannot open a pseudo-terminal (its port lookup wants the kernel's
 // records of serial hardware, which ptys do not have), so a program built on
 // it could not be tried out, nor tested, without a real adapter.
-#include "serial/posix/held_lines.h"
 #include "serial/posix/line_calls.h"
 #include "serial/posix/line_termios.h"
+#include "serial/posix/open_ports.h"
 #include "serial/posix/serial_line.h"
 
 #include <fcntl.h>
@@ -98,7 +98,7 @@ LineStatus SerialLine::Close() {
     if (fd_ < 0) {
         return {};
     }
-    LineStatus status = LetGoOfLine(fd_);
+    LineStatus status = ReleasePort(fd_);
     // Not retried on EINTR: Linux has closed the descriptor either way.
     if (Line().close(std::exchange(fd_, -1)) != 0) {
         const int error = errno;
@@ -137,9 +137,9 @@ LineStatus OpenSerialLine(const std::string& path, int baud, SerialLine& line, L
         return SystemFailure(ErrorKindOf(locked.error), path + ": cannot lock the port",
                              locked.error);
     }
-    // Held from here on: whatever fails below, closing `port` puts the
+    // Open and noted from here on: whatever fails below, closing `port` puts the
     // settings found back.
-    if (!HoldLine(port.fd_, found, leave == LeaveLine::kAsFound)) {
+    if (!NoteOpenPort(port.fd_, found, leave == LeaveLine::kAsFound)) {
         return {LineError::kOther, path + ": too many ports open at once"};
     }
     if (LineStatus status = SetLine(port.fd_, path, baud, found); !status.ok()) {

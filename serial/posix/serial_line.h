@@ -68,9 +68,9 @@ LineStatus OpenFailure(const std::string& path, int error);
 // terminal closed.
 inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// From now on the ending signals let go of the open ports as
+// From now on the ending signals release the open ports as
 // SerialLine::Close does, then end the program as the signal would have.
-LineStatus LetGoOfLinesOnSignals();
+LineStatus ReleasePortsOnSignals();
 
 // Called now and then while writing with the number of bytes written so far.
 using WriteProgress = std::function<void(std::size_t written)>;

@@ -1,6 +1,6 @@
 // A file descriptor that is closed when its owner goes: a pipe, a file, a
 // pseudo-terminal's end. A port opened as a serial line has an owner of its
-// own (SerialLine), which also lets go of the port.
+// own (SerialLine), which also releases the port.
 #pragma once
 
 class UniqueFd {

@@ -66,7 +66,7 @@ TEST(DisplayProgram, UsageAndInputErrors) {
         int status;
         std::string message; // after "wendle-display: ", to the end of the line
     } cases[] = {
-        {{"--size", "17x3", "-"}, 2, "no glass of size 17x3: use 8x1, 16x1, 16x2, 16x4, 20x2, 20x4, 24x2, 40x2"},
+        {{"--size", "17x3", "-"}, 2, "no screen of size 17x3: use 8x1, 16x1, 16x2, 16x4, 20x2, 20x4, 24x2, 40x2"},
         {{}, 2, "nothing to read: give a SOURCE (a port, a file, - for standard input) or --pty"},
         {{"--link", "x", "-"}, 2, "--link goes with --pty"},
         {{"--png", "/no/a.png", "-"}, 1, "/no/a.png: cannot write the picture (No such file or directory)"},

@@ -10,7 +10,7 @@ namespace {
 
 // Colours from the terminal's 256-colour palette, near the picture's.
 struct TerminalColours {
-    int glass, off, on;
+    int background, off, on;
 };
 constexpr TerminalColours kTerminalLit{149, 107, 234};
 constexpr TerminalColours kTerminalDark{59, 240, 233};
@@ -53,7 +53,7 @@ std::string Sgr(bool colour, int foreground, int background, std::string_view mo
            std::string(more) + "m";
 }
 
-// Text mode keeps every cell one terminal column, as on the glass: a
+// Text mode keeps every cell one terminal column, as on the screen: a
 // double-width character would push the rest of its row out of line.
 std::string_view CellText(unsigned char code) {
     return CharacterColumns(code) == 1 ? CharacterText(code) : kWideStandIn;
@@ -114,19 +114,19 @@ void AddTextRows(const Module& module, bool colour, std::vector<std::string>& li
     const std::string attributes = CursorAttributes(module);
     const std::optional<CellPosition> cursor =
         module.controller.display_on && !attributes.empty() ? CursorCell(module) : std::nullopt;
-    const std::string glass = Sgr(colour, kTextColour, ColoursOf(module).glass);
+    const std::string background = Sgr(colour, kTextColour, ColoursOf(module).background);
     lines.push_back("╔" + Repeat("═", width) + "╗");
     for (unsigned row = 0; row < module.geometry->rows; ++row) {
-        std::string line = "║" + glass;
+        std::string line = "║" + background;
         for (unsigned column = 0; column < module.geometry->columns; ++column) {
             const std::optional<unsigned char> code = CellCode(module, row, column);
             const bool at_cursor = cursor == CellPosition{row, column};
             if (at_cursor) {
-                line += Sgr(colour, kTextColour, ColoursOf(module).glass, attributes);
+                line += Sgr(colour, kTextColour, ColoursOf(module).background, attributes);
             }
             line += code ? CellText(*code) : " ";
             if (at_cursor) {
-                line += glass;
+                line += background;
             }
         }
         lines.push_back(line + std::string(kReset) + "║");
@@ -141,7 +141,7 @@ int DotColour(Dot dot, const TerminalColours& colours) {
     case Dot::kOff:
         return colours.off;
     default:
-        return colours.glass;
+        return colours.background;
     }
 }
 
@@ -162,7 +162,7 @@ void AddDotRows(const DotMap& map, const Module& module, bool colour,
         std::string line = "║";
         std::string last;
         for (unsigned x = 0; x < map.width; ++x) {
-            const Dot lower = y + 1 < map.height ? map.At(x, y + 1) : Dot::kGlass;
+            const Dot lower = y + 1 < map.height ? map.At(x, y + 1) : Dot::kBackground;
             if (!colour) {
                 line += InkBlock(map.At(x, y), lower);
                 continue;
@@ -252,7 +252,7 @@ std::vector<std::string> FrameLines(const FrameView& view) {
     lines.push_back(title);
     const Arrivals& arrivals = view.arrivals;
     // Title, bezel, bytes, decoded, status, not modelled, and with time the
-    // lost bytes and the summary: the glass's rows come on top of these.
+    // lost bytes and the summary: the screen's rows come on top of these.
     const unsigned frame_lines = module.time.wire.timed ? 9 : 7;
     bool dots = view.dots;
     DotMap map;

@@ -1,5 +1,5 @@
 // What wendle-display writes, as text: the live frame for a terminal (the
-// glass in a bezel, the last bytes in hex and decoded, a status line, what
+// screen in a bezel, the last bytes in hex and decoded, a status line, what
 // was not modelled), the plain line per arrival for scripts. Pure functions
 // of the module's state and what arrived, so that they are tested without a
 // terminal.
@@ -35,7 +35,7 @@ struct FrameView {
 };
 
 // The frame's lines, with colour codes (SGR) but no cursor movement: a title,
-// the bezel's top, one line per row of the glass (text mode) or per two rows
+// the bezel's top, one line per row of the screen (text mode) or per two rows
 // of dots, the bezel's bottom, the bytes, the decoded bytes, the status and
 // the last report of the bytes not modelled; for a module fed with time,
 // the last lost byte and what a module without a buffer would lose. Every

@@ -11,7 +11,7 @@
 #include <vector>
 
 // The terminal's size, or 0 by 0 when it cannot tell (the frame then keeps
-// to the glass's own size).
+// to the screen's own size).
 std::pair<unsigned, unsigned> TerminalSize();
 
 class LiveTerminal {

@@ -4,7 +4,7 @@
 //
 // A serial character-LCD module on the screen: reads what a writer sends (a
 // serial port, a pseudo-terminal it makes, a file of captured bytes or
-// standard input), feeds it to the module model and shows the glass live on
+// standard input), feeds it to the module model and shows the screen live on
 // a terminal, one line per arrival elsewhere, and the screen as text or as a
 // picture at the end. Each byte reaches the model's module when its last
 // stop bit would: what a module of the chosen kind loses, and what one
@@ -38,7 +38,7 @@ constexpr char kExamples[] =
     "  wendle-display --pty --dump --idle-exit 2 > screen.txt   for scripts\n"
     "  wendle-display --pty --buffer 0 --record capture.rec   a module without a buffer\n"
     "  wendle-display --buffer 0 --dump capture.rec   that session again, with its times\n"
-    "On a terminal the glass is drawn live, fitted to the terminal (q or Ctrl+C\n"
+    "On a terminal the screen is drawn live, fitted to the terminal (q or Ctrl+C\n"
     "ends, Ctrl+Z stops; NO_COLOR and TERM=dumb are honoured); when standard output\n"
     "is a pipe or a file, or with --plain, each arrival is one line: the bytes in\n"
     "hex, two spaces, the bytes decoded, then the bytes not modelled; with --dump\n"
@@ -191,7 +191,7 @@ int Run(int argc, char** argv) {
     CommandLine command_line(
         kName,
         "Shows what a serial character-LCD module (HD44780 type, serial command layer) makes "
-        "of the bytes it is sent: the glass with the cursor and backlight, the last bytes in "
+        "of the bytes it is sent: the screen with the cursor and backlight, the last bytes in "
         "hex and decoded, the line settings and what was not modelled.",
         "wendle-display [--size SIZE] [--profile NAME] [--osc KHZ] [--buffer N] [--dots] "
         "[--dump] [--png FILE] [--idle-exit SECONDS] [--plain] [--record FILE] (--pty [--link "
@@ -200,7 +200,7 @@ int Run(int argc, char** argv) {
     CLI::App& app = command_line.app;
     Options options;
     app.add_option("--size", options.size,
-                   "The glass, columns x rows: " + SizeNames() +
+                   "The screen, columns x rows: " + SizeNames() +
                        " (default 16x2), e.g. "
                        "--size 20x4")
         ->type_name("SIZE");
@@ -272,7 +272,7 @@ int Run(int argc, char** argv) {
     }
     const Geometry* geometry = FindGeometry(options.size);
     if (geometry == nullptr) {
-        return command_line.Fail("no glass of size " + options.size + ": use " + SizeNames());
+        return command_line.Fail("no screen of size " + options.size + ": use " + SizeNames());
     }
     const std::optional<Profile> profile = FindProfile(options.profile);
     if (!profile) {

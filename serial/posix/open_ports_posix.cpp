@@ -1,5 +1,5 @@
-// The held ports: a fixed table of atomics, which a signal handler reads.
-#include "serial/posix/held_lines.h"
+// The open ports: a fixed table of atomics, which a signal handler reads.
+#include "serial/posix/open_ports.h"
 
 #include "serial/posix/line_calls.h"
 #include "serial/posix/serial_line.h"
@@ -12,19 +12,19 @@
 
 namespace {
 
-struct HeldLine {
+struct OpenPort {
     std::atomic<int> fd{-1};
     termios found{};
     bool put_back = false;
 };
 
-constexpr std::size_t kHeldLines = 4;
-HeldLine held_lines[kHeldLines];
+constexpr std::size_t kOpenPorts = 4;
+OpenPort open_ports[kOpenPorts];
 
-HeldLine* HeldLineOf(int fd) {
-    for (HeldLine& held : held_lines) {
-        if (held.fd.load(std::memory_order_acquire) == fd) {
-            return &held;
+OpenPort* OpenPortOf(int fd) {
+    for (OpenPort& port : open_ports) {
+        if (port.fd.load(std::memory_order_acquire) == fd) {
+            return &port;
         }
     }
     return nullptr;
@@ -32,11 +32,11 @@ HeldLine* HeldLineOf(int fd) {
 
 // Safe in a signal handler: both steps are tried, and the errno of the first
 // that failed is returned (0: none).
-int LetGo(const HeldLine& held) {
-    const int fd = held.fd.load(std::memory_order_acquire);
+int Release(const OpenPort& port) {
+    const int fd = port.fd.load(std::memory_order_acquire);
     const auto shared = Retry([&] { return Line().ioctl(fd, TIOCNXCL, nullptr); });
-    if (held.put_back) {
-        const auto put_back = Retry([&] { return Line().tcsetattr(fd, TCSANOW, &held.found); });
+    if (port.put_back) {
+        const auto put_back = Retry([&] { return Line().tcsetattr(fd, TCSANOW, &port.found); });
         return shared.failed() ? shared.error : put_back.error;
     }
     return shared.error;
@@ -45,11 +45,11 @@ int LetGo(const HeldLine& held) {
 // Installed with SA_RESETHAND and every ending signal blocked meanwhile: the
 // signal raised again at the end is taken by its default action once the
 // handler returns.
-extern "C" void LetGoAndEnd(int signal_number) {
+extern "C" void ReleaseAndEnd(int signal_number) {
     const int saved = errno;
-    for (const HeldLine& held : held_lines) {
-        if (held.fd.load(std::memory_order_acquire) >= 0) {
-            LetGo(held); // nothing better can be done about a failure here
+    for (const OpenPort& port : open_ports) {
+        if (port.fd.load(std::memory_order_acquire) >= 0) {
+            Release(port); // nothing better can be done about a failure here
         }
     }
     raise(signal_number);
@@ -58,32 +58,32 @@ extern "C" void LetGoAndEnd(int signal_number) {
 
 } // namespace
 
-bool HoldLine(int fd, const termios& found, bool put_back) {
-    HeldLine* held = HeldLineOf(-1);
-    if (held == nullptr) {
+bool NoteOpenPort(int fd, const termios& found, bool put_back) {
+    OpenPort* port = OpenPortOf(-1);
+    if (port == nullptr) {
         return false;
     }
-    held->found = found;
-    held->put_back = put_back;
-    held->fd.store(fd, std::memory_order_release);
+    port->found = found;
+    port->put_back = put_back;
+    port->fd.store(fd, std::memory_order_release);
     return true;
 }
 
-LineStatus LetGoOfLine(int fd) {
-    HeldLine* held = fd >= 0 ? HeldLineOf(fd) : nullptr;
-    if (held == nullptr) {
+LineStatus ReleasePort(int fd) {
+    OpenPort* port = fd >= 0 ? OpenPortOf(fd) : nullptr;
+    if (port == nullptr) {
         return {};
     }
-    const int error = LetGo(*held);
-    held->fd.store(-1, std::memory_order_release);
+    const int error = Release(*port);
+    port->fd.store(-1, std::memory_order_release);
     return error == 0
                ? LineStatus{}
                : SystemFailure(ErrorKindOf(error), "cannot put the port back as found", error);
 }
 
-LineStatus LetGoOfLinesOnSignals() {
+LineStatus ReleasePortsOnSignals() {
     struct sigaction action {};
-    action.sa_handler = LetGoAndEnd;
+    action.sa_handler = ReleaseAndEnd;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (const int signal_number : kEndingSignals) {

@@ -64,6 +64,7 @@ TEST(Timing, WhatIsShownAndLost) {
         {kNoBuffer, {7200, 8, 'N', 1}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 7200), At(1, 10, 7200) + kClear},
         {kNoBuffer, {7200, 7, 'N', 2}, {{0, kHello}}, "ello||1 5", "1", At(2, 10, 7200), At(1, 10, 7200) + kClear},
         {kNoBuffer, {7200, 8, 'E', 1}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
+        {kNoBuffer, {7200, 8, 'M', 1}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
         {kNoBuffer, {7200, 8, 'N', 2}, {{0, kHello}}, "Hello||1 6", "", 0, 0},
         // Reads: back to back while the wire is busy, from the read after a pause.
         {kNoBuffer, {9600}, {{0, "<CLS>"}, {500'000, "Hello"}}, "ello||1 5", "1", At(2, 10, 9600), At(1, 10, 9600) + kClear},
@@ -77,6 +78,8 @@ TEST(Timing, WhatIsShownAndLost) {
         // writes outlast a frame at 1 Mbaud.
         {kNoBuffer, {115200}, {{0, "ab<8>c"}}, "a||1 2", "3", At(4, 10, 115200), At(3, 10, 115200) + 3 * kShort},
         {kNoBuffer, {1'000'000}, {{0, "Hello"}}, "Ho||1 3", "1 2 3", At(2, 10, 1'000'000), At(1, 10, 1'000'000) + kShort},
+        // A buffer of two goes on taking bytes after one it lost.
+        {{270, 2}, {1'000'000}, {{0, "abcdefgh"}}, "abce||1 5", "3 5 6 7", At(4, 10, 1'000'000), At(1, 10, 1'000'000) + kShort},
         // The bell and the backlight are the module's; cursor looks are a display control, a tab an address.
         {kNoBuffer, {1'000'000}, {{0, "<7><15>x<5>y<9>z"}}, "xz||1 3", "3 4 5", At(4, 10, 1'000'000), At(3, 10, 1'000'000) + kShort},
     };
@@ -239,7 +242,7 @@ TEST(Recording, Refused) {
         {ok + "7 41\n5 42\n", "line 4: time goes backwards: 5 after 7"},
         {ok + "-1 41\n", "line 3: \"-1\" is not a time: give the microseconds since the first arrival, up to 1000000000000000"},
         {ok + "3\n", "line 3: a time and nothing after it: give bytes in hex or \"line\" and the settings"},
-        {ok + "3 41 4G\n", "line 3: \"4G\" is not a byte: give two hex digits, such as 0C"},
+        {ok + "3 fF 4G\n", "line 3: \"4G\" is not a byte: give two hex digits, such as 0C"},
         {ok + "3 line 9600 8N\n", "line 3: \"9600 8N\" are not line settings: give a rate, then data bits, parity and stop bits, such as \"9600 8N1\""},
         {ok + "3 line 49 8N1\n", "line 3: the rate 49 is not one a line can have: give 50 to 4000000"},
         {ok + "3 line 9600 8X1\n", "line 3: parity X: give N, E, O, M or S"},

@@ -128,6 +128,7 @@ TEST(Cli, RunAsScriptsDo) {
         {{"--names"}, "", 2, "", tool + "--names requires --decode" + usage},
         {{"--hex", "--decode"}, "", 2, "", tool + excluded + usage},
         {{"--list-names", "--hex"}, "", 2, "", tool + "--list-names goes alone" + usage},
+        {{"--list-names", "--strict"}, "", 2, "", tool + "--list-names goes alone" + usage},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args) + " " + Hex(c.input));

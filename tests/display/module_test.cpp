@@ -1,7 +1,7 @@
 // Wendle messages run through the translator and the module model, against
-// what the glass shows, the report of what was not modelled, and the dots.
+// what the screen shows, the report of what was not modelled, and the dots.
 #include "display/module.h"
-#include "tests/display/glass_text.h"
+#include "tests/display/shown_text.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +13,12 @@
 
 namespace {
 
-// The module of `glass` ("16x2", or "16x2 prefix-only" for that profile)
+// The module of `size` ("16x2", or "16x2 prefix-only" for that profile)
 // after `message`; `timed`, as one read at 9600 baud with the default buffer.
-Module RunMessage(std::string_view glass, std::string_view message, bool timed = false) {
-    const std::size_t space = glass.find(' ');
-    Module module = MakeModule(*FindGeometry(glass.substr(0, space)),
-                               space == glass.npos ? Profile::kCommand : Profile::kPrefixOnly);
+Module RunMessage(std::string_view size, std::string_view message, bool timed = false) {
+    const std::size_t space = size.find(' ');
+    Module module = MakeModule(*FindGeometry(size.substr(0, space)),
+                               space == size.npos ? Profile::kCommand : Profile::kPrefixOnly);
     if (timed) {
         FeedModuleAt(module, 0, Translate(message));
     } else {
@@ -27,12 +27,12 @@ Module RunMessage(std::string_view glass, std::string_view message, bool timed =
     return module;
 }
 
-// GlassText, then what differs from power-on outside the glass:
+// ShownText, then what differs from power-on outside the screen:
 // "abc|Xefg|2 2 backlight-off bells 3".
-std::string Screen(std::string_view glass, std::string_view message, bool timed = false) {
-    const Module m = RunMessage(glass, message, timed);
+std::string Screen(std::string_view size, std::string_view message, bool timed = false) {
+    const Module m = RunMessage(size, message, timed);
     const Controller& c = m.controller;
-    std::string screen = GlassText(m);
+    std::string screen = ShownText(m);
     for (const auto& [differs, name] : {std::pair{!m.backlight_on, " backlight-off"},
                                         {!c.display_on, " display-off"},
                                         {c.cursor_on, " underline"},
@@ -57,7 +57,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "0123456789ABCDEF<KTA_LINE2><8>", "0123456789ABCDE||1 16"},
     {"16x2", "<KTA_LINE2>               Z<KTA_LINE1><8>", "||2 16"},
     {"20x4", "<KTA_LINE3><8>X", "|                   X|||4 1"},
-    // Position: 64 + the cell along the rows; one off the glass is ignored.
+    // Position: 64 + the cell along the rows; one off the screen is ignored.
     {"16x2", "<16,64>A<16,81>X<POSITION,95>Y", "A| X             Y|-"},
     {"20x4", "<16,104>X", "||X||3 2"},
     {"16x2", "ab<16,96>X", "abX||1 4"},
@@ -102,7 +102,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "ABC<KTA_SCROLL_LEFT><KTA_HOME>J", "JBC||1 2"},
     {"16x2", "<254,7><KTA_MOVE_RIGHT>A", "A||1 2"},
     // Past a row's end the text goes where the counter goes; 16x4 rows 3
-    // and 4 start at 0x10 and 0x50. One-line glasses have an 80-cell line.
+    // and 4 start at 0x10 and 0x50. One-line screens have an 80-cell line.
     {"16x2", "0123456789abcdefghijABCDEFGHIJklmnopqrstY", "0123456789abcdef|Y|2 2"},
     {"20x4", "<254,147>xy<254,167>ab<254,231>z!", "!                  x|b|y                  a|                   z|1 2"},
     {"16x4", "<KTA_LINE3>x<254,208>y<254,160>z", "||    x|y|-"},
@@ -123,10 +123,10 @@ constexpr std::string_view kScreens[][3] = {
 };
 // clang-format on
 
-TEST(Module, WhatTheGlassShows) {
-    for (const auto& [glass, message, screen] : kScreens) {
-        EXPECT_EQ(Screen(glass, message), screen) << glass << ": " << message;
-        EXPECT_EQ(Screen(glass, message, true), screen) << "timed: " << glass << ": " << message;
+TEST(Module, WhatTheScreenShows) {
+    for (const auto& [size, message, screen] : kScreens) {
+        EXPECT_EQ(Screen(size, message), screen) << size << ": " << message;
+        EXPECT_EQ(Screen(size, message, true), screen) << "timed: " << size << ": " << message;
     }
 }
 

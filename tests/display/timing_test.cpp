@@ -1,9 +1,9 @@
 // Time in the module model against the datasheet's busy times and the line
-// rate's arithmetic, written out here: what the glass shows and what is lost
+// rate's arithmetic, written out here: what the screen shows and what is lost
 // with and without a buffer, the no-buffer summary, pacing and recordings.
 #include "display/pacing.h"
 #include "display/recording.h"
-#include "tests/display/glass_text.h"
+#include "tests/display/shown_text.h"
 #include "tests/translator/test_support.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +70,7 @@ TEST(Timing, WhatIsShownAndLost) {
         {kNoBuffer, {9600}, {{0, "<CLS>"}, {500'000, "Hello"}}, "ello||1 5", "1", At(2, 10, 9600), At(1, 10, 9600) + kClear},
         {kNoBuffer, {9600}, {{0, "<CLS>"}, {2'000'000, "Hello"}}, "Hello||1 6", "", 0, 0},
         {kNoBuffer, {9600}, {{0, "Hi"}, {5'000'000, kHello}}, "ello||1 5", "3", 5'000'000 + At(2, 10, 9600), 5'000'000 + At(1, 10, 9600) + kClear},
-        // The prefix and a position off the glass are the module's own.
+        // The prefix and a position off the screen are the module's own.
         {kNoBuffer, {9600}, {{0, "<CLS><254,192>X"}}, "|X|2 2", "", 0, 0},
         {kNoBuffer, {38400}, {{0, "<CLS><254,192>"}, {3'000'000, "X"}}, "X||1 2", "2", At(3, 10, 38400), At(1, 10, 38400) + kClear},
         {kNoBuffer, {38400}, {{0, "<CLS><16,200>X"}}, "||1 1", "3", At(4, 10, 38400), At(1, 10, 38400) + kClear},
@@ -91,7 +91,7 @@ TEST(Timing, WhatIsShownAndLost) {
             lost += (i == 0 ? "" : " ") + std::to_string(m.lost.first[i].offset);
         }
         const LostByte first = m.lost.total ? m.lost.first[0] : LostByte{};
-        EXPECT_EQ((std::tuple{GlassText(m), lost, first.arrival, first.until}),
+        EXPECT_EQ((std::tuple{ShownText(m), lost, first.arrival, first.until}),
                   (std::tuple{c.screen, c.lost, c.arrival, c.until}))
             << c.reads.back().message << " at " << c.frame.baud;
         EXPECT_TRUE(m.lost.total == 0 ||

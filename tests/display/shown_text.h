@@ -8,7 +8,7 @@
 
 // The rows of the dump without their trailing spaces, each ended by "|",
 // then the cursor: "abc|Xefg|2 2".
-inline std::string GlassText(const Module& module) {
+inline std::string ShownText(const Module& module) {
     std::istringstream lines(DumpText(module));
     std::string screen;
     for (std::string line; std::getline(lines, line);) {

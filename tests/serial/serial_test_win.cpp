@@ -130,9 +130,13 @@ const Fault* Enter(std::string text) {
     return nullptr;
 }
 
-// What a call returns: the fault's result, or success.
-BOOL Result(const Fault* fault) {
-    return fault ? fault->result : TRUE;
+// Records the call: the planned fault's result, or success after `effect`.
+template <typename Effect> BOOL Call(std::string text, Effect effect) {
+    if (const Fault* fault = Enter(std::move(text))) {
+        return fault->result;
+    }
+    effect();
+    return TRUE;
 }
 
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
@@ -145,7 +149,7 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
     text += Printed(" %lx %lu %lu/%d/%d %lu %lx %d", access, share, security->nLength,
                     security->lpSecurityDescriptor != nullptr, security->bInheritHandle,
                     disposition, flags, template_file != nullptr);
-    if (!Result(Enter(text))) {
+    if (!Call(text, [] {})) {
         return INVALID_HANDLE_VALUE;
     }
     // Far from any handle the process really has.
@@ -159,42 +163,32 @@ DWORD WINAPI FakeGetFileType(HANDLE) {
 }
 
 BOOL WINAPI FakeEscapeComm(HANDLE, DWORD function) {
-    return Result(Enter(Printed("EscapeCommFunction %lu", function)));
+    return Call(Printed("EscapeCommFunction %lu", function), [] {});
 }
 
 BOOL WINAPI FakeGetCommState(HANDLE, LPDCB state) {
-    const Fault* fault = Enter("GetCommState");
-    if (!fault) {
-        *state = active->driver.state;
-    }
-    return Result(fault);
+    return Call("GetCommState", [&] { *state = active->driver.state; });
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE, LPDCB state) {
     FakeDriver& driver = active->driver;
-    const Fault* fault = Enter("SetCommState " + LineStateChanges(driver.state, *state));
-    if (!fault && driver.keepsState) {
-        driver.state = *state;
-    }
-    return Result(fault);
+    return Call("SetCommState " + LineStateChanges(driver.state, *state),
+                [&] { driver.state = driver.keepsState ? *state : driver.state; });
 }
 
 BOOL WINAPI FakeGetCommProperties(HANDLE, LPCOMMPROP properties) {
-    const Fault* fault = Enter("GetCommProperties");
-    if (!fault) {
+    return Call("GetCommProperties", [&] {
         properties->dwCurrentRxQueue = active->driver.inputQueue;
         properties->dwCurrentTxQueue = active->driver.outputQueue;
-    }
-    return Result(fault);
+    });
 }
 
 BOOL WINAPI FakeSetupComm(HANDLE, DWORD input_size, DWORD output_size) {
-    const Fault* fault = Enter(Printed("SetupComm %lu %lu", input_size, output_size));
-    if (!fault && active->driver.keepsState) {
-        active->driver.inputQueue = input_size;
-        active->driver.outputQueue = output_size;
-    }
-    return Result(fault);
+    FakeDriver& driver = active->driver;
+    return Call(Printed("SetupComm %lu %lu", input_size, output_size), [&] {
+        driver.inputQueue = driver.keepsState ? input_size : driver.inputQueue;
+        driver.outputQueue = driver.keepsState ? output_size : driver.outputQueue;
+    });
 }
 
 // "WriteFile <bytes>", marked when the caller passes an OVERLAPPED or no count.
@@ -202,15 +196,14 @@ BOOL WINAPI FakeWriteFile(HANDLE, LPCVOID bytes, DWORD count, LPDWORD written,
                           LPOVERLAPPED overlapped) {
     std::string text = "WriteFile " + std::string(static_cast<const char*>(bytes), count);
     text += std::string(overlapped ? " overlapped" : "") + (written ? "" : " uncounted");
-    const Fault* fault = Enter(text);
-    if (written) {
-        *written = fault ? 0 : count;
-    }
-    return Result(fault);
+    DWORD uncounted;
+    LPDWORD done = written ? written : &uncounted;
+    *done = 0;
+    return Call(text, [&] { *done = count; });
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE) {
-    return Result(Enter("CloseHandle"));
+    return Call("CloseHandle", [] {});
 }
 
 constexpr DeviceCalls kFakeDeviceCalls{

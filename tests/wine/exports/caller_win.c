@@ -74,13 +74,9 @@ static BSTR Payload(const char* text) {
     return result;
 }
 
-/* "<what> <the bytes in hex>", or "<what>=null". */
+/* "<what> <the bytes in hex>", or "<what>=null" (a null string's length is 0). */
 static void ReportVariable(const char* what, BSTR text) {
-    if (!text) {
-        Report("%s=null", what);
-        return;
-    }
-    printf("%s ", what);
+    printf(text ? "%s " : "%s=null", what);
     for (UINT i = 0; i < SysStringByteLen(text); ++i) {
         printf("%02x", ((const unsigned char*)text)[i]);
     }

@@ -1,7 +1,9 @@
 // The serial line library on pseudo-terminals. Its system calls on the port
 // are wrapped, so that a test reads their order and arguments and makes the
 // failures a pseudo-terminal never gives.
+#include "serial/line_description.h"
 #include "serial/posix/line_calls.h"
+#include "serial/posix/line_termios.h"
 #include "tests/support/pty_port.h"
 
 #include <gtest/gtest.h>
@@ -162,6 +164,7 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         LineError error = LineError::kOther;
         int queued = -1;
     } cases[] = {
+        {"open", {ENXIO}, ": no such port (No such device or address)", "", LineError::kNoSuchPort},
         {"open", {EBUSY}, ": port busy: another program holds it for its own use (Device or resource busy)", "", LineError::kBusy},
         {"write", {0, EIO}, "write failed after 2 of 5 bytes" + hung_up, "He"},
         {"write", {0, ENOSPC}, "write failed after 2 of 5 bytes (No space left on device)", "He"},
@@ -195,6 +198,42 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         EXPECT_TRUE(!exclusive || calls.log.find("TIOCNXCL") != std::string::npos) << calls.log;
         EXPECT_EQ(calls.log.find("TIOCOUTQ, tcflush TCOFLUSH") != std::string::npos, c.queued >= 0)
             << calls.log;
+    }
+}
+
+// A port found with hardware flow control on is still taken, and gets it
+// back.
+TEST(SerialLine, APortFoundWithRtsCtsIsTaken) {
+    PtyPort port;
+    termios line{};
+    ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
+    line.c_cflag |= CRTSCTS;
+    ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
+    const std::string found = port.Settings();
+    const LineStatus status = SendHello(port);
+    EXPECT_TRUE(status.ok()) << status.message;
+    EXPECT_EQ(port.arrived, "Hello");
+    EXPECT_EQ(port.Settings(), found);
+}
+
+// A line as read back and told. Pseudo-terminals clear PARENB, so mark and
+// space are read from a termios value.
+TEST(SerialLine, DescribesTheLineFound) {
+    const struct {
+        tcflag_t iflag, cflag;
+        speed_t speed;
+        std::string text;
+    } cases[] = {
+        {IXOFF, CS8, B9600, "9600 8N1, XON/XOFF, raw"},
+        {0, CS8 | PARENB | CMSPAR | PARODD | CRTSCTS, B38400, "38400 8M1, RTS/CTS, raw"},
+        {0, CS7 | PARENB | CMSPAR | CSTOPB, B1200, "1200 7S2, no flow control, raw"},
+    };
+    for (const auto& c : cases) {
+        termios line{};
+        line.c_iflag = c.iflag;
+        line.c_cflag = c.cflag;
+        cfsetospeed(&line, c.speed);
+        EXPECT_EQ(DescribeLineSettings(LineSettingsOf(line)), c.text);
     }
 }
 

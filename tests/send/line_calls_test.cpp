@@ -124,7 +124,8 @@ LineStatus SendHello(PtyPort& port, std::chrono::milliseconds timeout = std::chr
 
 // DTR and RTS lowered, and only then the port taken for sole use; short
 // writes written on until all went; drained; sole use given up, then the
-// settings found put back. A call a signal interrupts is made again, once.
+// settings found put back, hardware flow control among them. A call a signal
+// interrupts is made again, once.
 TEST(LineCalls, OrderAndArgumentsOfASend) {
     const std::string order =
         "open, tcgetattr, flock EX|NB, tcsetattr, tcgetattr, TIOCMBIC DTR RTS, TIOCEXCL, write 5, "
@@ -137,6 +138,10 @@ TEST(LineCalls, OrderAndArgumentsOfASend) {
             expected.insert(at, order.substr(at, order.find(',', at) - at) + ", ");
         }
         PtyPort port;
+        termios line{};
+        ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
+        line.c_cflag |= CRTSCTS;
+        ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
         const std::string found = port.Settings();
         Recorded calls(interrupted, {EINTR});
         const LineStatus status = SendHello(port);
@@ -199,21 +204,6 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         EXPECT_EQ(calls.log.find("TIOCOUTQ, tcflush TCOFLUSH") != std::string::npos, c.queued >= 0)
             << calls.log;
     }
-}
-
-// A port found with hardware flow control on is still taken, and gets it
-// back.
-TEST(SerialLine, APortFoundWithRtsCtsIsTaken) {
-    PtyPort port;
-    termios line{};
-    ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
-    line.c_cflag |= CRTSCTS;
-    ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
-    const std::string found = port.Settings();
-    const LineStatus status = SendHello(port);
-    EXPECT_TRUE(status.ok()) << status.message;
-    EXPECT_EQ(port.arrived, "Hello");
-    EXPECT_EQ(port.Settings(), found);
 }
 
 // A line as read back and told. Pseudo-terminals clear PARENB, so mark and

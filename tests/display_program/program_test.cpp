@@ -40,7 +40,6 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
         {{}, std::string(65535, 'x') + "\x10\x55" + "end", "xxxxxxxxxxxxxxxx\nxxxxxendxxxxxxxx\ncursor 2 9\n"},
     };
     // clang-format on
-    const std::string capture = TempFile("capture.bin");
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--dump", TempFile("capture.bin", c.bytes)});

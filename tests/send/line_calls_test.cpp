@@ -209,22 +209,16 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
 // A line as read back and told. Pseudo-terminals clear PARENB, so mark and
 // space are read from a termios value.
 TEST(SerialLine, DescribesTheLineFound) {
-    const struct {
-        tcflag_t iflag, cflag;
-        speed_t speed;
-        std::string text;
-    } cases[] = {
-        {IXOFF, CS8, B9600, "9600 8N1, XON/XOFF, raw"},
-        {0, CS8 | PARENB | CMSPAR | PARODD | CRTSCTS, B38400, "38400 8M1, RTS/CTS, raw"},
-        {0, CS7 | PARENB | CMSPAR | CSTOPB, B1200, "1200 7S2, no flow control, raw"},
-    };
-    for (const auto& c : cases) {
+    const auto told = [](tcflag_t iflag, tcflag_t cflag, speed_t speed) {
         termios line{};
-        line.c_iflag = c.iflag;
-        line.c_cflag = c.cflag;
-        cfsetospeed(&line, c.speed);
-        EXPECT_EQ(DescribeLineSettings(LineSettingsOf(line)), c.text);
-    }
+        line.c_iflag = iflag;
+        line.c_cflag = cflag;
+        cfsetospeed(&line, speed);
+        return DescribeLineSettings(LineSettingsOf(line));
+    };
+    EXPECT_EQ(told(IXOFF, CS8, B9600), "9600 8N1, XON/XOFF, raw");
+    EXPECT_EQ(told(0, CS8 | PARENB | CMSPAR | PARODD | CRTSCTS, B38400), "38400 8M1, RTS/CTS, raw");
+    EXPECT_EQ(told(0, CS7 | PARENB | CMSPAR | CSTOPB, B1200), "1200 7S2, no flow control, raw");
 }
 
 // Twice the time on the wire, plus 2 s.

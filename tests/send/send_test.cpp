@@ -191,16 +191,13 @@ TEST(Send, ThePortIsLeftAsFound) {
         EXPECT_TRUE(run.err.starts_with(c.err.empty() ? "" : "wendle-send: " + port.path() + c.err))
             << run.err;
         EXPECT_TRUE(run.err.ends_with(c.err_end)) << run.err;
-        LineSettings left;
         if (c.signal == kHangUp) {
             continue; // a line hung up has no settings to read
         }
+        LineSettings left;
         ASSERT_TRUE(ReadLineSettings(port.pty.slave.get(), left).ok());
-        if (c.left.empty()) {
-            EXPECT_EQ(port.Settings(), found);
-        } else {
-            EXPECT_EQ(DescribeLineSettings(left), c.left);
-        }
+        EXPECT_EQ(c.left.empty() ? port.Settings() : DescribeLineSettings(left),
+                  c.left.empty() ? found : c.left);
     }
 }
 

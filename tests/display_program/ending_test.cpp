@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <thread>
 
 namespace {
@@ -95,8 +94,7 @@ TEST(DisplayProgram, IdleExitAndAPictureThroughAPipe) {
     const ToolRun run = tool.Finish();
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, std::to_string(std::string(path).size() + 1) + "\n");
-    std::ifstream picture(png, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(picture), {}).substr(0, 4), "\x89PNG");
+    EXPECT_EQ(ReadFile(png).substr(0, 4), "\x89PNG");
 }
 
 } // namespace

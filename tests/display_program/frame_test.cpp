@@ -13,16 +13,16 @@ struct Frame {
     bool dots = false;
     unsigned columns = 0, rows = 0;
     bool colour = true;
+    std::string_view source = "capture.bin";
 };
 
-// The message fed to the module in one arrival, read from capture.bin.
+// The message fed to the module in one arrival, read from `source`.
 std::vector<std::string> Draw(const Frame& f) {
     Module module = MakeModule(*FindGeometry(f.size), Profile::kCommand);
     FeedModule(module, Translate(f.message));
     Arrivals arrivals;
     NoteArrival(arrivals, Translate(f.message));
-    return FrameLines(
-        {module, arrivals, "capture.bin", f.line, f.dots, f.columns, f.rows, f.colour});
+    return FrameLines({module, arrivals, f.source, f.line, f.dots, f.columns, f.rows, f.colour});
 }
 
 // The colour codes, written out: glass 149 lit and 59 dark, text 16; dots
@@ -84,6 +84,8 @@ TEST(Frame, OneLine) {
         // NO_COLOR: the cursor's attributes stay, the colours go; dots are ink.
         {{"8x1", "ab<UL_CURSOR>", "", false, 0, 0, false}, 2, "║\x1b[0mab\x1b[0;4m \x1b[0m     " + kReset + "║"},
         {{"8x1", "A", "", true, 0, 0, false}, 2, "║▄▀▀▀▄" + std::string(42, ' ') + kReset + "║"},
+        // A path cannot steer the terminal.
+        {{"16x2", "", "", false, 0, 0, true, "a\x1b[2J\nb"}, 0, "wendle-display 16x2 command · q or Ctrl+C ends · a?[2J?b"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -91,13 +93,6 @@ TEST(Frame, OneLine) {
         const int at = c.index < 0 ? static_cast<int>(lines.size()) + c.index : c.index;
         EXPECT_EQ(lines.at(at), c.expected) << c.frame.message << " at " << c.frame.columns;
     }
-}
-
-// A path cannot steer the terminal.
-TEST(Frame, TheTitleIsPrintable) {
-    const Module module = MakeModule(DefaultGeometry(), Profile::kPrefixOnly);
-    EXPECT_EQ(FrameLines({module, Arrivals(), "a\x1b[2J\nb", "", false})[0],
-              "wendle-display 16x2 prefix-only · q or Ctrl+C ends · a?[2J?b");
 }
 
 } // namespace

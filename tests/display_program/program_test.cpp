@@ -40,7 +40,6 @@ TEST(DisplayProgram, DumpOfCapturedBytesAndStandardInput) {
         {{}, std::string(65535, 'x') + "\x10\x55" + "end", "xxxxxxxxxxxxxxxx\nxxxxxendxxxxxxxx\ncursor 2 9\n"},
     };
     // clang-format on
-    const std::string capture = TempFile("capture.bin");
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--dump", TempFile("capture.bin", c.bytes)});
@@ -114,18 +113,9 @@ struct LiveDisplay {
         path = terminal.arrived.substr(0, terminal.arrived.find('\n'));
     }
     bool WaitFor(const std::string& wanted, std::size_t from = 0) {
-        return terminal.ReadUntil([&] { return terminal.arrived.find(wanted, from) != npos; });
+        return terminal.ReadUntil(
+            [&] { return terminal.arrived.find(wanted, from) != std::string::npos; });
     }
-    // What it wrote after it last left the live screen: the last frame, the
-    // dump.
-    std::string AfterLeaving() {
-        EXPECT_TRUE(WaitFor(kLeave));
-        EXPECT_TRUE(WaitFor("\ncursor ", terminal.arrived.rfind(kLeave)));
-        WaitFor("\n", terminal.arrived.rfind("\ncursor ") + 1);
-        return terminal.arrived.substr(terminal.arrived.rfind(kLeave) + kLeave.size());
-    }
-    static constexpr std::size_t npos = std::string::npos;
-    inline static const std::string kLeave = "\x1b[?7h\x1b[0m\x1b[?25h\x1b[?1049l";
 };
 
 // A writer that opens the port for one message and closes it again, as
@@ -184,11 +174,13 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     ASSERT_EQ(tcgetattr(display.terminal.pty.slave.get(), &line), 0);
     EXPECT_EQ(line.c_lflag & (ECHO | ICANON), tcflag_t{ECHO | ICANON})
         << "the terminal not put back";
-    const std::string after = display.AfterLeaving();
-    EXPECT_NE(after.find("backlight off · cursor 2 7 hidden\n"), std::string::npos) << after;
-    EXPECT_NE(after.find("\nHello           \nworld!          \ncursor 2 7\ntiming: "),
-              std::string::npos)
-        << after;
+    // After it leaves the live screen: the last frame, then the dump.
+    const std::string leave = "\x1b[?7h\x1b[0m\x1b[?25h\x1b[?1049l";
+    ASSERT_TRUE(display.WaitFor(leave));
+    const std::size_t left = display.terminal.arrived.rfind(leave);
+    EXPECT_TRUE(display.WaitFor("backlight off · cursor 2 7 hidden\n", left));
+    EXPECT_TRUE(display.WaitFor("\nHello           \nworld!          \ncursor 2 7\ntiming: ", left))
+        << display.terminal.arrived.substr(left);
 }
 
 // A terminal that cannot draw a frame gets plain lines; --idle-exit ends.

@@ -79,12 +79,10 @@ TEST(DisplayTime, TheLiveStatus) {
 }
 
 // A file is one burst at time 0, recorded with the line it is timed at.
-TEST(DisplayTime, ARecordingWrittenAndReplayed) {
+TEST(DisplayTime, ARecordingWritten) {
     const std::string made = TempFile("made.rec");
     RunTool(WENDLE_DISPLAY_TOOL, {"--record", made, "-"}, Translate("<CLS>Hi"));
     EXPECT_EQ(ReadFile(made), "wendle-recording 1\n0 line 9600 8N1\n0 0C 48 69\n");
-    EXPECT_EQ(RunTool(WENDLE_DISPLAY_TOOL, {"--buffer", "0", "--dump", made}).out.substr(0, 3),
-              "i  ");
 }
 
 // Whatever the writer's settings before and after, every arrival is timed

@@ -1,7 +1,9 @@
 // The serial line library on pseudo-terminals. Its system calls on the port
 // are wrapped, so that a test reads their order and arguments and makes the
 // failures a pseudo-terminal never gives.
+#include "serial/line_description.h"
 #include "serial/posix/line_calls.h"
+#include "serial/posix/line_termios.h"
 #include "tests/support/pty_port.h"
 
 #include <gtest/gtest.h>
@@ -122,7 +124,8 @@ LineStatus SendHello(PtyPort& port, std::chrono::milliseconds timeout = std::chr
 
 // DTR and RTS lowered, and only then the port taken for sole use; short
 // writes written on until all went; drained; sole use given up, then the
-// settings found put back. A call a signal interrupts is made again, once.
+// settings found put back, hardware flow control among them. A call a signal
+// interrupts is made again, once.
 TEST(LineCalls, OrderAndArgumentsOfASend) {
     const std::string order =
         "open, tcgetattr, flock EX|NB, tcsetattr, tcgetattr, TIOCMBIC DTR RTS, TIOCEXCL, write 5, "
@@ -135,6 +138,10 @@ TEST(LineCalls, OrderAndArgumentsOfASend) {
             expected.insert(at, order.substr(at, order.find(',', at) - at) + ", ");
         }
         PtyPort port;
+        termios line{};
+        ASSERT_EQ(tcgetattr(port.pty.slave.get(), &line), 0);
+        line.c_cflag |= CRTSCTS;
+        ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
         const std::string found = port.Settings();
         Recorded calls(interrupted, {EINTR});
         const LineStatus status = SendHello(port);
@@ -162,6 +169,7 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         LineError error = LineError::kOther;
         int queued = -1;
     } cases[] = {
+        {"open", {ENXIO}, ": no such port (No such device or address)", "", LineError::kNoSuchPort},
         {"open", {EBUSY}, ": port busy: another program holds it for its own use (Device or resource busy)", "", LineError::kBusy},
         {"write", {0, EIO}, "write failed after 2 of 5 bytes" + hung_up, "He"},
         {"write", {0, ENOSPC}, "write failed after 2 of 5 bytes (No space left on device)", "He"},
@@ -196,6 +204,21 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         EXPECT_EQ(calls.log.find("TIOCOUTQ, tcflush TCOFLUSH") != std::string::npos, c.queued >= 0)
             << calls.log;
     }
+}
+
+// A line as read back and told. Pseudo-terminals clear PARENB, so mark and
+// space are read from a termios value.
+TEST(SerialLine, DescribesTheLineFound) {
+    const auto told = [](tcflag_t iflag, tcflag_t cflag, speed_t speed) {
+        termios line{};
+        line.c_iflag = iflag;
+        line.c_cflag = cflag;
+        cfsetospeed(&line, speed);
+        return DescribeLineSettings(LineSettingsOf(line));
+    };
+    EXPECT_EQ(told(IXOFF, CS8, B9600), "9600 8N1, XON/XOFF, raw");
+    EXPECT_EQ(told(0, CS8 | PARENB | CMSPAR | PARODD | CRTSCTS, B38400), "38400 8M1, RTS/CTS, raw");
+    EXPECT_EQ(told(0, CS7 | PARENB | CMSPAR | CSTOPB, B1200), "1200 7S2, no flow control, raw");
 }
 
 // Twice the time on the wire, plus 2 s.

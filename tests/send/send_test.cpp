@@ -90,10 +90,14 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
          "port such as /dev/ttyUSB0 (wendle-send --list shows them)\n", 6},
         {{"x"}, "", "", "wendle-send: no port given: name one with -p PORT", 2},
         {{"/dev/ttyS0", "hello"}, "", "", "wendle-send: no port given: did you mean -p /dev/ttyS0?", 2},
+        {{"-p", p, "-b", "0", "x"}, "", "", "wendle-send: 0 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400\n", 7},
+        // The largest delay is taken; nothing is sent, so nothing waits.
+        {{"-p", p, "--char-delay", "10000", ""}, "", ""},
         {{"-p", p, "-b", "fast", "x"}, "", "", "wendle-send: --baud: give a rate such as 19200, not fast", 2},
         {{"-p"}, "", "", "wendle-send: --port needs a value (see --help)", 2},
         {{"-p", p, "--line-delay", "5", "x"}, "", "", "wendle-send: --line-delay goes with --lines", 2},
         {{"-p", p, "--char-delay", "0.5", "x"}, "", "", "wendle-send: --char-delay: give a number of milliseconds from 0 to 10000, such as 50, not 0.5", 2},
+        {{"-p", p, "--timeout", "0", "x"}, "", "", "wendle-send: --timeout: give a number of seconds above 0 and up to 1000000, such as 0.5, not 0", 2},
         {{"-p", p, "--timeout", "-1", "x"}, "", "", "wendle-send: --timeout: give a number of seconds above 0 and up to 1000000, such as 0.5, not -1", 2},
         {{"--list", "-p", p}, "", "", "wendle-send: --list takes no port and no message", 2},
         {{"-p", p, "a", "b"}, "", "", "wendle-send: a second MESSAGE: b", 2},
@@ -187,16 +191,13 @@ TEST(Send, ThePortIsLeftAsFound) {
         EXPECT_TRUE(run.err.starts_with(c.err.empty() ? "" : "wendle-send: " + port.path() + c.err))
             << run.err;
         EXPECT_TRUE(run.err.ends_with(c.err_end)) << run.err;
-        LineSettings left;
         if (c.signal == kHangUp) {
             continue; // a line hung up has no settings to read
         }
+        LineSettings left;
         ASSERT_TRUE(ReadLineSettings(port.pty.slave.get(), left).ok());
-        if (c.left.empty()) {
-            EXPECT_EQ(port.Settings(), found);
-        } else {
-            EXPECT_EQ(DescribeLineSettings(left), c.left);
-        }
+        EXPECT_EQ(c.left.empty() ? port.Settings() : DescribeLineSettings(left),
+                  c.left.empty() ? found : c.left);
     }
 }
 

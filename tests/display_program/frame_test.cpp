@@ -1,4 +1,4 @@
-// The terminal frame as a pure function of the module's state: the glass in
+// The terminal frame as a pure function of the module's state: the screen in
 // its bezel with the backlight's colours and the cursor, the bytes, the
 // status and what was not modelled, fitted to the terminal.
 #include "tests/translator/test_support.h"
@@ -25,13 +25,13 @@ std::vector<std::string> Draw(const Frame& f) {
     return FrameLines({module, arrivals, f.source, f.line, f.dots, f.columns, f.rows, f.colour});
 }
 
-// The colour codes, written out: glass 149 lit and 59 dark, text 16; dots
+// The colour codes, written out: background 149 lit and 59 dark, text 16; dots
 // lit 234, unlit 107.
 const std::string kLit = "\x1b[0;38;5;16;48;5;149m", kDark = "\x1b[0;38;5;16;48;5;59m";
 const std::string kReset = "\x1b[0m";
 constexpr char kStatus[] = "9600 8N1, no flow control, raw";
 
-// Dark glass, the underline on the cursor's cell alone, a bell, the writer's
+// Dark background, the underline on the cursor's cell alone, a bell, the writer's
 // line and the report of the ESC.
 TEST(Frame, AllItsLines) {
     EXPECT_EQ(
@@ -49,7 +49,7 @@ TEST(Frame, AllItsLines) {
 // and terminal sizes that change it.
 TEST(Frame, OneLine) {
     // 'A' in dots: .###. over #...#, then seven cells of unlit dots, each
-    // after a column of glass.
+    // after a column of background.
     std::string a_top = "║\x1b[0;38;5;107;48;5;234m▀\x1b[0;38;5;234;48;5;107m▀▀▀"
                         "\x1b[0;38;5;107;48;5;234m▀";
     for (int cell = 1; cell < 8; ++cell) {
@@ -65,7 +65,7 @@ TEST(Frame, OneLine) {
         // Blinking block: reverse video that blinks.
         {{"8x1", "x<BK_CURSOR>"}, 2, "║" + kLit + "x\x1b[0;38;5;16;48;5;149;5;7m " + kLit + "      " + kReset + "║"},
         {{"8x1", "x<BK_CURSOR>"}, -2, "backlight on · cursor 1 2 blinking"},
-        // Display off: blank glass and no cursor drawn, though it is set.
+        // Display off: blank screen and no cursor drawn, though it is set.
         {{"8x1", "x<UL_CURSOR><254,10>"}, 2, "║" + kLit + "        " + kReset + "║"},
         {{"8x1", "x<UL_CURSOR><254,10>"}, -2, "backlight on · display off · cursor 1 2 underline"},
         // The cursor where no cell shows it.

@@ -14,7 +14,7 @@ namespace {
 
 using Colour = std::array<unsigned char, 3>;
 constexpr Colour kBezel{0x20, 0x20, 0x20};
-constexpr Colour kGlass{0xA8, 0xC8, 0x3C}, kOff{0x9A, 0xB8, 0x36}, kOn{0x1E, 0x28, 0x14};
+constexpr Colour kBackground{0xA8, 0xC8, 0x3C}, kOff{0x9A, 0xB8, 0x36}, kOn{0x1E, 0x28, 0x14};
 
 TEST(Picture, GlyphsDotByDot) {
     const struct {
@@ -48,7 +48,7 @@ TEST(Picture, GlyphsDotByDot) {
         };
         EXPECT_EQ(at(0, 0), kBezel);
         EXPECT_EQ(at(image.width - 5, image.height / 2), kBezel);
-        EXPECT_EQ(at(12, 12), kGlass);
+        EXPECT_EQ(at(12, 12), kBackground);
         for (unsigned y = 0; y < 8; ++y) {
             for (unsigned x = 0; x < 5; ++x) {
                 const unsigned left = 26 + (6 * c.column + x) * 5;
@@ -56,7 +56,7 @@ TEST(Picture, GlyphsDotByDot) {
                 const Colour dot = (c.dots[y] >> (4 - x) & 1) != 0 ? kOn : kOff;
                 EXPECT_EQ(at(left, top), dot) << c.message << " dot " << x << "," << y;
                 EXPECT_EQ(at(left + 3, top + 3), dot) << c.message;
-                EXPECT_EQ(at(left + 4, top + 4), kGlass) << c.message;
+                EXPECT_EQ(at(left + 4, top + 4), kBackground) << c.message;
             }
         }
     }

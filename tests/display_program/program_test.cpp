@@ -232,7 +232,7 @@ TEST(DisplayProgram, InATerminal) {
     };
     const struct {
         std::size_t columns;
-        std::string title, glass_row, environment;
+        std::string title, screen_row, environment;
     } cases[] = {
         {30, "q quits · /dev/pts/", "║Hello □wide     ║", "NO_COLOR= "},
         {80, "q quits · /dev/pts/", "║Hello □wide     ║", "NO_COLOR=1 "},
@@ -256,7 +256,7 @@ TEST(DisplayProgram, InATerminal) {
         tmux({"send-keys", c.environment + "\"$TOOL\" --dots --pty --link " + link, "Enter"});
         ASSERT_FALSE(wait_for("nothing received yet").empty());
         EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
-        wait_for(c.glass_row);
+        wait_for(c.screen_row);
         tmux({"send-keys", "xyz"});
         std::this_thread::sleep_for(milliseconds(300));
         const std::string screen = tmux({"capture-pane", "-p", "-J"});
@@ -269,7 +269,7 @@ TEST(DisplayProgram, InATerminal) {
         tmux({"send-keys", "C-z"});
         wait_for("Stopped", "║");
         tmux({"send-keys", "fg", "Enter"});
-        wait_for(c.glass_row);
+        wait_for(c.screen_row);
         tmux({"send-keys", "q"});
         const std::string left = wait_for("\n$ \n", "xyz");
         EXPECT_LE(widest(left.substr(left.rfind(c.title))), c.columns) << left;

@@ -180,7 +180,7 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         {"tcsetattr", {EIO}, ": cannot set the line to 9600 baud (Input/output error)", ""},
         {"tcsetattr", {EINVAL}, ": cannot set the line to 9600 baud (Invalid argument)", "", LineError::kBadRate},
         {"flock", {EWOULDBLOCK}, ": port busy: another process has locked it; close the program that uses it and try again", "", LineError::kBusy},
-        // Letting go goes on to put the settings back.
+        // Releasing goes on to put the settings back.
         {"TIOCNXCL", {EIO}, "cannot put the port back as found (Input/output error)", "Hello"},
         {"TIOCOUTQ", {}, timed_out + "discarded; is the device taking data (cable, power, its own flow control)?", "Hello", LineError::kTimedOut, 3},
         {"tcflush", {EIO}, timed_out + "still queued: it could not be discarded (Input/output error)", "Hello", LineError::kTimedOut, 3},

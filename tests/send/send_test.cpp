@@ -163,7 +163,7 @@ TEST(Send, ThePortIsLeftAsFound) {
     } cases[] = {
         {{"x"}, 0, 0, ""},
         {{"--keep-settings", "-b", "19200", "x"}, 0, 0, "19200 8N1, no flow control, raw"},
-        // Nothing reads: it gives up, says how far it got, and lets go.
+        // Nothing reads: it gives up, says how far it got, and releases the port.
         {{"--timeout", "0.25", "--raw"}, 0, 8, "", ": write timed out after 0.25 s: ",
          " of 1048576 bytes written, the rest discarded; is the device taking data (cable, power, its own flow control)?\n"},
         {{"--raw"}, SIGINT, -1, ""},

@@ -2,8 +2,8 @@
 // rebuild loop differ, an unknown name is reported outside the input, or a
 // decoded message (with or without names) is not printable ASCII or does not
 // translate back to the input. Buffers have their text's exact size.
+#include "tests/support/translate_support.h"
 #include "tests/translator/naive_translate.h"
-#include "tests/translator/test_support.h"
 #include "translator/decode.h"
 #include "translator/unknown_names.h"
 

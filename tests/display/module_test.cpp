@@ -2,7 +2,7 @@
 // what the screen shows, the report of what was not modelled, and the dots.
 #include "display/module.h"
 #include "tests/display/shown_text.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 
 #include <gtest/gtest.h>
 

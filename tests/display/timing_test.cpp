@@ -4,7 +4,7 @@
 #include "display/pacing.h"
 #include "display/recording.h"
 #include "tests/display/shown_text.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The terminal frame as a pure function of the module's state: the screen in
 // its bezel with the backlight's colours and the cursor, the bytes, the
 // status and what was not modelled, fitted to the terminal.
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 #include "tools/display/display_frame.h"
 
 #include <gtest/gtest.h>

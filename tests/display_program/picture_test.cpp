@@ -2,7 +2,7 @@
 // pixels: a dot map origin at 26,26; dot x of cell column c at
 // 26 + (6c + x) * 5, dot row y of cell row r at 26 + (9r + y) * 5; dots 4 by 4.
 #include "tests/support/tool_run.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // go on real pseudo-terminals, and the live frame in a real terminal. How it
 // ends is in ending_test.cpp.
 #include "tests/support/pty_port.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -3,7 +3,7 @@
 // recording it writes, and the settings of each arrival on a pseudo-terminal
 // whose writer puts its settings back.
 #include "tests/support/pty_port.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // wendle-send as a user runs it, on pseudo-terminals.
 #include "tests/support/pty_port.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 
 #include <gtest/gtest.h>
 

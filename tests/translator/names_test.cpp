@@ -1,6 +1,6 @@
 // Names in messages, and the built wendle-translate run the way scripts do.
 #include "tests/support/tool_run.h"
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 #include "translator/unknown_names.h"
 
 #include <gtest/gtest.h>

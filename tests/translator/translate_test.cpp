@@ -1,7 +1,7 @@
 // What messages give, form by form, and the decoder's readable messages.
 // The scan against the literal rebuild loop over any text is
 // fuzz/translate_fuzz.cpp's.
-#include "tests/translator/test_support.h"
+#include "tests/support/translate_support.h"
 #include "translator/decode.h"
 
 #include <gtest/gtest.h>

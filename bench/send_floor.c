@@ -1,10 +1,14 @@
 /* The floor for wendle-send: the same system calls on the port, in the same
- * order, and nothing else. send_floor PORT BYTES (at 9600 baud). */
+ * order, and nothing else. send_floor PORT BYTES (at 9600 baud). Like
+ * wendle-send it then waits out the bytes' time on the wire (ten bits a
+ * byte), which a port's drain takes and a pseudo-terminal's does not. */
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -30,9 +34,16 @@ int main(int argc, char** argv) {
     ioctl(fd, TIOCMBIC, &lines); /* no modem lines on a pty: ENOTTY */
     size_t size = strlen(argv[2]);
     int queued = 0;
+    struct timespec until;
+    clock_gettime(CLOCK_MONOTONIC, &until);
     if (write(fd, argv[2], size) != (ssize_t)size || ioctl(fd, TIOCOUTQ, &queued) != 0 ||
         tcdrain(fd) != 0) {
         return 1;
+    }
+    long long nanoseconds = until.tv_nsec + (long long)size * 10 * 1000000000LL / 9600;
+    until.tv_sec += nanoseconds / 1000000000LL;
+    until.tv_nsec = nanoseconds % 1000000000LL;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) == EINTR) {
     }
     return close(fd) == 0 ? 0 : 1;
 }

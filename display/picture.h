@@ -11,8 +11,8 @@
 
 enum class Dot : unsigned char {
     kBackground, // between cells and rows: no dot there
-    kOff,   // a dot the module does not light
-    kOn,    // a lit dot
+    kOff,        // a dot the module does not light
+    kOn,         // a lit dot
 };
 
 // The screen as dots: each cell is 5 wide and 8 high, with one blank column

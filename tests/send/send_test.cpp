@@ -35,6 +35,7 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
     const std::string good = TempFile("good.rec", rec + "3000 49\n");
     const std::string bad = TempFile("bad.rec", rec + "zz 49\n");
     const std::string parity = TempFile("parity.rec", rec + "10 line 19200 8E1\n");
+    const std::string stops = TempFile("stops.rec", rec + "10 line 19200 8N2\n");
     const std::string fast = TempFile("fast.rec", rec + "10 line 57600 8N1\n");
     const std::string clears(2, '\x0c'); // --osc 1: 410.4 ms each, far above a start's time
     std::string mebibyte(1 << 20, '\0'); // arrives whole, however often the queue fills
@@ -77,6 +78,7 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
         {{"-p", p, "--replay", good}, "", "0C 48 49", "", 0, 3},
         {{"-p", p, "--replay", bad}, "", "", "wendle-send: " + bad + ": line 4: \"zz\" is not a time: give the microseconds since the first arrival, up to 1000000000000000\n", 1},
         {{"-p", p, "--replay", parity}, "", "", "wendle-send: " + parity + ": the line 19200 8E1 at 0.01 ms: the port is opened 8N1 only; nothing sent\n", 1},
+        {{"-p", p, "--replay", stops}, "", "", "wendle-send: " + stops + ": the line 19200 8N2 at 0.01 ms: the port is opened 8N1 only; nothing sent\n", 1},
         {{"-p", p, "--replay", fast}, "", "", "wendle-send: " + fast + ": the line 57600 8N1 at 0.01 ms: the port is opened at 1200, 2400, 4800, 9600, 19200 or 38400 baud only; nothing sent\n", 7},
         {{"-p", p, "--replay", good, "x"}, "", "", "wendle-send: --replay sends the recording as it is: give no MESSAGE", 2},
         {{"-p", p, "--osc", "190", "x"}, "", "", "wendle-send: --osc goes with --pace", 2},

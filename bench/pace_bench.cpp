@@ -7,18 +7,18 @@
 //
 //   pace_bench [RUNS]        (default 20 of each)
 //
-// A loss here is a read stamped late, not a byte sent early: the pacing
-// leaves no margin, so a byte's read delayed (the kernel hands a
-// pseudo-terminal's bytes to its reader from a worker thread) makes the
-// bytes after it look early. A loaded machine shows such losses; compare
-// the runs that lost nothing.
+// A loss here is a read stamped late, not a byte sent early: a byte's read
+// delayed by more than the pacing's margin (a tenth of each busy time; the
+// kernel hands a pseudo-terminal's bytes to its reader from a worker
+// thread) makes the bytes after it look early. A loaded machine can show
+// such losses; compare the runs that lost nothing.
 //
 // The least possible time: every byte's frame back to back, and after each
 // clear the part of its 1.52 ms that the next byte's frame does not hide.
 // The safe --char-delay: each byte goes alone, after the last has left the
 // port, so the byte after a clear arrives a frame and the delay after it
-// ends; the delay must cover 1.52 ms less one frame, rounded up to the
-// millisecond the option takes.
+// ends; to keep --pace's margin the delay must cover 1.52 ms and its tenth
+// less one frame (0.630 ms), rounded up to the millisecond the option takes.
 #include "display/geometry.h"
 #include "display/module.h"
 #include "serial/posix/pseudo_terminal.h"

@@ -7,8 +7,9 @@ std::vector<Pause> PacingPauses(std::span<const unsigned char> message, const Li
     std::vector<Pause> pauses;
     unsigned char pending = 0;
     for (std::size_t i = 0; i < message.size(); ++i) {
-        const std::uint64_t busy =
+        std::uint64_t busy =
             BusyNanoseconds(ByteWork(profile, pending, message[i]), oscillator_khz);
+        busy += (busy * kPaceMarginPercent + 99) / 100;
         if (busy > frame_ns) {
             pauses.push_back({i, busy - frame_ns});
         }

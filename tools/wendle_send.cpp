@@ -117,8 +117,8 @@ int Run(int argc, char** argv) {
         "--pace", options.pace,
         "For a module without a buffer: after each byte that keeps its controller busy for "
         "longer than the next byte takes on the wire (a clear, a return home), wait until that "
-        "byte has left and the controller is done; the rest goes at the line's full rate. With "
-        "--char-delay, the longer of the two waits after each byte");
+        "byte has left and the controller is done, with a tenth to spare; the rest goes at the "
+        "line's full rate. With --char-delay, the longer of the two waits after each byte");
     CLI::Option* osc =
         app.add_option("--osc", options.oscillator_khz,
                        "With --pace: the controller's oscillator in kHz, which its busy times "

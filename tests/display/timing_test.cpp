@@ -175,9 +175,8 @@ TEST(Timing, TimeText) {
     }
 }
 
-// After each slow byte, its busy time less a frame; sent so, a module
-// without a buffer loses nothing (the home after the return home arrives
-// as that ends).
+// After each slow byte, its busy time and a tenth more, less a frame; sent
+// so, a module without a buffer loses nothing.
 TEST(Timing, PacingPauses) {
     const std::uint64_t kSlowClear = 2'160'000; // at 190 kHz
     // clang-format off
@@ -187,11 +186,15 @@ TEST(Timing, PacingPauses) {
         std::string_view message;
         std::vector<Pause> pauses;
     } cases[] = {
-        {{9600}, 270, kHello, {{0, kClear - At(1, 10, 9600)}}},
+        {{9600}, 270, kHello, {{0, kClear + 152'000 - At(1, 10, 9600)}}},
         {{9600}, 270, "Hello<16,70><254,128>", {}},
         {{1200}, 270, kHello, {}},
-        {{38400, 8, 'E', 2}, 190, "a<254,2><1>", {{2, kSlowClear - At(1, 12, 38400)}, {3, kSlowClear - At(1, 12, 38400)}}},
-        {{1'000'000}, 270, "ab", {{0, kShort - At(1, 10, 1'000'000)}, {1, kShort - At(1, 10, 1'000'000)}}},
+        {{38400, 8, 'E', 2}, 190, "a<254,2><1>", {{2, kSlowClear + 216'000 - At(1, 12, 38400)}, {3, kSlowClear + 216'000 - At(1, 12, 38400)}}},
+        {{1'000'000}, 270, "ab", {{0, kShort + 3'700 - At(1, 10, 1'000'000)}, {1, kShort + 3'700 - At(1, 10, 1'000'000)}}},
+        // 37 us fits a 40 us frame, its tenth more does not.
+        {{250'000}, 270, "a", {{0, kShort + 3'700 - At(1, 10, 250'000)}}},
+        // 52578.9 ns at 190 kHz, and 5257.9 more: each rounded up.
+        {{1'000'000}, 190, "a", {{0, 52'579 + 5'258 - At(1, 10, 1'000'000)}}},
     };
     // clang-format on
     for (const auto& c : cases) {

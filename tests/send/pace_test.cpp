@@ -37,15 +37,16 @@ constexpr PaceClock kModelClock{[] { return now_ns; },
                                 }};
 
 // N bytes on the wire, rounded down: 10 bits each at 9600 baud. A clear is
-// busy 1.52 ms at 270 kHz, 270 / 190 times that at 190.
+// busy 1.52 ms at 270 kHz, 2.16 ms at 190, and paced a tenth longer.
 constexpr auto W = [](std::uint64_t n) { return n * 10'000'000'000 / 9600; };
-constexpr std::uint64_t kClear = 1'520'000, kSlowClear = kClear * 270 / 190, kFrame = W(1);
+constexpr std::uint64_t kClear = 1'520'000 + 152'000, kSlowClear = 2'160'000 + 216'000;
+constexpr std::uint64_t kFrame = W(1);
 constexpr std::uint64_t kMs = 1'000'000;
 const auto S = [](std::uint64_t ns) { return "sleep " + std::to_string(ns); };
 
-// After a byte busy for longer than a frame, its pause: the busy time from
-// the byte's end on the wire, where the next write starts. A character's
-// 37 µs is inside a frame: no pause. Then a recording, at its times from the
+// After a byte busy for longer than a frame, its pause: the busy time and
+// its tenth from the byte's start on the wire, where the next write starts.
+// A character's 37 µs is inside a frame: no pause. Then a recording, at its times from the
 // start, each read in one write, at the rates it records.
 TEST(Pace, WritesAndWaits) {
     using std::chrono::milliseconds;

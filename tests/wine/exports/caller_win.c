@@ -8,9 +8,9 @@
  *       call each; race:<port>,<port>,<port>:<threads>:<rounds> opens one of
  *       the ports around each, all threads released together
  *   loader:<state>   before any export call, leaves the image as a loader might:
- *       `none`, `relocate` or `relocate,header` (ImageBase rewritten too);
+ *       `none` or some of relocate, header (ImageBase rewritten) and bind;
  *       prints the slots    slots   prints them again
- * A payload is `null` or `hex:<bytes>`. */
+ * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
 #include <windows.h>
 
 #include <oleauto.h>
@@ -60,13 +60,15 @@ static BSTR Payload(const char* text) {
         return NULL;
     }
     Require(strncmp(text, "hex:", 4) == 0, text);
-    const size_t size = (strlen(text) - 4) / 2;
-    BSTR result = SysAllocStringByteLen(NULL, (UINT)size);
+    const char* star = strchr(text, '*');
+    const size_t size = ((star ? (size_t)(star - text) : strlen(text)) - 4) / 2;
+    const size_t count = star ? (size_t)atol(star + 1) : 1;
+    BSTR result = SysAllocStringByteLen(NULL, (UINT)(size * count));
     unsigned char* out = (unsigned char*)result;
     Require(result != NULL, "SysAllocStringByteLen");
-    for (size_t i = 0; i < size; ++i) {
+    for (size_t i = 0; i < size * count; ++i) {
         unsigned value;
-        sscanf(text + 4 + 2 * i, "%2x", &value);
+        sscanf(text + 4 + 2 * (i % size), "%2x", &value);
         out[i] = (unsigned char)value;
     }
     return result;
@@ -186,8 +188,8 @@ static DWORD WalkRelocations(int how, DWORD* total) {
 }
 
 /* Counts the import slots that hold what GetProcAddress gives for their
- * imports, and all of them. */
-static DWORD WalkImports(DWORD* total) {
+ * imports, and all of them; `bind` writes them first. */
+static DWORD WalkImports(int bind, DWORD* total) {
     const IMAGE_IMPORT_DESCRIPTOR* desc =
         (const IMAGE_IMPORT_DESCRIPTOR*)(image.base +
                                          image.nt->OptionalHeader
@@ -196,7 +198,7 @@ static DWORD WalkImports(DWORD* total) {
     DWORD right = 0;
     for (*total = 0; desc->Name != 0; ++desc) {
         HMODULE imported = LoadLibraryA(image.base + desc->Name);
-        const ULONG_PTR* slots = (const ULONG_PTR*)(image.base + desc->FirstThunk);
+        ULONG_PTR* slots = (ULONG_PTR*)(image.base + desc->FirstThunk);
         const ULONG_PTR* names = (const ULONG_PTR*)(image.base + desc->OriginalFirstThunk);
         for (DWORD i = 0; names[i]; ++i, ++*total) {
             const char* which =
@@ -204,6 +206,9 @@ static DWORD WalkImports(DWORD* total) {
                     ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
                     : (const char*)((IMAGE_IMPORT_BY_NAME*)(image.base + names[i]))->Name;
             const ULONG_PTR proc = imported ? (ULONG_PTR)GetProcAddress(imported, which) : 0;
+            if (bind) {
+                slots[i] = proc;
+            }
             right += proc != 0 && slots[i] == proc;
         }
     }
@@ -213,7 +218,7 @@ static DWORD WalkImports(DWORD* total) {
 static void ReportSlots(const char* when) {
     DWORD reloc_total, import_total;
     const DWORD relocs = WalkRelocations(kCheck, &reloc_total);
-    const DWORD imports = WalkImports(&import_total);
+    const DWORD imports = WalkImports(0, &import_total);
     Report("slots %s relocs=%lu/%lu imports=%lu/%lu", when, relocs, reloc_total, imports,
            import_total);
 }
@@ -234,6 +239,7 @@ static void RunLoaderState(const char* state) {
     if (strstr(state, "header")) {
         image.nt->OptionalHeader.ImageBase = (ULONG_PTR)image.base;
     }
+    WalkImports(strstr(state, "bind") != NULL, &unused);
     ReportSlots("before");
 }
 

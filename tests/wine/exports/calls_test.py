@@ -6,6 +6,7 @@ usage: calls_test.py Linked|PortSlot|Threads|LoaderStates"""
 import os
 import re
 import shutil
+import termios
 
 from exportlab import EXE, LINKED_CALLER, ExportsTest
 from winelab import build_path, test_main
@@ -13,6 +14,9 @@ from winelab import build_path, test_main
 VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
 # Zero bytes are ordinary characters, inside tokens' results as elsewhere.
 ZEROS, ZEROS_TRANSLATED = b"\x00A\x00<13>\x00<0>B\x00", b"\x00A\x00\r\x00\x00B\x00"
+# 256 KiB of whole tokens, and of every byte value.
+CHUNK, CHUNK_TRANSLATED, CHUNKS = b"Wendle\x00<65><13>\xff", b"Wendle\x00A\r\xff", 16384
+RAW_CHUNK = bytes(range(256))
 # What each thread of the caller sends, ended by a CR: long enough that a
 # write cut in pieces lets another thread's pieces in.
 RECORD = b"{T%d#%d" + b"." * 48 + b"}"
@@ -27,16 +31,32 @@ class Linked(ExportsTest):
         os.makedirs(folder, exist_ok=True)
         for program in (EXE, LINKED_CALLER):
             shutil.copy(program, folder)
+        # Everything a pty can hold that the open must undo.
+        line = self.lines.lines[81]
+        iflag, oflag, cflag, lflag, _, _, cc = line.termios()
+        termios.tcsetattr(line.slave, termios.TCSANOW, [
+            iflag | termios.IXON | termios.IXOFF, oflag,
+            cflag | termios.CSTOPB | termios.CRTSCTS | termios.PARENB, lflag, termios.B300,
+            termios.B300, cc])
+        big = {False: f"{CHUNK.hex()}*{CHUNKS}", True: f"{RAW_CHUNK.hex()}*{CHUNKS // 16}"}
         sends = [f"{op}:{payload}" for op in ("send", "rawsend", "send_bv", "rawsend_bv")
-                 for payload in ("hex:" + ZEROS.hex(), "null")]
-        report = self.call("open:81:19200", *sends, "close",
+                 for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + big["raw" in op])]
+        report = self.call("open:81:19200", *sends, "version", "close",
                            program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
+        big_translated, big_raw = CHUNK_TRANSLATED * CHUNKS, RAW_CHUNK * (CHUNKS // 16)
         # SER_SEND leaves the translation, a string of its own even for a
         # null one; SER_RAWSEND the string as it was.
         self.assertEqual(report, [
-            "open 81 19200 = 1", "send var " + ZEROS_TRANSLATED.hex(), "send var ",
-            "rawsend var " + ZEROS.hex(), "rawsend var=null", "close = 1", "end"])
-        self.assertEqual(self.lines.take(81), (ZEROS_TRANSLATED + ZEROS) * 2)
+            "open 81 19200 = 1", "send var " + ZEROS_TRANSLATED.hex(), "send var ", "send var ",
+            "send var " + big_translated.hex(), "rawsend var " + ZEROS.hex(), "rawsend var=null",
+            "rawsend var ", "rawsend var " + big_raw.hex(), "version " + VERSION,
+            "close = 1", "end"])
+        self.assertEqual(self.lines.take(81),
+                         (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
+        iflag, _, cflag, _, ispeed, ospeed, _ = line.termios()
+        self.assertEqual((iflag & (termios.IXON | termios.IXOFF), cflag & (
+            termios.CSIZE | termios.PARENB | termios.CSTOPB | termios.CRTSCTS), ispeed, ospeed),
+            (0, termios.CS8, termios.B19200, termios.B19200))
 
 
 class PortSlot(ExportsTest):
@@ -93,8 +113,8 @@ class Threads(ExportsTest):
 
 # Wine maps the EXE away from its base and leaves it unrelocated and unbound;
 # Vista to 11 relocate it and rewrite the header's ImageBase; a loader might
-# relocate and leave the header. One fresh process per state.
-STATES = ["none", "relocate,header", "relocate"]
+# also bind the imports. One fresh process per state.
+STATES = ["none", "relocate,header", "relocate", "bind", "relocate,header,bind"]
 SENT = b"\xfe\x01\xfe\x80Hi\r"
 
 
@@ -115,7 +135,7 @@ class LoaderStates(ExportsTest):
                 self.assertGreater(min(relocs - 500, imports - 50), 0)
                 self.assertEqual(report, [
                     "landed away", f"slots before relocs={relocs if 'relocate' in state else 0}/"
-                    f"{relocs} imports=0/{imports}",
+                    f"{relocs} imports={imports if 'bind' in state else 0}/{imports}",
                     "version " + VERSION, "open 83 9600 = 1", "send var " + SENT.hex(),
                     "close = 1", after[0], "unload = 1", "end"])
                 self.assertEqual(self.lines.take(83), SENT)

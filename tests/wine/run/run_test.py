@@ -104,8 +104,13 @@ class Run(unittest.TestCase):
             start = lines.index("run: the module's screen (its rows, then the cursor's row "
                                 "and column, then what a module without a buffer would lose "
                                 "of the message):")
-            # The cursor and the timing that follow are wendle-display's, tested there.
-            self.assertEqual(lines[start + 1:start + 3], ["Hello           ", "world           "])
+            # One write at 9600 8N1: 'H' ends 2 frames (2 x 10 / 9600 s) in, 1.042 ms
+            # into the 1.52 ms clear.
+            self.assertEqual(lines[start + 1:start + 5],
+                             ["Hello           ", "world           ", "cursor 2 6",
+                              "timing: at 9600 baud a module without a buffer loses 1 byte: "
+                              "offset 1 'H' arrives 1.042 ms into a 1.52 ms clear; pause 0.5 ms "
+                              "after each clear, or send with wendle-send --pace"])
             for path in (shot, picture):
                 with open(path, "rb") as png:
                     self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n", path)

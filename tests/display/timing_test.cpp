@@ -10,6 +10,7 @@
 
 #include <array>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <tuple>
 
@@ -125,50 +126,27 @@ TEST(Timing, NoBufferSummary) {
     }
 }
 
-// The datasheet's rows as docs/timing.md shows them and the code has them,
-// in its order, and their scaling by 270 / f, rounded up.
+// docs/timing.md shows the busy table as the code has it; the times scale
+// by 270 / f, rounded up.
 TEST(Timing, BusyTableAndItsDoc) {
-    constexpr std::string_view kRows[] = {
-        "| clear display | 1.52 ms |",
-        "| return home | 1.52 ms |",
-        "| entry mode set | 0.037 ms |",
-        "| display control | 0.037 ms |",
-        "| cursor or display shift | 0.037 ms |",
-        "| function set | 0.037 ms |",
-        "| set CGRAM address | 0.037 ms |",
-        "| set DDRAM address | 0.037 ms |",
-        "| data write | 0.037 ms |",
-        "| backspace (set DDRAM address, data write, set DDRAM address) | 0.111 ms |",
-    };
     std::stringstream doc;
     doc << std::ifstream(WENDLE_SOURCE_DIR "/docs/timing.md").rdbuf();
-    for (std::size_t i = 0; i < std::size(kRows); ++i) {
-        const BusyRow& code = BusyTable[i + 1];
-        EXPECT_EQ("| " + std::string(code.name) + " | " + TimeText(code.nanoseconds) + " |",
-                  kRows[i]);
-        EXPECT_NE(doc.str().find(kRows[i]), std::string::npos) << kRows[i];
+    for (const BusyRow& row : std::span(BusyTable).subspan(1)) {
+        const std::string line = "| " + std::string(row.name) + " | " + TimeText(row.nanoseconds);
+        EXPECT_NE(doc.str().find(line + " |"), std::string::npos) << line;
     }
     EXPECT_EQ(
         (std::array{BusyNanoseconds(Work::kClearDisplay, 190),
                     BusyNanoseconds(Work::kReturnHome, 540), BusyNanoseconds(Work::kDataWrite, 250),
                     BusyNanoseconds(Work::kDataWrite, 190)}),
         (std::array{2'160'000u, 760'000u, 39'960u, 52'579u})); // 52578.9 rounded up
-    EXPECT_EQ(CheckModuleTiming({0, 80}),
-              "an oscillator of 0 kHz: give 1 to 10000 (270 is the datasheet's, 190 a slow part)");
-    EXPECT_EQ(CheckModuleTiming({270, 65537}), "a buffer of 65537 bytes: give 0 (none) to 65536");
 }
 
 TEST(Timing, TimeText) {
     constexpr std::pair<std::uint64_t, std::string_view> kTimes[] = {
-        {0, "0 ms"},
-        {499, "0 ms"},
-        {500, "0.001 ms"},
-        {37'000, "0.037 ms"},
-        {1'520'000, "1.52 ms"},
-        {2'561'666, "2.562 ms"},
-        {999'999'499, "999.999 ms"},
-        {999'999'500, "1 s"},
-        {12'500'000'000, "12.5 s"},
+        {499, "0 ms"},          {500, "0.001 ms"},
+        {1'520'000, "1.52 ms"}, {999'999'499, "999.999 ms"},
+        {999'999'500, "1 s"},   {12'500'000'000, "12.5 s"},
     };
     for (const auto& [nanoseconds, text] : kTimes) {
         EXPECT_EQ(TimeText(nanoseconds), text);

@@ -1,7 +1,7 @@
 // wendle-display with time on the line: what a module loses of a file (one
-// burst at -b) and of a recording (its own times) in every output, the
-// recording it writes, and the settings of each arrival on a pseudo-terminal
-// whose writer puts its settings back.
+// burst at -b) and of a recording (its own times) in every output, and the
+// recording it writes of a pseudo-terminal whose writer puts its settings
+// back, each arrival with its own settings.
 #include "tests/support/pty_port.h"
 #include "tests/support/translate_support.h"
 
@@ -62,13 +62,6 @@ TEST(DisplayTime, TheLiveStatus) {
                Count(terminal.arrived, kHoldsAll.substr(0, kHoldsAll.size() - 1)) != 0;
     })) << terminal.arrived;
     EXPECT_EQ(display.Finish().exit_code, 0);
-}
-
-// A file is one burst at time 0, recorded with the line it is timed at.
-TEST(DisplayTime, ARecordingWritten) {
-    const std::string made = TempFile("made.rec");
-    RunTool(WENDLE_DISPLAY_TOOL, {"--record", made, "-"}, Translate("<CLS>Hi"));
-    EXPECT_EQ(ReadFile(made), "wendle-recording 1\n0 line 9600 8N1\n0 0C 48 69\n");
 }
 
 // Whatever the writer's settings before and after, every arrival is timed

@@ -45,9 +45,7 @@ constexpr std::string_view kMessages[][2] = {
     {"<_5>", "45"},
     {"<__>", "40"},
     {"<_1_2>", "41"},
-    {"<_0012_>", "4C"},
     {"<_4294967231>", ""},
-    {"<_9223372036854775743>", "FC"},
     {"<_5A>", ""},
     // Hexadecimal: the last two characters, in any case.
     {"<0XfF>", "FF"},

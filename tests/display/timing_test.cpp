@@ -73,7 +73,6 @@ TEST(Timing, WhatIsShownAndLost) {
         // Backspace is an address, a write and an address; 37 us data
         // writes outlast a frame at 1 Mbaud.
         {kNoBuffer, {115200}, {{0, "ab<8>c"}}, "a||1 2", "3", At(4, 10, 115200), At(3, 10, 115200) + 3 * kShort},
-        {kNoBuffer, {1'000'000}, {{0, "Hello"}}, "Ho||1 3", "1 2 3", At(2, 10, 1'000'000), At(1, 10, 1'000'000) + kShort},
         // A buffer of two goes on taking bytes after one it lost.
         {{270, 2}, {1'000'000}, {{0, "abcdefgh"}}, "abce||1 5", "3 5 6 7", At(4, 10, 1'000'000), At(1, 10, 1'000'000) + kShort},
         // The bell and the backlight are the module's; cursor looks are a display control, a tab an address.
@@ -100,7 +99,7 @@ TEST(Timing, WhatIsShownAndLost) {
 // ends At(1) + 1.52 ms: 478333 ns after it at 9600 (a 0.5 ms pause,
 // rounded up). At 190 kHz the clear and home take 2.16 ms: 'a' comes
 // 1899583 ns early (1.9 ms); 'b' arrives 1.5 ms after home, 0.66 ms early
-// (0.7 ms). At 50 kHz a clear takes 8.208 ms.
+// (0.7 ms).
 TEST(Timing, NoBufferSummary) {
     // clang-format off
     const struct {
@@ -112,7 +111,6 @@ TEST(Timing, NoBufferSummary) {
         {kDefault, {9600}, {{0, kHello}}, "at 9600 baud a module without a buffer loses 1 byte: offset 1 'H' arrives 1.042 ms into a 1.52 ms clear; pause 0.5 ms after each clear, or send with wendle-send --pace"},
         {{190, 80}, {38400}, {{0, "<CLS>a"}, {5'000'000, "<1>"}, {6'500'000, "b"}}, "at 38400 baud a module without a buffer loses 2 bytes: offset 1 'a' arrives 0.26 ms into a 2.16 ms clear; pause 1.9 ms after each clear, 0.7 ms after each return home, or send with wendle-send --pace"},
         {kDefault, {9600}, {{0, "Hello<254,1>"}}, "at 9600 baud a module without a buffer loses nothing"},
-        {{50, 80}, {9600}, {{0, kHello}}, "at 9600 baud a module without a buffer loses 5 bytes: offset 1 'H' arrives 1.042 ms into an 8.208 ms clear; pause 7.2 ms after each clear, or send with wendle-send --pace"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -161,7 +159,6 @@ TEST(Timing, PacingPauses) {
         {{9600}, 270, kHello, {{0, kClear + 152'000 - At(1, 10, 9600)}}},
         {{9600}, 270, "Hello<16,70><254,128>", {}},
         {{38400, 8, 'E', 2}, 190, "a<254,2><1>", {{2, kSlowClear + 216'000 - At(1, 12, 38400)}, {3, kSlowClear + 216'000 - At(1, 12, 38400)}}},
-        {{1'000'000}, 270, "ab", {{0, kShort + 3'700 - At(1, 10, 1'000'000)}, {1, kShort + 3'700 - At(1, 10, 1'000'000)}}},
         // 37 us fits a 40 us frame, its tenth more does not.
         {{250'000}, 270, "a", {{0, kShort + 3'700 - At(1, 10, 250'000)}}},
         // 52578.9 ns at 190 kHz, and 5257.9 more: each rounded up.
@@ -210,7 +207,6 @@ TEST(Recording, Refused) {
         "line 1: not a recording: the first line must be \"wendle-recording 1\"";
     // clang-format off
     const std::pair<std::string, std::string> kCases[] = {
-        {"", not_recording},
         {"wendle-recording 2\n0 line 9600 8N1\n", not_recording},
         {"wendle-recording 1\n# comment\n\n5 0C\n", "line 4: bytes before the line's settings: put a line such as \"0 line 9600 8N1\" first"},
         {ok + "7 41\n5 42\n", "line 4: time goes backwards: 5 after 7"},

@@ -99,7 +99,6 @@ TEST(Cli, RunAsScriptsDo) {
         std::string out, err;
     } cases[] = {
         {{}, "A\0<66>\xFF<0>\r\n<NUL>"sv, 0, "A\0B\xFF\0\r\n\0"s, ""},
-        {{"--hex"}, "A\0<66>\r\n"sv, 0, "41 00 42 0D 0A\n", ""},
         {{"--hex"}, "", 0, "\n", ""},
         // The argument wins over standard input; -- ends the options.
         {{"<66>"}, "<65>", 0, "B", ""},

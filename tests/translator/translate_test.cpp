@@ -14,82 +14,54 @@ using namespace std::literals;
 
 constexpr std::string_view kMessages[][2] = {
     // Text passes, tokens are replaced, what is no token stays as it is.
-    {"Hello", "48 65 6C 6C 6F"},
-    {"<65>0123456789ABCDEF<66>", "41 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 42"},
     {"<CLS>Hi<13>", "0C 48 69 0D"},
     {"a<>b", "61 3C 3E 62"},
-    {"<12", "3C 31 32"},
-    {"12>", "31 32 3E"},
-    {"<<12>", "3C 0C"},
+    {"12><12", "31 32 3E 3C 31 32"},
     {"<1<2>", "3C 31 02"},
-    {"<A-B>", "3C 41 2D 42 3E"},
     {"A\0<66>"sv, "41 00 42"},
     {"< 12>", "3C 20 31 32 3E"},
     {"\x80<65>\xFF", "80 41 FF"},
     {"<\xE9>", "3C E9 3E"},
     {"<XYZZY><65>", "41"},
-    {"a<NUL>b<null>c", "61 00 62 00 63"},
     // A replacement is scanned again with the text after it, never with the
     // text before the token.
     {"<60>12>", "0C"},
     {"<60,65,62>", "01"},
     {"<<65>66>", "3C 41 36 36 3E"},
-    {"<60><60>12>", "3C 0C"},
-    {"<60>A<62>", "3C 41 3E"},
-    {"<60,60,54,53,62,62>", "3C 41 3E"},
     // Decimal items: the low byte; a value whose low 32 bits are all ones
     // gives nothing; 18 significant digits are exact, further ones count as
     // zeros; from 2^63 on 00; an empty item is 00.
     {"<255>", "FF"},
     {"<256>", "00"},
-    {"<300>", "2C"},
     {"<0000000000000000000000000000013>", "0D"},
-    {"<4294967295>", ""},
     {"<4294967294>", "FE"},
     {"<8589934591>", ""},
     {"<4294967295,65>", "41"},
     {"<999999997191651327>", ""},
     {"<9223372036854775807>", "F8"},
     {"<9223372036854775810>", "00"},
-    {"<1000000000000000255>", "FA"},
-    {"<123456789012345678>", "4E"},
-    {"<18446744073709551615>", "00"},
     {"<,>", "00 00"},
-    {"<7,>", "07 00"},
-    {"<1,,2>", "01 00 02"},
     // Underscore: 64 + N, by the same rule.
     {"<_5>", "45"},
     {"<__>", "40"},
     {"<_1_2>", "41"},
-    {"<_0012_>", "4C"},
-    {"<_192>", "00"},
     {"<_4294967231>", ""},
-    {"<_9223372036854775743>", "FC"},
-    {"<_9223372036854775750>", "00"},
     {"<_5A>", ""},
-    {"<_5,65>", "45 41"},
     // Hexadecimal: the last two characters, in any case.
-    {"<0x41>", "41"},
     {"<0XfF>", "FF"},
     {"<0x7>", "07"},
     {"<0x>", "00"},
     {"<0XX7>", "07"},
     {"<0x1234>", "34"},
-    {"<0xG1>", "00"},
     {"<0x1G>", "01"},
     // Control letters: "A" to "_" less 64, letters in either case.
-    {"<G>", "07"},
-    {"<g>", "07"},
     {"<a>", "01"},
     {"<z>", "1A"},
-    {"<[>", "1B"},
-    {"<\\>", "1C"},
     {"<_>", "1F"},
     {"<@>", "3C 40 3E"},
     {"<`>", ""},
     // Backslash: the text upper-cased; a backslash pair ends it.
     {"<\\hello>", "48 45 4C 4C 4F"},
-    {"<\\a\\>", "41"},
     {"<\\\\>", ""},
     {"<\\a\\b>", "41 5C 42"},
     {"<\\\\\\a\\\\>", "41"},
@@ -100,10 +72,7 @@ constexpr std::string_view kMessages[][2] = {
     {"<_CLS>", ""},
     {"<\\ESC>", "45 53 43"},
     {"<0XCLS>", "00"},
-    {"<0CLS>", ""},
-    {"<x41>", ""},
     {"<1,CLS,2>", "01 0C 02"},
-    {"<0x1B,_0,\\x>", "1B 40 58"},
     {"<12A>", ""},
 };
 
@@ -132,13 +101,10 @@ constexpr std::string_view kDecodeCases[][3] = {
     // Escape sequences take in their printable letters, longest first.
     {"\x1B\x59\x41", "<27>YA", "<LAYERS_GRAPHICS_OFF>"},
     {"\x1B\x44H", "<27>DH", "<DEFINE_CHAR>H"},
-    {"\x1B\x1B\x4D\x40\x01", "<27,27>M@<1>", "<27,MODE_OR,HOME>"},
     // A "<" stays literal; a ">" that would close a token after it does not.
     {"<12>", "<12<62>", "<12<62>"},
-    {"<12>\x01", "<12<62,1>", "<12<62,HOME>"},
     {"<1\x01>", "<1<1>>", "<1<HOME>>"},
     {"<\x1B\x41>", "<<27>A>", "<<SET_ADDRESS>>"},
-    {"\x01<", "<1><", "<HOME><"},
 };
 
 TEST(Decode, ReadableMessages) {

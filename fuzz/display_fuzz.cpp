@@ -2,7 +2,9 @@
 // first byte, whole and in chunks sized from the second; stops at a state
 // that breaks an invariant or when the two feedings end apart. Timed, with a
 // line, oscillator and buffer chosen by the second byte, the same chunks as
-// reads at one moment must give what one read gives.
+// reads at one moment must give what one read gives, and the lost bytes
+// must be those of the model written the plain way (every arrival from the
+// burst's start, every hand-on time kept).
 #include "display/module.h"
 #include "display/screen.h"
 
@@ -26,6 +28,35 @@ bool Sound(const Module& m) {
            RecentUnmodelled(m).size() <= kReportsKept;
 }
 
+// The offsets a module of `timing` loses of `stream`, read at once at 0.
+std::vector<std::uint64_t> PlainLost(const Module& model, const ModuleTiming& timing,
+                                     const LineFrame& frame,
+                                     std::span<const unsigned char> stream) {
+    std::vector<std::uint64_t> lost, handed_on;
+    std::uint64_t free_at = 0;
+    unsigned char pending = 0;
+    for (std::uint64_t i = 0; i < stream.size(); ++i) {
+        const std::uint64_t arrival =
+            (i + 1) * FrameBits(frame) * kNanosecondsPerSecond / frame.baud;
+        const bool off_screen =
+            pending == kPositionCommand && !PositionOnScreen(*model.geometry, stream[i]);
+        const std::uint64_t busy = BusyNanoseconds(
+            off_screen ? Work::kNothing : ByteWork(model.profile, pending, stream[i]),
+            timing.oscillator_khz);
+        const std::size_t held = timing.buffer;
+        if (held == 0 ? busy > 0 && free_at > arrival
+                      : handed_on.size() >= held && handed_on[handed_on.size() - held] > arrival) {
+            lost.push_back(i);
+            pending = held == 0 ? 0 : pending;
+            continue;
+        }
+        handed_on.push_back(std::max(arrival, free_at));
+        free_at = busy > 0 ? handed_on.back() + busy : free_at;
+        pending = PendingAfter(model.profile, pending, stream[i]);
+    }
+    return lost;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -39,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     constexpr unsigned kBuffers[] = {0, 1, 3, 80};
     const LineFrame frame{kBauds[data[1] % 5], static_cast<unsigned char>(7 + (data[1] >> 7)),
                           (data[1] & 0x40) ? 'E' : 'N', 1};
+    const ModuleTiming timing{(data[1] & 0x20) ? 190u : 270u, kBuffers[(data[1] >> 3) & 3]};
     Module whole = MakeModule(geometry, profile), chunked = whole;
-    Module timed = MakeModule(geometry, profile,
-                              {(data[1] & 0x20) ? 190u : 270u, kBuffers[(data[1] >> 3) & 3]});
+    Module timed = MakeModule(geometry, profile, timing);
     SetModuleLine(timed, frame);
     Module timed_chunked = timed;
     FeedModule(whole, stream);
@@ -56,8 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += chunk;
         sound = sound && Sound(chunked) && Sound(timed_chunked);
     }
+    std::vector<std::uint64_t> lost;
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(timed.lost.total, kReportsListed); ++i) {
+        lost.push_back(timed.lost.first[i].offset);
+    }
+    const std::vector<std::uint64_t> plain = PlainLost(timed, timing, frame, stream);
     timed_chunked.time.wire = timed.time.wire; // each read starts its burst afresh, at equal times
-    sound = sound && chunked == whole && timed_chunked == timed;
+    sound =
+        sound && chunked == whole && timed_chunked == timed && timed.lost.total == plain.size() &&
+        std::ranges::equal(lost, std::span(plain).first(lost.size())) &&
+        timed.no_buffer.total == PlainLost(timed, {timing.oscillator_khz, 0}, frame, stream).size();
     FinishModule(whole);
     if (!sound || !Sound(whole) || whole.pending != 0 || whole.offset != stream.size()) {
         std::abort();

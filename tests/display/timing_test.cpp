@@ -135,11 +135,16 @@ TEST(Timing, BusyTableAndItsDoc) {
 }
 
 TEST(Timing, TimeText) {
+    // clang-format off
     constexpr std::pair<std::uint64_t, std::string_view> kTimes[] = {
-        {499, "0 ms"},          {500, "0.001 ms"},
-        {1'520'000, "1.52 ms"}, {999'999'499, "999.999 ms"},
-        {999'999'500, "1 s"},   {12'500'000'000, "12.5 s"},
+        {499, "0 ms"},
+        {500, "0.001 ms"},
+        {1'520'000, "1.52 ms"},
+        {999'999'499, "999.999 ms"},
+        {999'999'500, "1 s"},
+        {12'500'000'000, "12.5 s"},
     };
+    // clang-format on
     for (const auto& [nanoseconds, text] : kTimes) {
         EXPECT_EQ(TimeText(nanoseconds), text);
     }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +22,10 @@ TEST(Failures, TheSameCauseTheSameStatusInEveryTool) {
     const group* dialout = getgrnam("dialout");
     const bool can_be_nobody =
         getuid() == 0 && dialout != nullptr && access("/usr/bin/setpriv", X_OK) == 0;
-    PtyPort group_port, free_port;
+    PtyPort locked, group_port, free_port;
     const std::string owners = TempFile("owners_only", "x");
+    const UniqueFd holder(open(locked.path().c_str(), O_RDWR | O_NOCTTY));
+    ASSERT_EQ(flock(holder.get(), LOCK_EX | LOCK_NB), 0);
     if (can_be_nobody) {
         ASSERT_EQ(chown(group_port.path().c_str(), 0, dialout->gr_gid), 0);
         ASSERT_EQ(chmod(group_port.path().c_str(), 0660), 0);
@@ -42,6 +46,7 @@ TEST(Failures, TheSameCauseTheSameStatusInEveryTool) {
     } cases[] = {
         {{{"wendle-send", "-p", missing, "x"}, {"wendle-display", missing}}, 3, missing + ": no such port (No such file or directory)" + list},
         {{{"wendle-send", "-p", "/", "x"}, {"wendle-display", "/"}}, 6, "/: not a serial port (Is a directory); give a port such as /dev/ttyUSB0 (wendle-send --list shows them)\n"},
+        {{{"wendle-send", "-p", locked.path(), "x"}, {"wendle-display", locked.path()}}, 5, locked.path() + ": port busy: another process has locked it; close the program that uses it and try again\n"},
         {{{"wendle-send", "-p", group_port.path(), "x"}, {"wendle-display", group_port.path()}}, 4, group_port.path() + denied +
          "members of the group dialout may use it: add yourself with `sudo usermod -aG dialout $USER` and log in again\n", nobody},
         {{{"wendle-send", "-p", owners, "x"}, {"wendle-display", owners}}, 4, owners + denied + "only its owner root may use it\n", nobody},

@@ -170,10 +170,12 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         int queued = -1;
     } cases[] = {
         {"open", {ENXIO}, ": no such port (No such device or address)", "", LineError::kNoSuchPort},
+        {"open", {EBUSY}, ": port busy: another program holds it for its own use (Device or resource busy)", "", LineError::kBusy},
         {"write", {0, EIO}, "write failed after 2 of 5 bytes" + hung_up, "He"},
         {"write", {0, ENOSPC}, "write failed after 2 of 5 bytes (No space left on device)", "He"},
         {"TIOCOUTQ", {EIO}, "cannot tell how much the port has still to send" + hung_up, "Hello"},
         {"TIOCEXCL", {EPERM}, ": cannot take the port for sole use (Operation not permitted)", "", LineError::kPermissionDenied},
+        {"tcsetattr", {EIO}, ": cannot set the line to 9600 baud (Input/output error)", ""},
         {"tcsetattr", {EINVAL}, ": cannot set the line to 9600 baud (Invalid argument)", "", LineError::kBadRate},
         {"flock", {EWOULDBLOCK}, ": port busy: another process has locked it; close the program that uses it and try again", "", LineError::kBusy},
         // Releasing goes on to put the settings back.

@@ -28,6 +28,7 @@ ToolRun SendThrough(PtyPort& port, const std::vector<std::string>& args,
 TEST(Send, WhatArrivesAndWhatIsSaid) {
     PtyPort port;
     const std::string& p = port.path();
+    const std::string file = TempFile("not_a_port", "text");
     const std::string rec = "wendle-recording 1\n0 line 19200 8N1\n0 0C 48\n";
     const std::string good = TempFile("good.rec", rec + "3000 49\n");
     const std::string bad = TempFile("bad.rec", rec + "zz 49\n");
@@ -76,11 +77,14 @@ TEST(Send, WhatArrivesAndWhatIsSaid) {
         // A line too long for memory is cut; the next one comes whole.
         {{"-p", p, "--lines", "--raw"}, std::string(5000, 'x') + "\r\n<end>", Hex(std::string(4096, 'x') + "<end>"),
          "wendle-send: line 1: longer than 4096 bytes: the rest of it is dropped\n"},
+        {{"-p", file, "x"}, "", "", "wendle-send: " + file + ": not a serial port (Inappropriate ioctl for device); give a "
+         "port such as /dev/ttyUSB0 (wendle-send --list shows them)\n", 6},
         {{"x"}, "", "", "wendle-send: no port given: name one with -p PORT", 2},
         {{"/dev/ttyS0", "hello"}, "", "", "wendle-send: no port given: did you mean -p /dev/ttyS0?", 2},
         {{"-p", p, "-b", "0", "x"}, "", "", "wendle-send: 0 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400\n", 7},
         // The largest delay is taken; nothing is sent, so nothing waits.
         {{"-p", p, "--char-delay", "10000", ""}, "", ""},
+        {{"-p", p, "-b", "fast", "x"}, "", "", "wendle-send: --baud: give a rate such as 19200, not fast", 2},
         {{"-p"}, "", "", "wendle-send: --port needs a value (see --help)", 2},
         {{"-p", p, "--line-delay", "5", "x"}, "", "", "wendle-send: --line-delay goes with --lines", 2},
         {{"-p", p, "--char-delay", "0.5", "x"}, "", "", "wendle-send: --char-delay: give a number of milliseconds from 0 to 10000, such as 50, not 0.5", 2},
@@ -133,10 +137,11 @@ TEST(Send, TypedAtATerminal) {
     }
 }
 
-// A port is left with the settings it had also when the send times out or a
-// signal ends it while it waits; --keep-settings leaves Wendle's line. The
-// pseudo-terminal starts cooked, as a user's terminal is.
+// A port is left with the settings it had also when the send times out, a
+// signal ends it while it waits or it loses its device; --keep-settings leaves
+// Wendle's line. The pseudo-terminal starts cooked, as a user's terminal is.
 TEST(Send, ThePortIsLeftAsFound) {
+    constexpr int kHangUp = -1; // the device goes: the master is closed
     // clang-format off
     const struct {
         std::vector<std::string> args;
@@ -149,8 +154,9 @@ TEST(Send, ThePortIsLeftAsFound) {
         // Nothing reads: it gives up, says how far it got, and releases the port.
         {{"--timeout", "0.25", "--raw"}, 0, 8, "", ": write timed out after 0.25 s: ",
          " of 1048576 bytes written, the rest discarded; is the device taking data (cable, power, its own flow control)?\n"},
-        {{"--raw"}, SIGINT, -1, ""},
         {{"--raw"}, SIGTERM, -1, ""},
+        {{"--raw", "--timeout", "10"}, kHangUp, 1, "", ": write failed after ",
+         " of 1048576 bytes: the line was hung up: was the device unplugged? (Input/output error)\n"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -162,12 +168,18 @@ TEST(Send, ThePortIsLeftAsFound) {
         RunningTool tool(WENDLE_SEND_TOOL, args, std::string(1 << 20, 'x'));
         pollfd arrival{port.pty.master.get(), POLLIN, 0};
         ASSERT_EQ(poll(&arrival, 1, 30000), 1);
-        tool.Signal(c.signal); // 0 sends none
+        if (c.signal == kHangUp) {
+            port.pty.master = UniqueFd();
+        }
+        tool.Signal(std::max(c.signal, 0)); // 0 sends none
         const ToolRun run = tool.Finish();
         EXPECT_EQ(run.exit_code, c.status) << run.err;
         EXPECT_TRUE(run.err.starts_with(c.err.empty() ? "" : "wendle-send: " + port.path() + c.err))
             << run.err;
         EXPECT_TRUE(run.err.ends_with(c.err_end)) << run.err;
+        if (c.signal == kHangUp) {
+            continue; // a line hung up has no settings to read
+        }
         LineSettings left;
         ASSERT_TRUE(ReadLineSettings(port.pty.slave.get(), left).ok());
         EXPECT_EQ(c.left.empty() ? port.Settings() : DescribeLineSettings(left),

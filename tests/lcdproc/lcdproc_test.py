@@ -11,6 +11,8 @@ import tempfile
 import time
 import unittest
 
+from winelab import test_main
+
 TOOL, LCDD = sys.argv.pop(1), "/usr/sbin/LCDd"
 WIDGETS = ((1, 1, "Wendle and LCDproc"), (3, 5, "row three"))  # row, column, text
 
@@ -32,9 +34,8 @@ class Lcdproc(unittest.TestCase):
         drivers = glob.glob("/usr/lib/*/lcdproc/hd44780.so")
         if not os.access(LCDD, os.X_OK) or not drivers:
             self.skipTest("needs lcdproc and lcdproc-extra-drivers (scripts/setup)")
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        recording, config = (os.path.join(folder.name, name) for name in ("l.rec", "LCDd.conf"))
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        recording, config = (os.path.join(folder, name) for name in ("l.rec", "LCDd.conf"))
         display = self.start(TOOL, "--pty", "--profile", "prefix-only", "--size", "20x4",
                              "--record", recording, "--dump", stdout=subprocess.PIPE)
         pty = display.stdout.readline().decode().strip()
@@ -75,4 +76,4 @@ class Lcdproc(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    test_main(wine=False)

@@ -50,7 +50,6 @@ TEST(Failures, TheSameCauseTheSameStatusInEveryTool) {
         {{{"wendle-send", "-p", group_port.path(), "x"}, {"wendle-display", group_port.path()}}, 4, group_port.path() + denied +
          "members of the group dialout may use it: add yourself with `sudo usermod -aG dialout $USER` and log in again\n", nobody},
         {{{"wendle-send", "-p", owners, "x"}, {"wendle-display", owners}}, 4, owners + denied + "only its owner root may use it\n", nobody},
-        {{{"wendle-send", "-p", free_port.path(), "-b", "9601", "x"}, {"wendle-display", "-b", "9601", free_port.path()}}, 7, "9601 baud is not supported: use 1200, 2400, 4800, 9600, 19200 or 38400\n"},
         {{{"wendle-send", "-p", free_port.path()}, {"wendle-display", "-"}, {"wendle-translate"}}, 1, "cannot read standard input (Is a directory)\n", directory_input},
         {{{"wendle-send", "--bogus"}, {"wendle-display", "--bogus"}, {"wendle-translate", "--bogus"}}, 2, "unknown option --bogus (put -- before a "},
     };

@@ -57,11 +57,9 @@ TEST(Pace, WritesAndWaits) {
         int char_ms, line_ms;
         std::string bytes, expected;
     } cases[] = {
-        {true, 270, 0, 0, "Hello", "write 5"},
         {false, 270, 0, 0, "\x0cHi\x0c", "write 4"},
         {true, 270, 0, 0, "\x0cHello", "write 1, " + S(kClear) + ", write 5"},
         {true, 270, 0, 0, "ab\x0c\x0c", "write 3, " + S(W(3) + kClear - kFrame) + ", write 1, " + S(W(3) + 2 * kClear - kFrame)},
-        {true, 190, 0, 0, "\x0cHi", "write 1, " + S(kSlowClear) + ", write 2"},
         // Each byte its delay, or the clear's pause where that is longer.
         {true, 190, 1, 0, "\x0c" "ab", "write 1, " + S(kSlowClear) + ", write 1, " + S(kSlowClear + kFrame + kMs) +
          ", write 1, " + S(kSlowClear + 2 * (kFrame + kMs))},

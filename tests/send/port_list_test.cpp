@@ -60,9 +60,5 @@ TEST(PortList, TheToolPrintsThem) {
                        "/dev/ttyS10  driver serial8250\n"
                        "/dev/ttyUSB0  FTDI FT232R USB UART (serial A50285BI), driver ftdi_sio\n"
                        "    /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n");
-    const ToolRun empty = RunTool(WENDLE_SEND_TOOL, {"--list"}, "",
-                                  {"WENDLE_SYSTEM_ROOT=" + root.string() + "/none"});
-    EXPECT_EQ(empty.exit_code, 0);
-    EXPECT_TRUE(empty.out.starts_with("No serial ports found.")) << empty.out;
     fs::remove_all(root);
 }

@@ -75,7 +75,8 @@ TEST(DisplayTime, ThePseudoTerminalsSettingsOfEachArrival) {
     ASSERT_TRUE(WaitUntil([&] { return display.OutputSoFar().find('\n') != std::string::npos; }));
     const std::string path = display.OutputSoFar().substr(0, display.OutputSoFar().find('\n'));
     for (int i = 0; i < 20; ++i) {
-        ASSERT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", path, "-b", "1200", "<CLS>nnnnnnnnnN"}).exit_code, 0);
+        ASSERT_EQ(
+            RunTool(WENDLE_SEND_TOOL, {"-p", path, "-b", "1200", "<CLS>nnnnnnnnnN"}).exit_code, 0);
     }
     std::string recorded;
     // A late reader takes several sends in one read.

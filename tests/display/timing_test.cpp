@@ -164,6 +164,8 @@ TEST(Timing, PacingPauses) {
         {{9600}, 270, kHello, {{0, kClear + 152'000 - At(1, 10, 9600)}}},
         {{9600}, 270, "Hello<16,70><254,128>", {}},
         {{38400, 8, 'E', 2}, 190, "a<254,2><1>", {{2, kSlowClear + 216'000 - At(1, 12, 38400)}, {3, kSlowClear + 216'000 - At(1, 12, 38400)}}},
+        // 37 us and its tenth end with the frame (10 / 245699 s, 40700 ns): no pause.
+        {{245'699}, 270, "a", {}},
         // 37 us fits a 40 us frame, its tenth more does not.
         {{250'000}, 270, "a", {{0, kShort + 3'700 - At(1, 10, 250'000)}}},
         // 52578.9 ns at 190 kHz, and 5257.9 more: each rounded up.

@@ -30,9 +30,10 @@ struct Pause {
 };
 
 // The pauses for `message`, in order; none for bytes whose work and margin
-// end within a frame, so that a message without slow instructions goes at the line's
-// full rate. The last byte gets its pause too (for what is sent next). The
-// sender does not know the screen: every position counts as a set address.
+// end within a frame, so that a message without slow instructions goes at
+// the line's full rate. The last byte gets its pause too (for what is sent
+// next). The sender does not know the screen: every position counts as a
+// set address.
 std::vector<Pause> PacingPauses(std::span<const unsigned char> message, const LineFrame& frame,
                                 unsigned oscillator_khz = kNominalOscillatorKhz,
                                 Profile profile = Profile::kCommand);

@@ -46,8 +46,8 @@ const auto S = [](std::uint64_t ns) { return "sleep " + std::to_string(ns); };
 
 // After a byte busy for longer than a frame, its pause: the busy time and
 // its tenth from the byte's start on the wire, where the next write starts.
-// A character's 37 µs is inside a frame: no pause. Then a recording, at its times from the
-// start, each read in one write, at the rates it records.
+// A character's 37 µs is inside a frame: no pause. Then a recording, at its
+// times from the start, each read in one write, at the rates it records.
 TEST(Pace, WritesAndWaits) {
     using std::chrono::milliseconds;
     // clang-format off

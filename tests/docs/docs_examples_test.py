@@ -45,8 +45,8 @@ def blocks(text):
 
 
 def copy_checkout(source, checkout):
-    """The checkout's files as they stand (deleted ones left out), in a git repository again
-    (scripts/numbers counts lines with git ls-files), and FILES; False where `source` is none."""
+    """The checkout's files as they stand, in a git repository again (scripts/numbers counts
+    lines with git ls-files), and FILES; False where `source` is none."""
     os.makedirs(checkout)
     copied = run(["bash", "-o", "pipefail", "-c", "git ls-files -z --cached --others "
                   "--exclude-standard | tar -c --null -T - --ignore-failed-read 2>/dev/null | "
@@ -74,8 +74,6 @@ def run_block(commands, checkout, env):
 
 class Examples(unittest.TestCase):
     def test_every_example_runs_as_written_in_order(self):
-        # A sequence: the README's first block builds and installs the tools, which every
-        # later block uses by name.
         work = os.path.join(os.path.abspath(WORK), "docs-checkout")
         checkout, home = os.path.join(work, "wendle"), os.path.join(work, "home")
         shutil.rmtree(work, ignore_errors=True)

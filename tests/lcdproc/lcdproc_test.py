@@ -17,8 +17,8 @@ TOOL, LCDD = sys.argv.pop(1), "/usr/sbin/LCDd"
 WIDGETS = ((1, 1, "Wendle and LCDproc"), (3, 5, "row three"))  # row, column, text
 
 
-def wait_until(done, patience=60):  # ends as soon as `done` holds, however loaded the machine
-    deadline = time.monotonic() + patience
+def wait_until(done):  # ends as soon as `done` holds, however loaded the machine
+    deadline = time.monotonic() + 60
     while not done() and time.monotonic() < deadline:
         time.sleep(0.1)
     return done()
@@ -35,10 +35,9 @@ class Lcdproc(unittest.TestCase):
         if not os.access(LCDD, os.X_OK) or not drivers:
             self.skipTest("needs lcdproc and lcdproc-extra-drivers (scripts/setup)")
         folder = self.enterContext(tempfile.TemporaryDirectory())
-        recording, config = (os.path.join(folder, name) for name in ("l.rec", "LCDd.conf"))
+        recording, config = os.path.join(folder, "l.rec"), os.path.join(folder, "LCDd.conf")
         display = self.start(TOOL, "--pty", "--profile", "prefix-only", "--size", "20x4",
                              "--record", recording, "--dump", stdout=subprocess.PIPE)
-        pty = display.stdout.readline().decode().strip()
         with socket.socket() as probe:  # a free port, which LCDd binds a moment later
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
@@ -46,33 +45,30 @@ class Lcdproc(unittest.TestCase):
             conf.write(f"[server]\nDriverPath={os.path.dirname(drivers[0])}/\nDriver=hd44780\n"
                        f"Port={port}\nUser={getpass.getuser()}\nForeground=yes\n"
                        "ServerScreen=off\nReportToSyslog=no\n[hd44780]\n"
-                       f"ConnectionType=lcdserializer\nDevice={pty}\nSpeed=9600\nSize=20x4\n")
+                       f"ConnectionType=lcdserializer\nDevice={display.stdout.readline().decode()}"
+                       "Speed=9600\nSize=20x4\n")
         lcdd = self.start(LCDD, "-c", config, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        client = []
 
-        def connected():
-            attempt = socket.socket()
-            if attempt.connect_ex(("127.0.0.1", port)) != 0:
-                return attempt.close() or lcdd.poll() is not None
-            return client.append(attempt) or True
-        self.assertTrue(wait_until(connected) and client, "LCDd took no client")
+        def listening():
+            with socket.socket() as attempt:
+                return lcdd.poll() is not None or attempt.connect_ex(("127.0.0.1", port)) == 0
+        self.assertTrue(wait_until(listening) and lcdd.poll() is None, "LCDd took no client")
+        client = self.enterContext(socket.create_connection(("127.0.0.1", port)))
         commands = ["hello", "screen_add s", "screen_set s -priority foreground -heartbeat off"]
         for n, (row, column, text) in enumerate(WIDGETS):
             commands += [f"widget_add s w{n} string", f'widget_set s w{n} {column} {row} "{text}"']
-        with client[0]:
-            client[0].sendall("".join(command + "\n" for command in commands).encode())
+        client.sendall("".join(command + "\n" for command in commands).encode())
 
-            def arrived():  # the bytes of the recording's byte lines
-                with open(recording, encoding="ascii") as lines:
-                    data = b"".join(bytes.fromhex(" ".join(line.split()[1:])) for line
-                                    in lines.read().splitlines()[1:] if " line " not in line)
-                return all(text.encode() in data for _, _, text in WIDGETS)
-            self.assertTrue(wait_until(arrived))
+        def arrived():  # the bytes of the recording's byte lines
+            with open(recording, encoding="ascii") as lines:
+                data = b"".join(bytes.fromhex(" ".join(line.split()[1:])) for line
+                                in lines.read().splitlines()[1:] if " line " not in line)
+            return all(text.encode() in data for _, _, text in WIDGETS)
+        self.assertTrue(wait_until(arrived))
         display.terminate()  # first: LCDd puts a farewell screen up as it ends
         out = display.communicate()[0].decode().splitlines()
-        self.assertEqual(display.returncode, 0)
-        self.assertEqual(out[:4], ["Wendle and LCDproc  ", " " * 20, "    row three       ",
-                                   " " * 20])
+        self.assertEqual((display.returncode, out[:4]), (0, [
+            "Wendle and LCDproc  ", " " * 20, "    row three       ", " " * 20]))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
-// The serial subsystem against a driver in memory behind the device-call
-// table, for what Wine's real driver cannot show: every call with its
-// arguments and the process state around it, single calls that fail, and
-// every member of the line state.
+// The serial subsystem against a driver in memory behind the device-call table, for what
+// Wine's real driver cannot show: every call with its arguments and the process state around
+// it, single calls that fail, and every member of the line state.
 #include "exports/port_table.h"
 #include "exports/wendle.h"
 #include "serial/win/device_calls.h"
@@ -20,9 +19,8 @@
 
 namespace {
 
-// The `occurrence`-th call named `call` (counted from 1) does nothing, leaves
-// `error` as the last error and returns `result` (for CreateFileW: a handle
-// when `result` is TRUE).
+// The `occurrence`-th call named `call` (from 1) does nothing, leaves `error` as the last
+// error and returns `result` (for CreateFileW: a handle when `result` is TRUE).
 struct Fault {
     const char* call;
     int occurrence;
@@ -83,9 +81,6 @@ struct FakeDriver {
 struct FakeDevice {
     explicit FakeDevice(FakeDriver driver = {});
     ~FakeDevice();
-    FakeDevice(const FakeDevice&) = delete;
-    FakeDevice& operator=(const FakeDevice&) = delete;
-
     FakeDriver driver;
     // Each call and its arguments: "SetCommState fOutxCtsFlow=0" (the members
     // it changes); " (unguarded)" ends a call made otherwise than under the
@@ -93,7 +88,6 @@ struct FakeDevice {
     std::vector<std::string> calls;
     std::vector<HANDLE> opened;          // the handles given out, in order
     std::map<std::string, int> counts{}; // calls by name
-    const DeviceCalls* previous;
 };
 
 FakeDevice* active = nullptr;
@@ -204,7 +198,7 @@ constexpr DeviceCalls kFakeDeviceCalls{
 
 FakeDevice::FakeDevice(FakeDriver driver) : driver(std::move(driver)) {
     active = this;
-    previous = InstallDeviceCalls(&kFakeDeviceCalls);
+    InstallDeviceCalls(&kFakeDeviceCalls);
 }
 
 FakeDevice::~FakeDevice() {
@@ -213,7 +207,7 @@ FakeDevice::~FakeDevice() {
             TakePort(number).Reset();
         }
     }
-    InstallDeviceCalls(previous);
+    InstallDeviceCalls(nullptr);
     active = nullptr;
 }
 

@@ -28,10 +28,6 @@ def open_prefix():
     return WinePrefix(path)
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 class Lines:
     """Serial lines linked into the prefix as COM ports, read while a program
     runs, so that its writes never wait on a full pty."""
@@ -93,8 +89,8 @@ class ExportsTest(unittest.TestCase):
     def call(self, *steps, program=None):
         """The lines of the caller (export_caller with the EXE unless
         `program` is given), which must exit with 0."""
-        argv = [windows_path(EXE), *steps] if program is None else steps
-        code, text = self.lines.run(program or CALLER, *argv)
+        exe = "Z:" + os.path.abspath(EXE).replace("/", "\\")
+        code, text = self.lines.run(program or CALLER, *([exe] if program is None else []), *steps)
         self.assertEqual(code, 0, text)
         return text.splitlines()
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -126,10 +127,7 @@ template <typename Effect> BOOL Call(std::string text, Effect effect) {
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                              HANDLE template_file) {
-    std::string text = "CreateFileW ";
-    for (; *name; ++name) {
-        text.push_back(static_cast<char>(*name));
-    }
+    const std::string text = "CreateFileW " + std::string(name, name + std::wcslen(name));
     char args[96];
     std::snprintf(args, sizeof args, " %lx %lu %lu/%d/%d %lu %lx %d", access, share,
                   security->nLength, security->lpSecurityDescriptor != nullptr,

@@ -3,12 +3,10 @@ stacks, the serial lines on ptys.
 
 usage: calls_test.py Linked|PortSlot|Threads|LoaderStates"""
 
-import os
 import re
-import shutil
 
-from exportlab import EXE, LINKED_CALLER, ExportsTest
-from winelab import build_path, test_main
+from exportlab import LINKED_CALLER, ExportsTest
+from winelab import test_main
 
 VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
 # Zero bytes are ordinary characters, inside tokens' results as elsewhere.
@@ -25,16 +23,10 @@ class Linked(ExportsTest):
     PORTS = [81]
 
     def test_the_four_sends_through_the_import_library(self):
-        # The loader looks for Wendlev14.EXE beside the program first.
-        folder = build_path("wine-exports", "linked")
-        os.makedirs(folder, exist_ok=True)
-        for program in (EXE, LINKED_CALLER):
-            shutil.copy(program, folder)
         big = {False: f"{CHUNK.hex()}*{CHUNKS}", True: f"{RAW_CHUNK.hex()}*{CHUNKS // 16}"}
         sends = [f"{op}:{payload}" for op in ("send", "rawsend", "send_bv", "rawsend_bv")
                  for payload in ("hex:" + ZEROS.hex(), "null", "hex:", "hex:" + big["raw" in op])]
-        report = self.call("open:81:19200", *sends, "version", "close",
-                           program=os.path.join(folder, os.path.basename(LINKED_CALLER)))
+        report = self.call("open:81:19200", *sends, "version", "close", program=LINKED_CALLER)
         big_translated, big_raw = CHUNK_TRANSLATED * CHUNKS, RAW_CHUNK * (CHUNKS // 16)
         # SER_SEND leaves the translation, a string of its own even for a
         # null one; SER_RAWSEND the string as it was.

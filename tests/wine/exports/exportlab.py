@@ -2,7 +2,6 @@
 a Win32 test program in a prefix of its own and passes its exit code on:
 exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
 
-import fcntl
 import os
 import select
 import sys
@@ -13,19 +12,7 @@ from winelab import PtyLine, WinePrefix, build_path, patience, test_main
 
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
-LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
-_held = []
-
-
-def open_prefix():
-    """The exports tests' own prefix, whose COM links are this process's: a
-    second run on the same tree waits."""
-    path = build_path("wine-exports", "prefix")
-    if not _held:
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        _held.append(open(path + ".run-lock", "w"))
-        fcntl.flock(_held[0], fcntl.LOCK_EX)
-    return WinePrefix(path)
+LINKED_CALLER = build_path("app", "linked_caller.exe")
 
 
 class Lines:
@@ -78,7 +65,7 @@ class ExportsTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = open_prefix()
+        cls.prefix = WinePrefix(build_path("wine-exports", "prefix"))
         cls.lines = Lines(cls.prefix, cls.PORTS)
         cls.addClassCleanup(cls.lines.close)
 

@@ -59,19 +59,13 @@ class Lines:
 
 
 class ExportsTest(unittest.TestCase):
-    """The class's PORTS linked to lines, emptied before each test."""
-
-    PORTS = []
+    """The class's PORTS linked to lines (one test a class)."""
 
     @classmethod
     def setUpClass(cls):
         cls.prefix = WinePrefix(build_path("wine-exports", "prefix"))
         cls.lines = Lines(cls.prefix, cls.PORTS)
         cls.addClassCleanup(cls.lines.close)
-
-    def setUp(self):
-        for port in self.PORTS:
-            self.lines.take(port)
 
     def call(self, *steps, program=None):
         """The lines of the caller (export_caller with the EXE unless

@@ -45,8 +45,8 @@ def blocks(text):
 
 
 def copy_checkout(source, checkout):
-    """The checkout's files as they stand, in a git repository again (scripts/numbers counts
-    lines with git ls-files), and FILES; False where `source` is none."""
+    """The checkout's files as they stand (deleted ones left out), in a git repository again
+    (scripts/numbers counts lines with git ls-files), and FILES; False where `source` is none."""
     os.makedirs(checkout)
     copied = run(["bash", "-o", "pipefail", "-c", "git ls-files -z --cached --others "
                   "--exclude-standard | tar -c --null -T - --ignore-failed-read 2>/dev/null | "

@@ -74,8 +74,6 @@ def run_block(commands, checkout, env):
 
 class Examples(unittest.TestCase):
     def test_every_example_runs_as_written_in_order(self):
-        # A sequence: the README's first block builds and installs the tools, which every
-        # later block uses by name.
         work = os.path.join(os.path.abspath(WORK), "docs-checkout")
         checkout, home = os.path.join(work, "wendle"), os.path.join(work, "home")
         shutil.rmtree(work, ignore_errors=True)

@@ -1,7 +1,6 @@
-// The serial subsystem against a driver in memory behind the device-call
-// table, for what Wine's real driver cannot show: every call with its
-// arguments and the process state around it, single calls that fail, and
-// every member of the line state.
+// The serial subsystem against a driver in memory behind the device-call table, for what
+// Wine's real driver cannot show: every call with its arguments and the process state around
+// it, single calls that fail, and every member of the line state.
 #include "exports/port_table.h"
 #include "exports/wendle.h"
 #include "serial/win/device_calls.h"
@@ -13,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -20,9 +20,8 @@
 
 namespace {
 
-// The `occurrence`-th call named `call` (counted from 1) does nothing, leaves
-// `error` as the last error and returns `result` (for CreateFileW: a handle
-// when `result` is TRUE).
+// The `occurrence`-th call named `call` (from 1) does nothing, leaves `error` as the last
+// error and returns `result` (for CreateFileW: a handle when `result` is TRUE).
 struct Fault {
     const char* call;
     int occurrence;
@@ -83,9 +82,6 @@ struct FakeDriver {
 struct FakeDevice {
     explicit FakeDevice(FakeDriver driver = {});
     ~FakeDevice();
-    FakeDevice(const FakeDevice&) = delete;
-    FakeDevice& operator=(const FakeDevice&) = delete;
-
     FakeDriver driver;
     // Each call and its arguments: "SetCommState fOutxCtsFlow=0" (the members
     // it changes); " (unguarded)" ends a call made otherwise than under the
@@ -93,7 +89,6 @@ struct FakeDevice {
     std::vector<std::string> calls;
     std::vector<HANDLE> opened;          // the handles given out, in order
     std::map<std::string, int> counts{}; // calls by name
-    const DeviceCalls* previous;
 };
 
 FakeDevice* active = nullptr;
@@ -132,10 +127,7 @@ template <typename Effect> BOOL Call(std::string text, Effect effect) {
 HANDLE WINAPI FakeCreateFile(LPCWSTR name, DWORD access, DWORD share,
                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                              HANDLE template_file) {
-    std::string text = "CreateFileW ";
-    for (; *name; ++name) {
-        text.push_back(static_cast<char>(*name));
-    }
+    const std::string text = "CreateFileW " + std::string(name, name + std::wcslen(name));
     char args[96];
     std::snprintf(args, sizeof args, " %lx %lu %lu/%d/%d %lu %lx %d", access, share,
                   security->nLength, security->lpSecurityDescriptor != nullptr,
@@ -204,7 +196,7 @@ constexpr DeviceCalls kFakeDeviceCalls{
 
 FakeDevice::FakeDevice(FakeDriver driver) : driver(std::move(driver)) {
     active = this;
-    previous = InstallDeviceCalls(&kFakeDeviceCalls);
+    InstallDeviceCalls(&kFakeDeviceCalls);
 }
 
 FakeDevice::~FakeDevice() {
@@ -213,7 +205,7 @@ FakeDevice::~FakeDevice() {
             TakePort(number).Reset();
         }
     }
-    InstallDeviceCalls(previous);
+    InstallDeviceCalls(nullptr);
     active = nullptr;
 }
 

@@ -123,6 +123,7 @@ static DWORD WINAPI Work(LPVOID parameter) {
 static void RunThreads(const char* step) {
     HANDLE threads[64];
     int count = 0;
+    run.ports[0] = 0;
     Require(sscanf(step, "threads:%d:%d", &count, &run.rounds) == 2 ||
                 sscanf(step, "race:%d,%d,%d:%d:%d", &run.ports[0], &run.ports[1], &run.ports[2],
                        &count, &run.rounds) == 5,

@@ -2,7 +2,6 @@
 a Win32 test program in a prefix of its own and passes its exit code on:
 exportlab.py PREFIX PROGRAM [ARGUMENTS...]"""
 
-import fcntl
 import os
 import select
 import sys
@@ -13,23 +12,7 @@ from winelab import PtyLine, WinePrefix, build_path, patience, test_main
 
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
-LINKED_CALLER = build_path("tests", "wine", "exports", "linked_caller.exe")
-_held = []
-
-
-def open_prefix():
-    """The exports tests' own prefix, whose COM links are this process's: a
-    second run on the same tree waits."""
-    path = build_path("wine-exports", "prefix")
-    if not _held:
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        _held.append(open(path + ".run-lock", "w"))
-        fcntl.flock(_held[0], fcntl.LOCK_EX)
-    return WinePrefix(path)
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+LINKED_CALLER = build_path("app", "linked_caller.exe")
 
 
 class Lines:
@@ -76,25 +59,19 @@ class Lines:
 
 
 class ExportsTest(unittest.TestCase):
-    """The class's PORTS linked to lines, emptied before each test."""
-
-    PORTS = []
+    """The class's PORTS linked to lines (one test a class)."""
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = open_prefix()
+        cls.prefix = WinePrefix(build_path("wine-exports", "prefix"))
         cls.lines = Lines(cls.prefix, cls.PORTS)
         cls.addClassCleanup(cls.lines.close)
-
-    def setUp(self):
-        for port in self.PORTS:
-            self.lines.take(port)
 
     def call(self, *steps, program=None):
         """The lines of the caller (export_caller with the EXE unless
         `program` is given), which must exit with 0."""
-        argv = [windows_path(EXE), *steps] if program is None else steps
-        code, text = self.lines.run(program or CALLER, *argv)
+        exe = "Z:" + os.path.abspath(EXE).replace("/", "\\")
+        code, text = self.lines.run(program or CALLER, *([exe] if program is None else []), *steps)
         self.assertEqual(code, 0, text)
         return text.splitlines()
 

@@ -1,10 +1,10 @@
 // The terminal frame as a pure function of the module's state: the screen in
 // its bezel with the backlight's colours and the cursor, the bytes, the
-// status and what was not modelled, fitted to the terminal.
+// status and what was not modelled, fitted to the terminal; and the losses
+// in the status of a live run.
+#include "tests/support/pty_port.h"
 #include "tests/support/translate_support.h"
 #include "tools/display/display_frame.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -93,6 +93,21 @@ TEST(Frame, OneLine) {
         const int at = c.index < 0 ? static_cast<int>(lines.size()) + c.index : c.index;
         EXPECT_EQ(lines.at(at), c.expected) << c.frame.message << " at " << c.frame.columns;
     }
+}
+
+// The live frame's status counts what was lost, a line says the last, and
+// the last line what a module without a buffer would lose.
+TEST(Frame, TheLiveStatus) {
+    PtyPort terminal(true);
+    RunningTool display(WENDLE_DISPLAY_TOOL,
+                        {"--buffer", "0", TempFile("live.bin", Translate("<CLS>Hello"))}, "", {},
+                        terminal.path());
+    EXPECT_TRUE(terminal.ReadUntil([&] {
+        return Count(terminal.arrived, " · lost 1") != 0 &&
+               Count(terminal.arrived, "lost: 1, the last: offset 1 'H' at 2.083 ms") != 0 &&
+               Count(terminal.arrived, "at 9600 baud a module without a buffer loses 1 byte") != 0;
+    })) << terminal.arrived;
+    EXPECT_EQ(display.Finish().exit_code, 0);
 }
 
 } // namespace

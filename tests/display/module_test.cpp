@@ -19,11 +19,7 @@ Module RunMessage(std::string_view size, std::string_view message, bool timed = 
     const std::size_t space = size.find(' ');
     Module module = MakeModule(*FindGeometry(size.substr(0, space)),
                                space == size.npos ? Profile::kCommand : Profile::kPrefixOnly);
-    if (timed) {
-        FeedModuleAt(module, 0, Translate(message));
-    } else {
-        FeedModule(module, Translate(message));
-    }
+    timed ? FeedModuleAt(module, 0, Translate(message)) : FeedModule(module, Translate(message));
     return module;
 }
 
@@ -59,8 +55,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "<16,64>A<16,81>X<POSITION,95>Y", "A| X             Y|-"},
     {"20x4", "<16,104>X", "||X||3 2"},
     {"16x2", "ab<16,96>X", "abX||1 4"},
-    // A 254 is the argument of a 254 or a 16 waiting for one, no prefix:
-    // 254 254 sets address 0x7E (no memory: line one's start).
+    // A 254 waited for as an argument is no prefix: 254 254 sets 0x7E, line one's start.
     {"16x2", "ab<254,254>X<16,254>Y", "XY||1 3"},
     {"20x4", "<KTA_LINE3>ab<13>X", "||Xb||3 2"},
     // Cursor looks, the backlight, the bell and the function set.
@@ -93,13 +88,12 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "<254,5><254,1>AB", "||1 1"},
     {"16x2", "ABC<KTA_SCROLL_LEFT><KTA_SCROLL_LEFT><254,1>XY", "XY||1 3"},
     {"16x2", "ABC<KTA_SCROLL_LEFT><KTA_HOME>J", "JBC||1 2"},
-    // Past a row's end the text goes where the counter goes; 16x4 rows 3
-    // and 4 start at 0x10 and 0x50. One-line screens have an 80-cell line.
+    // Past a row's end the text follows the counter; 16x4 rows 3 and 4 start
+    // at 0x10 and 0x50; one-line screens have an 80-cell line.
     {"20x4", "<254,147>xy<254,167>ab<254,231>z!", "!                  x|b|y                  a|                   z|1 2"},
     {"16x4", "<KTA_LINE3>x<254,208>y<254,160>z", "||    x|y|-"},
     {"8x1", "ABCDEFGHI<254,207>x!", "!BCDEFGH|1 2"},
-    // Prefix-only modules: bytes below 32 are characters, codes 8-15 show
-    // CGRAM 0-7.
+    // Prefix-only: bytes below 32 are characters, codes 8-15 show CGRAM 0-7.
     {"16x2 prefix-only", "<12>A<13>B<KTA_LINE2>C<7><BL_OFF>", "⑤A⑥B|C⑧⑧|2 4"},
     {"16x2 prefix-only", "<254,64><14,17,17,17,31,17,17,0><KTA_LINE1><0,8,1>", "①①②||1 4"},
     // Data goes to CGRAM, never shifting, until a DDRAM address is set.

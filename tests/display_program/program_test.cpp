@@ -146,13 +146,10 @@ void WriteOnce(const std::string& path, std::string_view bytes, speed_t speed,
 // A byte a millisecond gets at most about 30 frames a second (a loaded
 // machine draws fewer, never more). Writers that open, write and close for
 // each message: the program lives on, loses nothing, sleeps while nothing
-// comes, and shows the line as the last writer set it. wendle-send puts the
-// settings back after the bytes' wire time (92 ms at 1200 baud, enough for a
-// loaded machine's display to wake), so each arrival is recorded with those
-// it was written at. Ctrl+C leaves the last frame, then the dump.
+// comes, and shows the line as the last writer set it. NO_COLOR=1 leaves out
+// the colours. Ctrl+C leaves the last frame, then the dump.
 TEST(DisplayProgram, WritersThatComeAndGo) {
-    const std::string made = TempFile("sends.rec");
-    LiveDisplay display({"--dump", "--record", made});
+    LiveDisplay display({"--dump"}, {"NO_COLOR=1"});
     const auto start = std::chrono::steady_clock::now();
     {
         const UniqueFd fd(open(display.path.c_str(), O_WRONLY | O_NOCTTY));
@@ -181,17 +178,7 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     EXPECT_LT(display.tool->RunnableSeconds() - before, 0.6); // a spinning loop takes 2
     WriteOnce(display.path, "!", B2400);
     EXPECT_TRUE(display.WaitFor("2400 8N1, no flow control, raw · backlight off"));
-    EXPECT_TRUE(display.WaitFor("world!          "));
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", display.path, "-b", "1200", "<CLS>nnnnnnnnnN"})
-                      .exit_code,
-                  0);
-    }
-    std::string recorded; // a late reader takes several sends in one read
-    ASSERT_TRUE(WaitUntil([&] { return Count(recorded = ReadFile(made), " 4E") == 20; }))
-        << recorded;
-    const std::string sends = recorded.substr(recorded.find(" line 1200 8N1"));
-    EXPECT_EQ(Count(sends, " line "), Count(sends, " line 1200 8N1")) << recorded;
+    EXPECT_EQ(display.terminal.arrived.find("38;5;"), std::string::npos) << "NO_COLOR=1 unheeded";
     display.tool->Signal(SIGINT);
     EXPECT_EQ(display.tool->Finish().exit_code, 0);
     termios line{};
@@ -202,9 +189,8 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     const std::string leave = "\x1b[?7h\x1b[0m\x1b[?25h\x1b[?1049l";
     ASSERT_TRUE(display.WaitFor(leave));
     const std::size_t left = display.terminal.arrived.rfind(leave);
-    EXPECT_TRUE(display.WaitFor("backlight off · cursor 1 11 hidden\n", left));
-    EXPECT_TRUE(
-        display.WaitFor("\nnnnnnnnnnN      \n                \ncursor 1 11\ntiming: ", left))
+    EXPECT_TRUE(display.WaitFor("backlight off · cursor 2 7 hidden\n", left));
+    EXPECT_TRUE(display.WaitFor("\nHello           \nworld!          \ncursor 2 7\ntiming: ", left))
         << display.terminal.arrived.substr(left);
 }
 
@@ -217,17 +203,39 @@ TEST(DisplayProgram, ADumbTerminal) {
     EXPECT_EQ(display.terminal.arrived, display.path + "\n0C 48 69  <CLS>Hi\ntiming: " + kLosesH);
 }
 
-// The live frame in a real terminal (tmux) at two widths, linked where an
-// old link was: the title cut to the width keeps the way out, --dots gives
-// way to text where it would not fit, NO_COLOR is honoured (not when empty),
-// typed keys do not echo, Ctrl+Z and fg leave and take back the screen; q
+// Every arrival is timed with the settings it was written at: wendle-send
+// waits the bytes' wire time before it puts the pseudo-terminal's back (at
+// 1200 baud eleven bytes take 92 ms, time enough for a display on a loaded
+// machine to wake).
+TEST(DisplayProgram, ThePseudoTerminalsSettingsOfEachArrival) {
+    const std::string made = TempFile("sends.rec");
+    RunningTool display(WENDLE_DISPLAY_TOOL, {"--pty", "--dump", "--record", made});
+    ASSERT_TRUE(WaitUntil([&] { return display.OutputSoFar().find('\n') != std::string::npos; }));
+    const std::string path = display.OutputSoFar().substr(0, display.OutputSoFar().find('\n'));
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(
+            RunTool(WENDLE_SEND_TOOL, {"-p", path, "-b", "1200", "<CLS>nnnnnnnnnN"}).exit_code, 0);
+    }
+    std::string recorded; // a late reader takes several sends in one read
+    ASSERT_TRUE(WaitUntil([&] { return Count(recorded = ReadFile(made), " 4E") == 20; }))
+        << recorded;
+    display.Signal(SIGTERM);
+    EXPECT_EQ(display.Finish().exit_code, 0);
+    EXPECT_EQ(Count(recorded, " line "), Count(recorded, " line 1200 8N1")) << recorded;
+}
+
+// The live frame in a real terminal (tmux), linked where an old link was: at
+// 30 columns the title cut to the width keeps the way out, --dots gives way
+// to text, typed keys do not echo, Ctrl+Z and fg leave and take back the
+// screen; widened to 120, the dots in colour (an empty NO_COLOR is none); q
 // leaves the last frame and no link.
 TEST(DisplayProgram, InATerminal) {
     if (access("/usr/bin/tmux", X_OK) != 0) {
         GTEST_SKIP() << "needs tmux";
     }
-    std::string server; // a server of its own for each terminal
-    const std::string link = TempFile("tty");
+    const std::string server = TempFile("tmux"), link = TempFile("tty");
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
     const auto tmux = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"-S", server, "-f", "/dev/null"});
         return RunTool("/usr/bin/tmux", args).out;
@@ -244,43 +252,32 @@ TEST(DisplayProgram, InATerminal) {
         ADD_FAILURE() << "no " << wanted << " in\n" << tmux({"capture-pane", "-p", "-J"});
         return std::string();
     };
-    const struct {
-        std::size_t columns;
-        std::string title, screen_row, environment;
-    } cases[] = {
-        {30, "q quits · /dev/pts/", "║Hello □wide     ║", "NO_COLOR=1 "},
-        {120, "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/", "║▀▀", "NO_COLOR= "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.columns);
-        std::remove(link.c_str());
-        ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
-        server = TempFile("tmux" + std::to_string(c.columns));
-        // The tool's path is in $TOOL: typed out, a path that happened to
-        // fill the line would be wrapped, and -J would join the next line on.
-        tmux({"new-session", "-d", "-x", std::to_string(c.columns), "-y", "24", "env", "PS1=$ ",
-              std::string("TOOL=") + WENDLE_DISPLAY_TOOL, "bash", "--norc", "--noprofile"});
-        tmux({"send-keys", c.environment + "\"$TOOL\" --dots --pty --link " + link, "Enter"});
-        wait_for("nothing received yet"); // no ASSERT: the server must be ended below
-        EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
-        wait_for(c.screen_row);
-        tmux({"send-keys", "xyz"});
-        std::this_thread::sleep_for(milliseconds(300));
-        const std::string screen = tmux({"capture-pane", "-p", "-J"});
-        EXPECT_TRUE(screen.starts_with(c.title)) << screen;
-        EXPECT_EQ(screen.find("--dots needs 97x18") == std::string::npos, c.columns >= 97);
-        EXPECT_EQ(screen.find("xyz"), std::string::npos) << screen;
-        EXPECT_EQ(tmux({"capture-pane", "-p", "-e"}).find("38;5;") == std::string::npos,
-                  c.environment == "NO_COLOR=1 ");
-        tmux({"send-keys", "C-z"});
-        wait_for("Stopped", "║");
-        tmux({"send-keys", "fg", "Enter"});
-        wait_for(c.screen_row);
-        tmux({"send-keys", "q"});
-        EXPECT_NE(wait_for("\n$ \n", "xyz").find(c.title), std::string::npos);
-        EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the link is left behind";
-        tmux({"kill-server"});
-    }
+    // The tool's path is in $TOOL: typed out, a path that happened to fill
+    // the line would be wrapped, and -J would join the next line on.
+    tmux({"new-session", "-d", "-x", "30", "-y", "24", "env", "PS1=$ ",
+          std::string("TOOL=") + WENDLE_DISPLAY_TOOL, "bash", "--norc", "--noprofile"});
+    tmux({"send-keys", "NO_COLOR= \"$TOOL\" --dots --pty --link " + link, "Enter"});
+    wait_for("nothing received yet"); // no ASSERT: the server must be ended below
+    EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
+    wait_for("║Hello □wide     ║");
+    tmux({"send-keys", "xyz"});
+    std::this_thread::sleep_for(milliseconds(300));
+    const std::string narrow = tmux({"capture-pane", "-p", "-J"});
+    EXPECT_TRUE(narrow.starts_with("q quits · /dev/pts/")) << narrow;
+    EXPECT_NE(narrow.find("--dots needs 97x18"), std::string::npos) << narrow;
+    EXPECT_EQ(narrow.find("xyz"), std::string::npos) << narrow;
+    tmux({"send-keys", "C-z"});
+    wait_for("Stopped", "║");
+    tmux({"send-keys", "fg", "Enter"});
+    wait_for("║Hello □wide     ║");
+    tmux({"resize-window", "-x", "120"});
+    const std::string title = "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/";
+    EXPECT_TRUE(wait_for("║▀▀").starts_with(title));
+    EXPECT_NE(tmux({"capture-pane", "-p", "-e"}).find("38;5;"), std::string::npos);
+    tmux({"send-keys", "q"});
+    EXPECT_NE(wait_for("\n$ \n", "xyz").find(title), std::string::npos);
+    EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the link is left behind";
+    tmux({"kill-server"});
 }
 
 } // namespace

@@ -1,10 +1,8 @@
-// Feeds any bytes to the module model on a screen and profile chosen by the
-// first byte, whole and in chunks sized from the second; stops at a state
-// that breaks an invariant or when the two feedings end apart. Timed, with a
-// line, oscillator and buffer chosen by the second byte, the same chunks as
-// reads at one moment must give what one read gives, and the lost bytes
-// must be those of the model written the plain way (every arrival from the
-// burst's start, every hand-on time kept).
+// Any bytes on a screen and profile chosen by the first byte, fed whole and
+// in chunks sized from the second: no state breaks an invariant, and both
+// feedings end alike. Timed (line, oscillator and buffer from the second
+// byte), chunks read at one moment give what one read gives, and the lost
+// bytes are those of the plain arithmetic below.
 #include "display/module.h"
 #include "display/screen.h"
 

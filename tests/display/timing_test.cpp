@@ -1,6 +1,5 @@
 // Time in the module model against the datasheet's busy times and the line
-// rate's arithmetic, written out here: what the screen shows and what is lost
-// with and without a buffer, the no-buffer summary, pacing and recordings.
+// rate's arithmetic, written out here.
 #include "display/pacing.h"
 #include "display/recording.h"
 #include "tests/display/shown_text.h"

@@ -1,6 +1,4 @@
-// How wendle-display ends, on real pseudo-terminals and pipes: a port that
-// hangs up, the ending signals (also while it starts), a link two displays
-// share, the idle time.
+// How wendle-display ends, on real pseudo-terminals and pipes.
 #include "tests/support/pty_port.h"
 
 #include <fcntl.h>
@@ -35,12 +33,10 @@ TEST(DisplayProgram, APortThatHangsUp) {
 }
 
 // --pty ends the orderly way on every ending signal and at --idle-exit, its
-// link removed; a second display given the same --link takes it over, and
-// the first leaves it be. --idle-exit waits for the first byte however long
-// it takes, then counts from the last one: a writer that trickles keeps it;
-// with --png and a pipe on standard output, the path is all that goes there.
-// A signal that comes while it starts is held back until it can end it so:
-// here the terminal is full, the path waits to be written.
+// link removed, unless a second display took the link over. --idle-exit
+// waits for the first byte, then counts from the last; with --png and a pipe
+// on standard output, the path is all that goes there. A signal that comes
+// while it starts (the terminal full, the path waiting) is held back.
 TEST(DisplayProgram, EndingsAndASharedLink) {
     const std::string link = TempFile("shared_link"), png = TempFile("idle.png");
     std::remove(link.c_str());

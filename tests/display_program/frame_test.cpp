@@ -1,7 +1,5 @@
-// The terminal frame as a pure function of the module's state: the screen in
-// its bezel with the backlight's colours and the cursor, the bytes, the
-// status and what was not modelled, fitted to the terminal; and the losses
-// in the status of a live run.
+// The terminal frame as a pure function of the module's state, fitted to the
+// terminal; and the losses in the status of a live run.
 #include "tests/support/pty_port.h"
 #include "tests/support/translate_support.h"
 #include "tools/display/display_frame.h"
@@ -31,8 +29,8 @@ const std::string kLit = "\x1b[0;38;5;16;48;5;149m", kDark = "\x1b[0;38;5;16;48;
 const std::string kReset = "\x1b[0m";
 constexpr char kStatus[] = "9600 8N1, no flow control, raw";
 
-// Dark background, the underline on the cursor's cell alone, a bell, the writer's
-// line and the report of the ESC.
+// Dark background, the underline on the cursor's cell alone, a bell, the
+// writer's line and the report of the ESC.
 TEST(Frame, AllItsLines) {
     EXPECT_EQ(
         Draw({"16x2", "<BL_OFF>ab<UL_CURSOR><BELL><27>", kStatus}),

@@ -32,21 +32,33 @@ TEST(DisplayProgram, APortThatHangsUp) {
                            ": the line was hung up: was the device unplugged?\n");
 }
 
-// --pty ends the orderly way on every ending signal and at --idle-exit, its
-// link removed, unless a second display took the link over. --idle-exit
-// waits for the first byte, then counts from the last; with --png and a pipe
-// on standard output, the path is all that goes there. A signal that comes
-// while it starts (the terminal full, the path waiting) is held back.
-TEST(DisplayProgram, EndingsAndASharedLink) {
+// Each arrival is recorded with the settings it was written at: wendle-send
+// waits the bytes' wire time before it puts the pseudo-terminal's back (at
+// 1200 baud eleven bytes take 92 ms, time enough for a loaded machine's
+// display to wake). --pty ends the orderly way on every ending signal and at
+// --idle-exit, its link removed, unless a second display took the link over.
+// --idle-exit waits for the first byte, then counts from the last; with --png
+// and a pipe on standard output, the path is all that goes there. A signal
+// that comes while it starts (the terminal full, the path waiting) is held back.
+TEST(DisplayProgram, SettingsEndingsAndASharedLink) {
     const std::string link = TempFile("shared_link"), png = TempFile("idle.png");
+    const std::string made = TempFile("sends.rec");
     std::remove(link.c_str());
     const auto leads_to = [&] {
         char target[256] = {};
         return std::string(target, std::max<ssize_t>(0, readlink(link.c_str(), target, 255)));
     };
-    RunningTool first(WENDLE_DISPLAY_TOOL, {"--pty", "--link", link});
+    RunningTool first(WENDLE_DISPLAY_TOOL, {"--pty", "--dump", "--record", made, "--link", link});
     ASSERT_TRUE(WaitUntil([&] { return !leads_to().empty(); }));
     const std::string first_path = leads_to();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(
+            RunTool(WENDLE_SEND_TOOL, {"-p", link, "-b", "1200", "<CLS>nnnnnnnnnN"}).exit_code, 0);
+    }
+    std::string recorded; // a late reader takes several sends in one read
+    ASSERT_TRUE(WaitUntil([&] { return Count(recorded = ReadFile(made), " 4E") == 20; }))
+        << recorded;
+    EXPECT_EQ(Count(recorded, " line "), Count(recorded, " line 1200 8N1")) << recorded;
     RunningTool second("/bin/bash", {"-c",
                                      "set -o pipefail; \"$0\" --pty --link \"$1\" --png "
                                      "\"$2\" --idle-exit 1.5 | wc -c",

@@ -19,11 +19,7 @@ Module RunMessage(std::string_view size, std::string_view message, bool timed = 
     const std::size_t space = size.find(' ');
     Module module = MakeModule(*FindGeometry(size.substr(0, space)),
                                space == size.npos ? Profile::kCommand : Profile::kPrefixOnly);
-    if (timed) {
-        FeedModuleAt(module, 0, Translate(message));
-    } else {
-        FeedModule(module, Translate(message));
-    }
+    timed ? FeedModuleAt(module, 0, Translate(message)) : FeedModule(module, Translate(message));
     return module;
 }
 
@@ -59,8 +55,7 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "<16,64>A<16,81>X<POSITION,95>Y", "A| X             Y|-"},
     {"20x4", "<16,104>X", "||X||3 2"},
     {"16x2", "ab<16,96>X", "abX||1 4"},
-    // A 254 is the argument of a 254 or a 16 waiting for one, no prefix:
-    // 254 254 sets address 0x7E (no memory: line one's start).
+    // A 254 waited for as an argument is no prefix: 254 254 sets 0x7E, line one's start.
     {"16x2", "ab<254,254>X<16,254>Y", "XY||1 3"},
     {"20x4", "<KTA_LINE3>ab<13>X", "||Xb||3 2"},
     // Cursor looks, the backlight, the bell and the function set.
@@ -93,13 +88,12 @@ constexpr std::string_view kScreens[][3] = {
     {"16x2", "<254,5><254,1>AB", "||1 1"},
     {"16x2", "ABC<KTA_SCROLL_LEFT><KTA_SCROLL_LEFT><254,1>XY", "XY||1 3"},
     {"16x2", "ABC<KTA_SCROLL_LEFT><KTA_HOME>J", "JBC||1 2"},
-    // Past a row's end the text goes where the counter goes; 16x4 rows 3
-    // and 4 start at 0x10 and 0x50. One-line screens have an 80-cell line.
+    // Past a row's end the text follows the counter; 16x4 rows 3 and 4 start
+    // at 0x10 and 0x50; one-line screens have an 80-cell line.
     {"20x4", "<254,147>xy<254,167>ab<254,231>z!", "!                  x|b|y                  a|                   z|1 2"},
     {"16x4", "<KTA_LINE3>x<254,208>y<254,160>z", "||    x|y|-"},
     {"8x1", "ABCDEFGHI<254,207>x!", "!BCDEFGH|1 2"},
-    // Prefix-only modules: bytes below 32 are characters, codes 8-15 show
-    // CGRAM 0-7.
+    // Prefix-only: bytes below 32 are characters, codes 8-15 show CGRAM 0-7.
     {"16x2 prefix-only", "<12>A<13>B<KTA_LINE2>C<7><BL_OFF>", "⑤A⑥B|C⑧⑧|2 4"},
     {"16x2 prefix-only", "<254,64><14,17,17,17,31,17,17,0><KTA_LINE1><0,8,1>", "①①②||1 4"},
     // Data goes to CGRAM, never shifting, until a DDRAM address is set.
@@ -118,12 +112,12 @@ TEST(Module, WhatTheScreenShows) {
     }
 }
 
-// Every byte not acted on is reported at its offset, and the bytes after it
-// still land where they belong; the report keeps the last 16 and counts all.
+// Every byte not acted on is reported at its offset, counted on across
+// calls, and the bytes after it still land where they belong; the report
+// keeps the last 16 and counts all.
 TEST(Module, UnmodelledBytesAreReportedWithTheirOffsets) {
     Module module = RunMessage("16x2", "ab<2>c<17>d<27>Me<18>f<0>g<16,200>h<254,168>i");
     EXPECT_EQ(DumpText(module), "abcdMefgh       \ni               \ncursor 2 2\n");
-    // Offsets go on counting in the next call.
     FeedModule(module, Translate("<254,32><254,52><254>"));
     FinishModule(module);
     std::string reports;
@@ -143,21 +137,23 @@ TEST(Module, UnmodelledBytesAreReportedWithTheirOffsets) {
               "offset 23: FE: stream ended inside a command\n");
     FeedModule(module, std::string(1000, '\x1B'));
     const std::vector<UnmodelledBytes> kept = RecentUnmodelled(module);
-    EXPECT_EQ(module.unmodelled.total, 1010u);
     ASSERT_EQ(kept.size(), 16u);
-    EXPECT_EQ(kept.front().offset, 24u + 984);
-    EXPECT_EQ(kept.back().offset, 24u + 999);
+    EXPECT_EQ((std::array{module.unmodelled.total, kept.front().offset, kept.back().offset}),
+              (std::array<std::uint64_t, 3>{1010, 24 + 984, 24 + 999}));
 }
 
 std::string Dots(const Glyph& glyph) {
     return Hex(std::string(glyph.begin(), glyph.end()));
 }
 
-// The right arrow, katakana full stop, semi-voiced mark, alpha, and a tall
-// g cut at row 8; no dots where the ROM has no character.
-TEST(Screen, RomGlyphsAreTheControllersPatterns) {
+// ROM glyphs: the right arrow, katakana full stop, semi-voiced mark, alpha,
+// and a tall g cut at row 8; no dots where the ROM has no character. Custom
+// characters defined behind the prefix, codes 8-15 showing 0-7, without the
+// upper three bits of a row. Character 5 lies past the first 32 bytes;
+// written downwards from 0x0F, character 1 fills from its last row.
+TEST(Screen, Glyphs) {
     // clang-format off
-    constexpr std::pair<unsigned char, std::string_view> kCases[] = {
+    constexpr std::pair<unsigned char, std::string_view> kRom[] = {
         {'A', "0E 11 11 11 1F 11 11 00"}, {0x7E, "00 04 02 1F 02 04 00 00"},
         {0xA1, "00 00 00 00 1C 14 1C 00"}, {0xDF, "1C 14 1C 00 00 00 00 00"},
         {0xE0, "00 00 09 15 12 12 0D 00"}, {0xE7, "00 00 0F 11 11 11 0F 01"},
@@ -165,15 +161,9 @@ TEST(Screen, RomGlyphsAreTheControllersPatterns) {
         {0x80, "00 00 00 00 00 00 00 00"},
     };
     // clang-format on
-    for (const auto& [code, dots] : kCases) {
+    for (const auto& [code, dots] : kRom) {
         EXPECT_EQ(Dots(RomGlyph(code)), dots) << "code " << int(code);
     }
-}
-
-// Custom characters defined behind the prefix, codes 8-15 showing 0-7; the
-// upper three bits of a row are not drawn. Character 5 lies past the first
-// 32 bytes; written downwards from 0x0F, character 1 fills from its last row.
-TEST(Screen, CgramGlyphsAfterDefinition) {
     const std::string box = "1F 11 11 11 11 11 1F 00", bar = "1F 00 00 00 00 00 00 1F";
     const std::string blank = "00 00 00 00 00 00 00 00";
     const Module m =
@@ -189,12 +179,8 @@ TEST(Screen, CgramGlyphsAfterDefinition) {
               "01 02 03 04 05 06 07 08 / 08 07 06 05 04 03 02 01");
 }
 
-// The dump keeps each row's full width; in text mode "⁻¹" and "千" take two
-// terminal columns.
-TEST(Screen, DumpAndNames) {
-    EXPECT_EQ(DumpText(RunMessage("20X4", "<KTA_LINE4>\xB1\\<254,64>")),
-              "                    \n                    \n                    \n"
-              "ｱ¥                  \ncursor -\n");
+// In text mode "⁻¹" and "千" take two terminal columns.
+TEST(Screen, CharacterColumns) {
     EXPECT_EQ((std::array{CharacterColumns('A'), CharacterColumns(0xE9), CharacterColumns(0xFA)}),
               (std::array{1u, 2u, 2u}));
 }

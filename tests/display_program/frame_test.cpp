@@ -1,10 +1,8 @@
-// The terminal frame as a pure function of the module's state: the screen in
-// its bezel with the backlight's colours and the cursor, the bytes, the
-// status and what was not modelled, fitted to the terminal.
+// The terminal frame as a pure function of the module's state, fitted to the
+// terminal; and the losses in the status of a live run.
+#include "tests/support/pty_port.h"
 #include "tests/support/translate_support.h"
 #include "tools/display/display_frame.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -25,14 +23,13 @@ std::vector<std::string> Draw(const Frame& f) {
     return FrameLines({module, arrivals, f.source, f.line, f.dots, f.columns, f.rows, f.colour});
 }
 
-// The colour codes, written out: background 149 lit and 59 dark, text 16; dots
-// lit 234, unlit 107.
+// The colour codes, written out: background 149 lit and 59 dark, text 16.
 const std::string kLit = "\x1b[0;38;5;16;48;5;149m", kDark = "\x1b[0;38;5;16;48;5;59m";
 const std::string kReset = "\x1b[0m";
 constexpr char kStatus[] = "9600 8N1, no flow control, raw";
 
-// Dark background, the underline on the cursor's cell alone, a bell, the writer's
-// line and the report of the ESC.
+// Dark background, the underline on the cursor's cell alone, a bell, the
+// writer's line and the report of the ESC.
 TEST(Frame, AllItsLines) {
     EXPECT_EQ(
         Draw({"16x2", "<BL_OFF>ab<UL_CURSOR><BELL><27>", kStatus}),
@@ -48,13 +45,6 @@ TEST(Frame, AllItsLines) {
 // One line of a frame (counted from the end when negative), for the states
 // and terminal sizes that change it.
 TEST(Frame, OneLine) {
-    // 'A' in dots: .###. over #...#, then seven cells of unlit dots, each
-    // after a column of background.
-    std::string a_top = "║\x1b[0;38;5;107;48;5;234m▀\x1b[0;38;5;234;48;5;107m▀▀▀"
-                        "\x1b[0;38;5;107;48;5;234m▀";
-    for (int cell = 1; cell < 8; ++cell) {
-        a_top += "\x1b[0;38;5;149;48;5;149m▀\x1b[0;38;5;107;48;5;107m▀▀▀▀▀";
-    }
     const std::string needs = "--dots needs 97x16: text until the terminal is that big";
     // clang-format off
     const struct {
@@ -80,7 +70,6 @@ TEST(Frame, OneLine) {
         {{"16x2", "A", "", true, 97, 15}, 1, needs},
         {{"16x2", "A", "", true, 97, 16}, 1, "╔═══════════════════════════════════════════════════════"
          "════════════════════════════════════════╗"},
-        {{"8x1", "A", "", true}, 2, a_top + kReset + "║"},
         // NO_COLOR: the cursor's attributes stay, the colours go; dots are ink.
         {{"8x1", "ab<UL_CURSOR>", "", false, 0, 0, false}, 2, "║\x1b[0mab\x1b[0;4m \x1b[0m     " + kReset + "║"},
         {{"8x1", "A", "", true, 0, 0, false}, 2, "║▄▀▀▀▄" + std::string(42, ' ') + kReset + "║"},
@@ -93,6 +82,21 @@ TEST(Frame, OneLine) {
         const int at = c.index < 0 ? static_cast<int>(lines.size()) + c.index : c.index;
         EXPECT_EQ(lines.at(at), c.expected) << c.frame.message << " at " << c.frame.columns;
     }
+}
+
+// The live frame's status counts what was lost, a line says the last, and
+// the last line what a module without a buffer would lose.
+TEST(Frame, TheLiveStatus) {
+    PtyPort terminal(true);
+    RunningTool display(WENDLE_DISPLAY_TOOL,
+                        {"--buffer", "0", TempFile("live.bin", Translate("<CLS>Hello"))}, "", {},
+                        terminal.path());
+    EXPECT_TRUE(terminal.ReadUntil([&] {
+        return Count(terminal.arrived, " · lost 1") != 0 &&
+               Count(terminal.arrived, "lost: 1, the last: offset 1 'H' at 2.083 ms") != 0 &&
+               Count(terminal.arrived, "at 9600 baud a module without a buffer loses 1 byte") != 0;
+    })) << terminal.arrived;
+    EXPECT_EQ(display.Finish().exit_code, 0);
 }
 
 } // namespace

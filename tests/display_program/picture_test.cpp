@@ -40,8 +40,7 @@ TEST(Picture, GlyphsDotByDot) {
         image.format = PNG_FORMAT_RGB;
         std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
         ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0);
-        ASSERT_EQ(image.width, 526u);
-        ASSERT_EQ(image.height, 136u);
+        ASSERT_EQ(std::pair(image.width, image.height), std::pair(526u, 136u));
         const auto at = [&](unsigned x, unsigned y) {
             const unsigned char* p = &rgb[(y * image.width + x) * 3];
             return Colour{p[0], p[1], p[2]};

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -60,8 +59,7 @@ class RunningTool {
     RunningTool(const std::string& program, const std::vector<std::string>& args,
                 std::string_view input = {}, const std::vector<std::string>& environment = {},
                 const std::string& terminal = {}) {
-        // ctest runs tests in processes of their own, perhaps at once.
-        static std::atomic<int> runs{0};
+        static int runs = 0;
         stem_ = TempFile("wendle_tool_" + std::to_string(runs++), input);
         const std::string in = terminal.empty() ? stem_ : terminal;
         const std::string out = terminal.empty() ? stem_ + ".out" : terminal;

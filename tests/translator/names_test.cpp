@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-#include <string>
-#include <vector>
-
 namespace {
 
 using namespace std::literals;

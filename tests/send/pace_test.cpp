@@ -40,8 +40,7 @@ constexpr PaceClock kModelClock{[] { return now_ns; },
 // busy 1.52 ms at 270 kHz, 2.16 ms at 190, and paced a tenth longer.
 constexpr auto W = [](std::uint64_t n) { return n * 10'000'000'000 / 9600; };
 constexpr std::uint64_t kClear = 1'520'000 + 152'000, kSlowClear = 2'160'000 + 216'000;
-constexpr std::uint64_t kFrame = W(1);
-constexpr std::uint64_t kMs = 1'000'000;
+constexpr std::uint64_t kFrame = W(1), kMs = 1'000'000;
 const auto S = [](std::uint64_t ns) { return "sleep " + std::to_string(ns); };
 
 // After a byte busy for longer than a frame, its pause: the busy time and

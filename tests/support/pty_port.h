@@ -7,14 +7,9 @@
 #include "serial/posix/serial_line.h"
 #include "tests/support/tool_run.h"
 
-#include <gtest/gtest.h>
-
 #include <termios.h>
 
-#include <chrono>
 #include <cstdio>
-#include <functional>
-#include <string>
 
 struct PtyPort {
     PseudoTerminal pty;

@@ -24,7 +24,3 @@ inline std::string Translate(std::string_view text) {
     buffer.shrink_to_fit();
     return std::string(buffer.data(), TranslateText(buffer.data(), buffer.size()));
 }
-
-inline std::string TranslateHex(std::string_view text) {
-    return Hex(Translate(text));
-}

@@ -32,6 +32,19 @@ TEST(DisplayProgram, APortThatHangsUp) {
                            ": the line was hung up: was the device unplugged?\n");
 }
 
+// A port shown live takes its keys from the terminal: q ends it.
+TEST(DisplayProgram, QEndsAPortShownLive) {
+    PseudoTerminal device;
+    ASSERT_TRUE(OpenPseudoTerminal(device).ok());
+    PtyPort terminal{true};
+    RunningTool display(WENDLE_DISPLAY_TOOL, {device.slave_path}, "", {}, terminal.path());
+    ASSERT_TRUE(terminal.ReadUntil(
+        [&] { return terminal.arrived.find("nothing received yet") != std::string::npos; }));
+    ASSERT_EQ(write(terminal.pty.master.get(), "q", 1), 1);
+    EXPECT_TRUE(WaitUntil([&] { return display.Ended(); }));
+    EXPECT_EQ(display.Finish().exit_code, 0);
+}
+
 // Each arrival is recorded with the settings it was written at: wendle-send
 // waits the bytes' wire time before it puts the pseudo-terminal's back (at
 // 1200 baud eleven bytes take 92 ms, time enough for a loaded machine's

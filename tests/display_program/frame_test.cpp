@@ -73,8 +73,9 @@ TEST(Frame, OneLine) {
         // NO_COLOR: the cursor's attributes stay, the colours go; dots are ink.
         {{"8x1", "ab<UL_CURSOR>", "", false, 0, 0, false}, 2, "║\x1b[0mab\x1b[0;4m \x1b[0m     " + kReset + "║"},
         {{"8x1", "A", "", true, 0, 0, false}, 2, "║▄▀▀▀▄" + std::string(42, ' ') + kReset + "║"},
-        // A path cannot steer the terminal.
+        // A path cannot steer the terminal; a title as wide as it stays whole.
         {{"16x2", "", "", false, 0, 0, true, "a\x1b[2J\nb"}, 0, "wendle-display 16x2 command · q or Ctrl+C ends · a?[2J?b"},
+        {{"16x2", "", "", false, 50, 0, true, "a"}, 0, "wendle-display 16x2 command · q or Ctrl+C ends · a"},
     };
     // clang-format on
     for (const auto& c : cases) {

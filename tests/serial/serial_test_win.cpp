@@ -56,14 +56,13 @@ const DCB kDriverState = [] {
     return state;
 }();
 
-// Installed for its lifetime.
+// Installed for its lifetime. `calls` holds each call and its arguments: "SetCommState
+// fOutxCtsFlow=0" (the members it changes); " (unguarded)" ends a call made otherwise than
+// under the device-call lock alone, with the error boxes off and the last error cleared.
 struct FakeDevice {
     explicit FakeDevice(std::vector<Fault> faults);
     ~FakeDevice();
     std::vector<Fault> faults;
-    // Each call and its arguments: "SetCommState fOutxCtsFlow=0" (the members it
-    // changes); " (unguarded)" ends a call made otherwise than under the device-call
-    // lock alone, with the error boxes off and the last error cleared.
     std::vector<std::string> calls;
     std::map<std::string, int> counts{}; // calls by name
 };
@@ -74,8 +73,7 @@ FakeDevice* active = nullptr;
 // `success` after `effect`.
 template <typename Effect> DWORD Call(std::string text, Effect effect, DWORD success = TRUE) {
     const DWORD last_error = GetLastError();
-    const UINT error_mode = SetErrorMode(0);
-    SetErrorMode(error_mode);
+    const UINT error_mode = GetErrorMode();
     const std::string name = text.substr(0, text.find(' '));
     if (!DeviceCallLock.test() || TableLock.test() || last_error != 0 ||
         error_mode != (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {

@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from winelab import PtyLine, WinePrefix, build_path, patience, test_main
+from winelab import PtyLine, WinePrefix, _prefix_env, build_path, patience, run, test_main
 
 EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
@@ -63,7 +63,12 @@ class ExportsTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = WinePrefix(build_path("wine-exports", "prefix"))
+        path = build_path("wine-exports", "prefix")
+        # The server that the last test stopped may still be ending: a program
+        # started in it ends with it, silently, with status 1. -k waits until
+        # it is gone (and kills it if it has to).
+        run(["wineserver", "-k"], env=_prefix_env(path), timeout=60)
+        cls.prefix = WinePrefix(path)
         cls.lines = Lines(cls.prefix, cls.PORTS)
         cls.addClassCleanup(cls.lines.close)
 

@@ -1,7 +1,7 @@
 /* export_caller <path of Wendlev14.EXE> <step>...   linked_caller <step>...
  * Steps, run in order, each printing its results:
  *   open:<port>:<baud>  close  version  unload (FreeLibrary; exit follows)
- *   draws:<count>   that many opens of port 0   heap   the bytes in use in all heaps
+ *   draws:<count>   that many opens of port 0   heap   the bytes in use in the process heap
  *   send:<payload>, rawsend:<payload>   by reference; print the variable after
  *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
  *   threads:<threads>:<rounds>   every thread sends its own records, one
@@ -19,7 +19,6 @@
 #include "exports/wendle.h"
 #endif
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -38,19 +37,9 @@ typedef struct {
 static Exports x;
 static HMODULE module;
 
-/* Prints a line and flushes it, so that a crash leaves what came before. */
-static void Report(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    putchar('\n');
-    fflush(stdout);
-}
-
 static void Require(int ok, const char* what) {
     if (!ok) {
-        Report("caller: %s failed (error %lu)", what, GetLastError());
+        printf("caller: %s failed (error %lu)\n", what, GetLastError());
         exit(2);
     }
 }
@@ -64,12 +53,11 @@ static BSTR Payload(const char* text) {
     const size_t size = ((star ? (size_t)(star - text) : strlen(text)) - 4) / 2;
     const size_t count = star ? (size_t)atol(star + 1) : 1;
     BSTR result = SysAllocStringByteLen(NULL, (UINT)(size * count));
-    unsigned char* out = (unsigned char*)result;
     Require(result != NULL, "SysAllocStringByteLen");
     for (size_t i = 0; i < size * count; ++i) {
         unsigned value;
         sscanf(text + 4 + 2 * (i % size), "%2x", &value);
-        out[i] = (unsigned char)value;
+        ((unsigned char*)result)[i] = (unsigned char)value;
     }
     return result;
 }
@@ -80,7 +68,7 @@ static void ReportVariable(const char* what, BSTR text) {
     for (UINT i = 0; i < SysStringByteLen(text); ++i) {
         printf("%02x", ((const unsigned char*)text)[i]);
     }
-    Report("");
+    printf("\n");
 }
 
 /* The threads' step, opens that succeeded and closes that did not. */
@@ -92,19 +80,18 @@ static struct {
 
 static DWORD WINAPI Work(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
-    static const char kFiller[] = "................................................";
     const int t = (int)(INT_PTR)parameter;
     WaitForSingleObject(run.start, INFINITE);
     for (int n = 0; n < run.rounds; ++n) {
         if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
             InterlockedIncrement(&run.opens);
         }
-        /* Record n, "{T<t>#<n>" and 48 dots "}" and a CR (raw or as <13>),
+        /* Record n, "{T<t>#<n>" and 48 spaces "}" and a CR (raw or as <13>),
          * by each kind of send in turn; and a version text freed. Long, so
          * that a write cut in pieces lets other records in. */
         char record[80];
         const int kind = (t + n) % 4;
-        const int size = sprintf(record, "{T%d#%d%s}%s", t, n, kFiller, kind % 2 ? "\r" : "<13>");
+        const int size = sprintf(record, "{T%d#%d%48s}%s", t, n, "", kind % 2 ? "\r" : "<13>");
         BSTR text = SysAllocStringByteLen(record, (UINT)size);
         if (kind < 2) {
             (kind ? x.rawSend : x.send)(&text);
@@ -136,7 +123,7 @@ static void RunThreads(const char* step) {
     }
     SetEvent(run.start);
     WaitForMultipleObjects((DWORD)count, threads, TRUE, INFINITE);
-    Report("threads opens=%ld failures=%ld", run.opens, run.failures);
+    printf("threads opens=%ld failures=%ld\n", run.opens, run.failures);
 }
 
 /* Where the image landed, its distance from the preferred base, and the
@@ -149,19 +136,17 @@ static struct {
     ULONG_PTR* originals;
 } image;
 
-enum { kTake, kApply, kCheck };
-
-/* Walks the relocated slots: kTake keeps their values, kApply keeps them and
- * adds the distance. Counts the slots that hold their kept value plus the
- * distance once, and all of them. */
-static DWORD WalkRelocations(int how, DWORD* total) {
+/* Counts the address-sized relocated slots that hold their value as found
+ * plus the distance, and all of them. The first walk, the loader step's,
+ * keeps the values found, and adds the distance when `relocate`. */
+static DWORD WalkRelocations(int relocate, DWORD* total) {
     const IMAGE_DATA_DIRECTORY* dir =
         &image.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    const WORD kind = sizeof(void*) == 8 ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW;
+    const int first = image.originals == NULL;
     DWORD right = 0;
-    if (how != kCheck) {
-        image.originals = malloc(dir->Size * sizeof(ULONG_PTR));
-        Require(image.originals != NULL, "malloc");
-    }
+    image.originals = first ? malloc(dir->Size * sizeof(ULONG_PTR)) : image.originals;
+    Require(image.originals != NULL, "malloc");
     *total = 0;
     for (DWORD at = 0; at + 8 <= dir->Size;) {
         const IMAGE_BASE_RELOCATION* block =
@@ -171,14 +156,13 @@ static DWORD WalkRelocations(int how, DWORD* total) {
         for (DWORD i = 0; i < (block->SizeOfBlock - 8) / 2; ++i) {
             ULONG_PTR* slot =
                 (ULONG_PTR*)(image.base + block->VirtualAddress + (entries[i] & 0xfff));
-            if (entries[i] >> 12 !=
-                (sizeof(void*) == 8 ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW)) {
+            if (entries[i] >> 12 != kind) {
                 continue;
             }
-            if (how != kCheck) {
+            if (first) {
                 image.originals[*total] = *slot;
             }
-            if (how == kApply) {
+            if (first && relocate) {
                 *slot += image.delta;
             }
             right += *slot == image.originals[(*total)++] + image.delta;
@@ -218,9 +202,9 @@ static DWORD WalkImports(int bind, DWORD* total) {
 
 static void ReportSlots(const char* when) {
     DWORD reloc_total, import_total;
-    const DWORD relocs = WalkRelocations(kCheck, &reloc_total);
+    const DWORD relocs = WalkRelocations(0, &reloc_total);
     const DWORD imports = WalkImports(0, &import_total);
-    Report("slots %s relocs=%lu/%lu imports=%lu/%lu", when, relocs, reloc_total, imports,
+    printf("slots %s relocs=%lu/%lu imports=%lu/%lu\n", when, relocs, reloc_total, imports,
            import_total);
 }
 
@@ -228,7 +212,7 @@ static void RunLoaderState(const char* state) {
     image.base = (char*)module;
     image.nt = (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
     image.delta = (ULONG_PTR)image.base - image.nt->OptionalHeader.ImageBase;
-    Report("landed %s", image.delta == 0 ? "at its preferred base" : "away");
+    printf("landed %s\n", image.delta == 0 ? "at its preferred base" : "away");
     /* Made writable, as a loader has it while it works, only for a loader
      * step: the self-initialiser must find the pages as mapped. */
     DWORD unused;
@@ -236,7 +220,7 @@ static void RunLoaderState(const char* state) {
                 VirtualProtect(image.base, image.nt->OptionalHeader.SizeOfImage,
                                PAGE_EXECUTE_READWRITE, &unused),
             "VirtualProtect");
-    WalkRelocations(strstr(state, "relocate") ? kApply : kTake, &unused);
+    WalkRelocations(strstr(state, "relocate") != NULL, &unused);
     if (strstr(state, "header")) {
         image.nt->OptionalHeader.ImageBase = (ULONG_PTR)image.base;
     }
@@ -261,28 +245,22 @@ static void RunStep(const char* step) {
         }
     }
     if (sscanf(step, "open:%d:%d", &a, &b) == 2) {
-        Report("open %d %d = %ld", a, b, x.open(a, b));
+        printf("open %d %d = %ld\n", a, b, x.open(a, b));
     } else if (strcmp(step, "close") == 0) {
-        Report("close = %ld", x.close());
+        printf("close = %ld\n", x.close());
     } else if (strcmp(step, "version") == 0) {
         BSTR text = x.version();
         ReportVariable("version", text);
         SysFreeString(text);
     } else if (strcmp(step, "unload") == 0) {
-        Report("unload = %d", FreeLibrary(module));
+        printf("unload = %d\n", FreeLibrary(module));
     } else if (strcmp(step, "heap") == 0) {
-        HANDLE heaps[64];
-        const DWORD count = GetProcessHeaps(64, heaps);
+        PROCESS_HEAP_ENTRY entry = {0};
         unsigned long bytes = 0;
-        for (DWORD i = 0; i < count && i < 64; ++i) {
-            PROCESS_HEAP_ENTRY entry = {0};
-            HeapLock(heaps[i]);
-            while (HeapWalk(heaps[i], &entry)) {
-                bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
-            }
-            HeapUnlock(heaps[i]);
+        while (HeapWalk(GetProcessHeap(), &entry)) {
+            bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
         }
-        Report("heap %lu", bytes);
+        printf("heap %lu\n", bytes);
     } else if (sscanf(step, "draws:%d", &a) == 1) {
         for (int i = 0; i < a; ++i) {
             x.open(0, 9600);
@@ -316,7 +294,8 @@ int main(int argc, char** argv) {
 #endif
     for (int i = first_step; i < argc; ++i) {
         RunStep(argv[i]);
+        fflush(stdout); /* what came before a crash stays */
     }
-    Report("end");
+    printf("end\n");
     return 0;
 }

@@ -3,10 +3,17 @@ stacks, the serial lines on ptys.
 
 usage: calls_test.py PortSlot|Threads|LoaderStates"""
 
+import os
 import re
+import select
+import time
+import unittest
 
-from exportlab import LINKED_CALLER, ExportsTest
-from winelab import test_main
+from winelab import PtyLine, WinePrefix, _prefix_env, build_path, patience, run, test_main
+
+EXE = build_path("app", "Wendlev14.EXE")
+CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
+LINKED_CALLER = build_path("app", "linked_caller.exe")
 
 VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
 # Zero bytes are ordinary characters, inside tokens' results as elsewhere.
@@ -17,6 +24,56 @@ RAW_CHUNK = bytes(range(256))
 # What each thread of the caller sends, ended by a CR: long enough that a
 # write cut in pieces lets another thread's pieces in.
 RECORD = b"{T%d#%d" + b" " * 48 + b"}"
+
+
+class ExportsTest(unittest.TestCase):
+    """The class's PORTS linked to serial lines on ptys (one test a class),
+    read while a caller runs, so that its writes never wait on a full pty."""
+
+    @classmethod
+    def setUpClass(cls):
+        path = build_path("wine-exports", "prefix")
+        # The server that the last test stopped may still be ending: a program
+        # started in it ends with it, silently, with status 1. -k waits until
+        # it is gone (and kills it if it has to).
+        run(["wineserver", "-k"], env=_prefix_env(path), timeout=60)
+        cls.prefix = WinePrefix(path)
+        cls.lines = {port: PtyLine() for port in cls.PORTS}
+        cls.received = dict.fromkeys(cls.PORTS, b"")
+        for port, line in cls.lines.items():
+            cls.prefix.link_com(port, line.device)
+            cls.addClassCleanup(line.close)
+            cls.addClassCleanup(cls.prefix.unlink_com, port)
+
+    def read(self, wait):
+        by_fd = {line.master: port for port, line in self.lines.items()}
+        ready = select.select(list(by_fd), [], [], wait)[0]
+        for fd in ready:
+            self.received[by_fd[fd]] += os.read(fd, 1 << 16)
+        return bool(ready)
+
+    def call(self, *steps, program=None):
+        """The lines of the caller (export_caller with the EXE unless `program`
+        is given, killed after 180 s at native speed), which must exit with 0;
+        reads on until the lines are quiet."""
+        exe = [] if program else ["Z:" + os.path.abspath(EXE).replace("/", "\\")]
+        proc = self.prefix.start(program or CALLER, *exe, *steps)
+        deadline = time.monotonic() + patience(180)
+        while proc.poll() is None and time.monotonic() < deadline:
+            self.read(0.05)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        while self.read(0.3):
+            pass
+        text = self.prefix.output(proc)
+        self.assertEqual(proc.returncode, 0, text)
+        return text.splitlines()
+
+    def take(self, port):
+        """What has arrived on the port's line since the last take."""
+        data, self.received[port] = self.received[port], b""
+        return data
 
 
 class PortSlot(ExportsTest):
@@ -64,7 +121,7 @@ class Threads(ExportsTest):
         # a pty-backed port non-exclusively: every open succeeds. The later
         # rounds on one port: a string left by one kind of send would add 480
         # KiB over the last, after the first have filled the caches.
-        report = self.call("race:62,63,64:6:300", "open:61:38400", "threads:8:1000", "heap",
+        report = self.call("threads:6:300:62,63,64", "open:61:38400", "threads:8:1000", "heap",
                            "threads:8:4000", "heap", "close")
         self.assertEqual(report[0], "threads opens=1800 failures=0")
         before, after = (int(line.split()[1]) for line in report if line.startswith("heap "))

@@ -1,4 +1,4 @@
-/* export_caller <path of Wendlev14.EXE> <step>...   linked_caller <step>...
+/* export_caller <step>...   linked_caller <step>...   (beside Wendlev14.EXE)
  * Steps, run in order, each printing its results:
  *   open:<port>:<baud>  close  version  unload (FreeLibrary; exit follows)
  *   draws:<count>   that many opens of port 0   heap   the bytes in use in the process heap
@@ -22,7 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* In the order of the ordinals. */
+/* In the order of the ordinals, by which export_caller finds them. */
 typedef struct {
     LONG(WINAPI* close)(void);
     LONG(WINAPI* open)(LONG port, LONG baud);
@@ -123,46 +123,43 @@ static void RunThreads(const char* step) {
     printf("threads opens=%ld failures=%ld\n", run.opens, run.failures);
 }
 
-/* Where the image landed, its distance from the preferred base, and the
- * values of its address-sized relocated slots as the loader step found them
- * (the file's: Wine relocates nothing). */
-static struct {
-    char* base;
-    IMAGE_NT_HEADERS* nt;
-    ULONG_PTR delta;
-    ULONG_PTR* originals;
-} image;
+/* Where the image landed, its headers, its distance from the preferred base,
+ * and the values of its address-sized relocated slots as the loader step found
+ * them (the file's: Wine relocates nothing). */
+static char* base;
+static IMAGE_NT_HEADERS* nt;
+static ULONG_PTR delta;
+static ULONG_PTR* originals;
 
 /* Counts the address-sized relocated slots that hold their value as found
  * plus the distance, and all of them. The first walk, the loader step's,
  * keeps the values found, and adds the distance when `relocate`. */
 static DWORD WalkRelocations(int relocate, DWORD* total) {
     const IMAGE_DATA_DIRECTORY* dir =
-        &image.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+        &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     const WORD kind = sizeof(void*) == 8 ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW;
-    const int first = image.originals == NULL;
+    const int first = originals == NULL;
     DWORD right = 0;
-    image.originals = first ? malloc(dir->Size * sizeof(ULONG_PTR)) : image.originals;
-    Require(image.originals != NULL, "malloc");
+    originals = first ? malloc(dir->Size * sizeof(ULONG_PTR)) : originals;
+    Require(originals != NULL, "malloc");
     *total = 0;
     for (DWORD at = 0; at + 8 <= dir->Size;) {
         const IMAGE_BASE_RELOCATION* block =
-            (const IMAGE_BASE_RELOCATION*)(image.base + dir->VirtualAddress + at);
+            (const IMAGE_BASE_RELOCATION*)(base + dir->VirtualAddress + at);
         const WORD* entries = (const WORD*)(block + 1);
         Require(block->SizeOfBlock >= 8, "reading the relocations");
         for (DWORD i = 0; i < (block->SizeOfBlock - 8) / 2; ++i) {
-            ULONG_PTR* slot =
-                (ULONG_PTR*)(image.base + block->VirtualAddress + (entries[i] & 0xfff));
+            ULONG_PTR* slot = (ULONG_PTR*)(base + block->VirtualAddress + (entries[i] & 0xfff));
             if (entries[i] >> 12 != kind) {
                 continue;
             }
             if (first) {
-                image.originals[*total] = *slot;
+                originals[*total] = *slot;
             }
             if (first && relocate) {
-                *slot += image.delta;
+                *slot += delta;
             }
-            right += *slot == image.originals[(*total)++] + image.delta;
+            right += *slot == originals[(*total)++] + delta;
         }
         at += block->SizeOfBlock;
     }
@@ -173,20 +170,18 @@ static DWORD WalkRelocations(int relocate, DWORD* total) {
  * imports, and all of them; `bind` writes them first. */
 static DWORD WalkImports(int bind, DWORD* total) {
     const IMAGE_IMPORT_DESCRIPTOR* desc =
-        (const IMAGE_IMPORT_DESCRIPTOR*)(image.base +
-                                         image.nt->OptionalHeader
-                                             .DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
-                                             .VirtualAddress);
+        (const IMAGE_IMPORT_DESCRIPTOR*)(base + nt->OptionalHeader
+                                                    .DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                                                    .VirtualAddress);
     DWORD right = 0;
     for (*total = 0; desc->Name != 0; ++desc) {
-        HMODULE imported = LoadLibraryA(image.base + desc->Name);
-        ULONG_PTR* slots = (ULONG_PTR*)(image.base + desc->FirstThunk);
-        const ULONG_PTR* names = (const ULONG_PTR*)(image.base + desc->OriginalFirstThunk);
+        HMODULE imported = LoadLibraryA(base + desc->Name);
+        ULONG_PTR* slots = (ULONG_PTR*)(base + desc->FirstThunk);
+        const ULONG_PTR* names = (const ULONG_PTR*)(base + desc->OriginalFirstThunk);
         for (DWORD i = 0; names[i]; ++i, ++*total) {
-            const char* which =
-                IMAGE_SNAP_BY_ORDINAL(names[i])
-                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
-                    : (const char*)((IMAGE_IMPORT_BY_NAME*)(image.base + names[i]))->Name;
+            const char* which = IMAGE_SNAP_BY_ORDINAL(names[i])
+                                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
+                                    : (const char*)((IMAGE_IMPORT_BY_NAME*)(base + names[i]))->Name;
             const ULONG_PTR proc = imported ? (ULONG_PTR)GetProcAddress(imported, which) : 0;
             if (bind) {
                 slots[i] = proc;
@@ -206,20 +201,19 @@ static void ReportSlots(const char* when) {
 }
 
 static void RunLoaderState(const char* state) {
-    image.base = (char*)module;
-    image.nt = (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
-    image.delta = (ULONG_PTR)image.base - image.nt->OptionalHeader.ImageBase;
-    printf("landed %s\n", image.delta == 0 ? "at its preferred base" : "away");
+    base = (char*)module;
+    nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    delta = (ULONG_PTR)base - nt->OptionalHeader.ImageBase;
+    printf("landed %s\n", delta == 0 ? "at its preferred base" : "away");
     /* Made writable, as a loader has it while it works, only for a loader
      * step: the self-initialiser must find the pages as mapped. */
     DWORD unused;
-    Require(strcmp(state, "none") == 0 ||
-                VirtualProtect(image.base, image.nt->OptionalHeader.SizeOfImage,
-                               PAGE_EXECUTE_READWRITE, &unused),
+    Require(strcmp(state, "none") == 0 || VirtualProtect(base, nt->OptionalHeader.SizeOfImage,
+                                                         PAGE_EXECUTE_READWRITE, &unused),
             "VirtualProtect");
     WalkRelocations(strstr(state, "relocate") != NULL, &unused);
     if (strstr(state, "header")) {
-        image.nt->OptionalHeader.ImageBase = (ULONG_PTR)image.base;
+        nt->OptionalHeader.ImageBase = (ULONG_PTR)base;
     }
     WalkImports(strstr(state, "bind") != NULL, &unused);
     ReportSlots("before");
@@ -276,19 +270,15 @@ int main(int argc, char** argv) {
     x = (Exports){SER_CLOSE, SER_OPEN,    SER_RAWSEND, SER_RAWSEND_BV,
                   SER_SEND,  SER_SEND_BV, SER_VERSINFO};
     module = GetModuleHandleA("Wendlev14.EXE");
-    const int first_step = 1;
 #else
-    const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
-                                  "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
-    module = argc > 1 ? LoadLibraryA(argv[1]) : NULL;
-    Require(module != NULL, "usage: export_caller <Wendlev14.EXE> <step>...: loading");
+    module = LoadLibraryA("Wendlev14.EXE");
+    Require(module != NULL, "loading Wendlev14.EXE from the caller's folder");
     for (int i = 0; i < 7; ++i) {
-        ((FARPROC*)&x)[i] = GetProcAddress(module, kNames[i]);
-        Require(((FARPROC*)&x)[i] != NULL, kNames[i]);
+        ((FARPROC*)&x)[i] = GetProcAddress(module, MAKEINTRESOURCEA(i + 1));
+        Require(((FARPROC*)&x)[i] != NULL, "GetProcAddress by ordinal");
     }
-    const int first_step = 2;
 #endif
-    for (int i = first_step; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         RunStep(argv[i]);
         fflush(stdout); /* what came before a crash stays */
     }

@@ -11,8 +11,7 @@ import unittest
 
 from winelab import PtyLine, WinePrefix, _prefix_env, build_path, patience, run, test_main
 
-EXE = build_path("app", "Wendlev14.EXE")
-CALLER = build_path("tests", "wine", "exports", "export_caller.exe")
+CALLER = build_path("app", "export_caller.exe")
 LINKED_CALLER = build_path("app", "linked_caller.exe")
 
 VERSION = b"v1.3, 22 Oct 2012, https://wendle.example.org".hex()
@@ -52,12 +51,10 @@ class ExportsTest(unittest.TestCase):
             self.received[by_fd[fd]] += os.read(fd, 1 << 16)
         return bool(ready)
 
-    def call(self, *steps, program=None):
-        """The lines of the caller (export_caller with the EXE unless `program`
-        is given, killed after 180 s at native speed), which must exit with 0;
-        reads on until the lines are quiet."""
-        exe = [] if program else ["Z:" + os.path.abspath(EXE).replace("/", "\\")]
-        proc = self.prefix.start(program or CALLER, *exe, *steps)
+    def call(self, *steps, program=CALLER):
+        """The lines of the caller (killed after 180 s at native speed), which
+        must exit with 0; reads on until the lines are quiet."""
+        proc = self.prefix.start(program, *steps)
         deadline = time.monotonic() + patience(180)
         while proc.poll() is None and time.monotonic() < deadline:
             self.read(0.05)

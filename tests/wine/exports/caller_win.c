@@ -7,8 +7,8 @@
  *   threads:<threads>:<rounds>[:<port>,<port>,<port>]   the threads, released together,
  *       send their own records, one call each, opening one of the ports around each
  *   loader:<state>   before any export call, leaves the image as a loader might:
- *       `none` or some of relocate, header (ImageBase rewritten) and bind;
- *       prints the slots    slots   prints them again
+ *       `none` or some of relocate, header (ImageBase rewritten) and bind
+ *   slots   how many relocated and import slots are right, of how many
  * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
 #include <windows.h>
 
@@ -192,14 +192,6 @@ static DWORD WalkImports(int bind, DWORD* total) {
     return right;
 }
 
-static void ReportSlots(const char* when) {
-    DWORD reloc_total, import_total;
-    const DWORD relocs = WalkRelocations(0, &reloc_total);
-    const DWORD imports = WalkImports(0, &import_total);
-    printf("slots %s relocs=%lu/%lu imports=%lu/%lu\n", when, relocs, reloc_total, imports,
-           import_total);
-}
-
 static void RunLoaderState(const char* state) {
     base = (char*)module;
     nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
@@ -216,7 +208,6 @@ static void RunLoaderState(const char* state) {
         nt->OptionalHeader.ImageBase = (ULONG_PTR)base;
     }
     WalkImports(strstr(state, "bind") != NULL, &unused);
-    ReportSlots("before");
 }
 
 static void RunStep(const char* step) {
@@ -259,7 +250,11 @@ static void RunStep(const char* step) {
     } else if (strncmp(step, "loader:", 7) == 0) {
         RunLoaderState(step + 7);
     } else if (strcmp(step, "slots") == 0) {
-        ReportSlots("after");
+        DWORD reloc_total, import_total;
+        const DWORD relocs = WalkRelocations(0, &reloc_total);
+        const DWORD imports = WalkImports(0, &import_total);
+        printf("slots relocs=%lu/%lu imports=%lu/%lu\n", relocs, reloc_total, imports,
+               import_total);
     } else {
         RunThreads(step);
     }

@@ -6,24 +6,21 @@ RIP-relative ones to the image's base or the object's own data), and each
 export's first relocation is its call of EnsureModuleReady. No code uses
 implicit thread-local storage, whose slot a host's loader never allocates.
 
-usage: module_init_code_test.py <objdump> <Wendlev14.EXE> <the objects of
-module_init_win.cpp and exports_win.cpp>"""
+usage: module_init_code_test.py OBJDUMP EXE MODULE_INIT_OBJECT EXPORTS_OBJECT"""
 
 import re
+import subprocess
 import sys
 import unittest
 
-from winelab import run, test_main
+from winelab import test_main
 
 OBJDUMP, EXE, MODULE_INIT, EXPORTS = sys.argv[1:]
 del sys.argv[1:]
 
 
 def objdump(*args):
-    result = run([OBJDUMP, *args])
-    if result.returncode != 0:
-        raise AssertionError(f"objdump {' '.join(args)}: {result.stderr}")
-    return result.stdout
+    return subprocess.run([OBJDUMP, *args], check=True, stdout=subprocess.PIPE, text=True).stdout
 
 
 def relocations(path):

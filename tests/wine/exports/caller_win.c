@@ -85,9 +85,8 @@ static DWORD WINAPI Work(LPVOID parameter) {
         if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
             InterlockedIncrement(&run.opens);
         }
-        /* Record n, "{T<t>#<n>" and 48 spaces "}" and a CR (raw or as <13>),
-         * by each kind of send in turn; and a version text freed. Long, so
-         * that a write cut in pieces lets other records in. */
+        /* Record n (calls_test.py's RECORD) and a CR, raw or as <13>, by each
+         * kind of send in turn; and a version text freed. */
         char record[80];
         const int kind = (t + n) % 4;
         const int size = sprintf(record, "{T%d#%d%48s}%s", t, n, "", kind % 2 ? "\r" : "<13>");

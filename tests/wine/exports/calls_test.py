@@ -45,10 +45,9 @@ class ExportsTest(unittest.TestCase):
             cls.addClassCleanup(cls.prefix.unlink_com, port)
 
     def read(self, wait):
-        by_fd = {line.master: port for port, line in self.lines.items()}
-        ready = select.select(list(by_fd), [], [], wait)[0]
-        for fd in ready:
-            self.received[by_fd[fd]] += os.read(fd, 1 << 16)
+        ready = select.select([line.master for line in self.lines.values()], [], [], wait)[0]
+        for port, line in self.lines.items():
+            self.received[port] += os.read(line.master, 1 << 16) if line.master in ready else b""
         return bool(ready)
 
     def call(self, *steps, program=CALLER):
@@ -58,9 +57,8 @@ class ExportsTest(unittest.TestCase):
         deadline = time.monotonic() + patience(180)
         while proc.poll() is None and time.monotonic() < deadline:
             self.read(0.05)
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+        proc.kill()  # nothing if it has ended
+        proc.wait()
         while self.read(0.3):
             pass
         text = self.prefix.output(proc)

@@ -38,7 +38,6 @@ class ExportsTest(unittest.TestCase):
         run(["wineserver", "-k"], env=_prefix_env(path), timeout=60)
         cls.prefix = WinePrefix(path)
         cls.lines = {port: PtyLine() for port in cls.PORTS}
-        cls.received = dict.fromkeys(cls.PORTS, b"")
         for port, line in cls.lines.items():
             cls.prefix.link_com(port, line.device)
             cls.addClassCleanup(line.close)
@@ -52,7 +51,8 @@ class ExportsTest(unittest.TestCase):
 
     def call(self, *steps, program=CALLER):
         """The lines of the caller (killed after 180 s at native speed), which
-        must exit with 0; reads on until the lines are quiet."""
+        must exit with 0; reads on until the lines are quiet, into `received`."""
+        self.received = {port: bytearray() for port in self.PORTS}
         proc = self.prefix.start(program, *steps)
         deadline = time.monotonic() + patience(180)
         while proc.poll() is None and time.monotonic() < deadline:
@@ -64,11 +64,6 @@ class ExportsTest(unittest.TestCase):
         text = self.prefix.output(proc)
         self.assertEqual(proc.returncode, 0, text)
         return text.splitlines()
-
-    def take(self, port):
-        """What has arrived on the port's line since the last take."""
-        data, self.received[port] = self.received[port], b""
-        return data
 
 
 class PortSlot(ExportsTest):
@@ -98,8 +93,9 @@ class PortSlot(ExportsTest):
             "send var " + big_translated.hex(), "rawsend var " + ZEROS.hex(), "rawsend var=null",
             "rawsend var ", "rawsend var " + big_raw.hex(), "version " + VERSION,
             "close = 1", "end"])
-        self.assertEqual((self.take(84), self.take(85)), (b"A", b"CD"))
-        self.assertEqual(self.take(81), (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
+        self.assertEqual((self.received[84], self.received[85]), (b"A", b"CD"))
+        self.assertEqual(self.received[81],
+                         (ZEROS_TRANSLATED + big_translated + ZEROS + big_raw) * 2)
 
 
 class Threads(ExportsTest):
@@ -107,7 +103,7 @@ class Threads(ExportsTest):
 
     def records(self, port):
         """The records that came whole, each ended by a CR."""
-        *records, rest = self.take(port).split(b"\r")
+        *records, rest = bytes(self.received[port]).split(b"\r")
         self.assertEqual(rest, b"", f"COM{port}")
         return records
 
@@ -156,7 +152,7 @@ class LoaderStates(ExportsTest):
                     "send var " + SENT.hex(), "close = 1",
                     f"slots relocs={relocs}/{relocs} imports={imports}/{imports}", "unload = 1",
                     "end"])
-                self.assertEqual(self.take(83), SENT)
+                self.assertEqual(self.received[83], SENT)
 
 
 if __name__ == "__main__":

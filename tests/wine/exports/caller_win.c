@@ -1,15 +1,14 @@
-/* export_caller <path of Wendlev14.EXE> <step>...   linked_caller <step>...
+/* export_caller <step>...   linked_caller <step>...   (beside Wendlev14.EXE)
  * Steps, run in order, each printing its results:
  *   open:<port>:<baud>  close  version  unload (FreeLibrary; exit follows)
- *   draws:<count>   that many opens of port 0   heap   the bytes in use in all heaps
+ *   draws:<count>   that many opens of port 0   heap   the bytes in use in the process heap
  *   send:<payload>, rawsend:<payload>   by reference; print the variable after
  *   send_bv:<payload>, rawsend_bv:<payload>   a fresh string, by value
- *   threads:<threads>:<rounds>   every thread sends its own records, one
- *       call each; race:<port>,<port>,<port>:<threads>:<rounds> opens one of
- *       the ports around each, all threads released together
+ *   threads:<threads>:<rounds>[:<port>,<port>,<port>]   the threads, released together,
+ *       send their own records, one call each, opening one of the ports around each
  *   loader:<state>   before any export call, leaves the image as a loader might:
- *       `none` or some of relocate, header (ImageBase rewritten) and bind;
- *       prints the slots    slots   prints them again
+ *       `none` or some of relocate, header (ImageBase rewritten) and bind
+ *   slots   how many relocated and import slots are right, of how many
  * A payload is `null` or `hex:<bytes>`, optionally `*<count>` (repeated). */
 #include <windows.h>
 
@@ -19,12 +18,11 @@
 #include "exports/wendle.h"
 #endif
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-/* In the order of the ordinals. */
+/* In the order of the ordinals, by which export_caller finds them. */
 typedef struct {
     LONG(WINAPI* close)(void);
     LONG(WINAPI* open)(LONG port, LONG baud);
@@ -38,19 +36,9 @@ typedef struct {
 static Exports x;
 static HMODULE module;
 
-/* Prints a line and flushes it, so that a crash leaves what came before. */
-static void Report(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    putchar('\n');
-    fflush(stdout);
-}
-
 static void Require(int ok, const char* what) {
     if (!ok) {
-        Report("caller: %s failed (error %lu)", what, GetLastError());
+        printf("caller: %s failed (error %lu)\n", what, GetLastError());
         exit(2);
     }
 }
@@ -64,12 +52,11 @@ static BSTR Payload(const char* text) {
     const size_t size = ((star ? (size_t)(star - text) : strlen(text)) - 4) / 2;
     const size_t count = star ? (size_t)atol(star + 1) : 1;
     BSTR result = SysAllocStringByteLen(NULL, (UINT)(size * count));
-    unsigned char* out = (unsigned char*)result;
     Require(result != NULL, "SysAllocStringByteLen");
     for (size_t i = 0; i < size * count; ++i) {
         unsigned value;
         sscanf(text + 4 + 2 * (i % size), "%2x", &value);
-        out[i] = (unsigned char)value;
+        ((unsigned char*)result)[i] = (unsigned char)value;
     }
     return result;
 }
@@ -80,7 +67,7 @@ static void ReportVariable(const char* what, BSTR text) {
     for (UINT i = 0; i < SysStringByteLen(text); ++i) {
         printf("%02x", ((const unsigned char*)text)[i]);
     }
-    Report("");
+    printf("\n");
 }
 
 /* The threads' step, opens that succeeded and closes that did not. */
@@ -92,19 +79,17 @@ static struct {
 
 static DWORD WINAPI Work(LPVOID parameter) {
     static const LONG kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400};
-    static const char kFiller[] = "................................................";
     const int t = (int)(INT_PTR)parameter;
     WaitForSingleObject(run.start, INFINITE);
     for (int n = 0; n < run.rounds; ++n) {
         if (run.ports[0] && x.open(run.ports[(n + t) % 3], kBauds[(n + t) % 6]) == 1) {
             InterlockedIncrement(&run.opens);
         }
-        /* Record n, "{T<t>#<n>" and 48 dots "}" and a CR (raw or as <13>),
-         * by each kind of send in turn; and a version text freed. Long, so
-         * that a write cut in pieces lets other records in. */
+        /* Record n (calls_test.py's RECORD) and a CR, raw or as <13>, by each
+         * kind of send in turn; and a version text freed. */
         char record[80];
         const int kind = (t + n) % 4;
-        const int size = sprintf(record, "{T%d#%d%s}%s", t, n, kFiller, kind % 2 ? "\r" : "<13>");
+        const int size = sprintf(record, "{T%d#%d%48s}%s", t, n, "", kind % 2 ? "\r" : "<13>");
         BSTR text = SysAllocStringByteLen(record, (UINT)size);
         if (kind < 2) {
             (kind ? x.rawSend : x.send)(&text);
@@ -124,64 +109,56 @@ static void RunThreads(const char* step) {
     HANDLE threads[64];
     int count = 0;
     run.ports[0] = 0;
-    Require(sscanf(step, "threads:%d:%d", &count, &run.rounds) == 2 ||
-                sscanf(step, "race:%d,%d,%d:%d:%d", &run.ports[0], &run.ports[1], &run.ports[2],
-                       &count, &run.rounds) == 5,
-            step);
+    const int fields = sscanf(step, "threads:%d:%d:%d,%d,%d", &count, &run.rounds, &run.ports[0],
+                              &run.ports[1], &run.ports[2]);
     run.start = CreateEventW(NULL, TRUE, FALSE, NULL);
-    Require(run.start && count >= 1 && count <= 64, step);
+    Require((fields == 2 || fields == 5) && run.start && count >= 1 && count <= 64, step);
     for (int i = 0; i < count; ++i) {
         threads[i] = CreateThread(NULL, 0, Work, (LPVOID)(INT_PTR)i, 0, NULL);
         Require(threads[i] != NULL, "CreateThread");
     }
     SetEvent(run.start);
     WaitForMultipleObjects((DWORD)count, threads, TRUE, INFINITE);
-    Report("threads opens=%ld failures=%ld", run.opens, run.failures);
+    printf("threads opens=%ld failures=%ld\n", run.opens, run.failures);
 }
 
-/* Where the image landed, its distance from the preferred base, and the
- * values of its address-sized relocated slots as the loader step found them
- * (the file's: Wine relocates nothing). */
-static struct {
-    char* base;
-    IMAGE_NT_HEADERS* nt;
-    ULONG_PTR delta;
-    ULONG_PTR* originals;
-} image;
+/* Where the image landed, its headers, its distance from the preferred base,
+ * and the values of its address-sized relocated slots as the loader step found
+ * them (the file's: Wine relocates nothing). */
+static char* base;
+static IMAGE_NT_HEADERS* nt;
+static ULONG_PTR delta;
+static ULONG_PTR* originals;
 
-enum { kTake, kApply, kCheck };
-
-/* Walks the relocated slots: kTake keeps their values, kApply keeps them and
- * adds the distance. Counts the slots that hold their kept value plus the
- * distance once, and all of them. */
-static DWORD WalkRelocations(int how, DWORD* total) {
+/* Counts the address-sized relocated slots that hold their value as found
+ * plus the distance, and all of them. The first walk, the loader step's,
+ * keeps the values found, and adds the distance when `relocate`. */
+static DWORD WalkRelocations(int relocate, DWORD* total) {
     const IMAGE_DATA_DIRECTORY* dir =
-        &image.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+        &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    const WORD kind = sizeof(void*) == 8 ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW;
+    const int first = originals == NULL;
     DWORD right = 0;
-    if (how != kCheck) {
-        image.originals = malloc(dir->Size * sizeof(ULONG_PTR));
-        Require(image.originals != NULL, "malloc");
-    }
+    originals = first ? malloc(dir->Size * sizeof(ULONG_PTR)) : originals;
+    Require(originals != NULL, "malloc");
     *total = 0;
     for (DWORD at = 0; at + 8 <= dir->Size;) {
         const IMAGE_BASE_RELOCATION* block =
-            (const IMAGE_BASE_RELOCATION*)(image.base + dir->VirtualAddress + at);
+            (const IMAGE_BASE_RELOCATION*)(base + dir->VirtualAddress + at);
         const WORD* entries = (const WORD*)(block + 1);
         Require(block->SizeOfBlock >= 8, "reading the relocations");
         for (DWORD i = 0; i < (block->SizeOfBlock - 8) / 2; ++i) {
-            ULONG_PTR* slot =
-                (ULONG_PTR*)(image.base + block->VirtualAddress + (entries[i] & 0xfff));
-            if (entries[i] >> 12 !=
-                (sizeof(void*) == 8 ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW)) {
+            ULONG_PTR* slot = (ULONG_PTR*)(base + block->VirtualAddress + (entries[i] & 0xfff));
+            if (entries[i] >> 12 != kind) {
                 continue;
             }
-            if (how != kCheck) {
-                image.originals[*total] = *slot;
+            if (first) {
+                originals[*total] = *slot;
             }
-            if (how == kApply) {
-                *slot += image.delta;
+            if (first && relocate) {
+                *slot += delta;
             }
-            right += *slot == image.originals[(*total)++] + image.delta;
+            right += *slot == originals[(*total)++] + delta;
         }
         at += block->SizeOfBlock;
     }
@@ -192,20 +169,18 @@ static DWORD WalkRelocations(int how, DWORD* total) {
  * imports, and all of them; `bind` writes them first. */
 static DWORD WalkImports(int bind, DWORD* total) {
     const IMAGE_IMPORT_DESCRIPTOR* desc =
-        (const IMAGE_IMPORT_DESCRIPTOR*)(image.base +
-                                         image.nt->OptionalHeader
-                                             .DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
-                                             .VirtualAddress);
+        (const IMAGE_IMPORT_DESCRIPTOR*)(base + nt->OptionalHeader
+                                                    .DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                                                    .VirtualAddress);
     DWORD right = 0;
     for (*total = 0; desc->Name != 0; ++desc) {
-        HMODULE imported = LoadLibraryA(image.base + desc->Name);
-        ULONG_PTR* slots = (ULONG_PTR*)(image.base + desc->FirstThunk);
-        const ULONG_PTR* names = (const ULONG_PTR*)(image.base + desc->OriginalFirstThunk);
+        HMODULE imported = LoadLibraryA(base + desc->Name);
+        ULONG_PTR* slots = (ULONG_PTR*)(base + desc->FirstThunk);
+        const ULONG_PTR* names = (const ULONG_PTR*)(base + desc->OriginalFirstThunk);
         for (DWORD i = 0; names[i]; ++i, ++*total) {
-            const char* which =
-                IMAGE_SNAP_BY_ORDINAL(names[i])
-                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
-                    : (const char*)((IMAGE_IMPORT_BY_NAME*)(image.base + names[i]))->Name;
+            const char* which = IMAGE_SNAP_BY_ORDINAL(names[i])
+                                    ? (const char*)(ULONG_PTR)IMAGE_ORDINAL(names[i])
+                                    : (const char*)((IMAGE_IMPORT_BY_NAME*)(base + names[i]))->Name;
             const ULONG_PTR proc = imported ? (ULONG_PTR)GetProcAddress(imported, which) : 0;
             if (bind) {
                 slots[i] = proc;
@@ -216,32 +191,22 @@ static DWORD WalkImports(int bind, DWORD* total) {
     return right;
 }
 
-static void ReportSlots(const char* when) {
-    DWORD reloc_total, import_total;
-    const DWORD relocs = WalkRelocations(kCheck, &reloc_total);
-    const DWORD imports = WalkImports(0, &import_total);
-    Report("slots %s relocs=%lu/%lu imports=%lu/%lu", when, relocs, reloc_total, imports,
-           import_total);
-}
-
 static void RunLoaderState(const char* state) {
-    image.base = (char*)module;
-    image.nt = (IMAGE_NT_HEADERS*)(image.base + ((IMAGE_DOS_HEADER*)image.base)->e_lfanew);
-    image.delta = (ULONG_PTR)image.base - image.nt->OptionalHeader.ImageBase;
-    Report("landed %s", image.delta == 0 ? "at its preferred base" : "away");
+    base = (char*)module;
+    nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    delta = (ULONG_PTR)base - nt->OptionalHeader.ImageBase;
+    printf("landed %s\n", delta == 0 ? "at its preferred base" : "away");
     /* Made writable, as a loader has it while it works, only for a loader
      * step: the self-initialiser must find the pages as mapped. */
     DWORD unused;
-    Require(strcmp(state, "none") == 0 ||
-                VirtualProtect(image.base, image.nt->OptionalHeader.SizeOfImage,
-                               PAGE_EXECUTE_READWRITE, &unused),
+    Require(strcmp(state, "none") == 0 || VirtualProtect(base, nt->OptionalHeader.SizeOfImage,
+                                                         PAGE_EXECUTE_READWRITE, &unused),
             "VirtualProtect");
-    WalkRelocations(strstr(state, "relocate") ? kApply : kTake, &unused);
+    WalkRelocations(strstr(state, "relocate") != NULL, &unused);
     if (strstr(state, "header")) {
-        image.nt->OptionalHeader.ImageBase = (ULONG_PTR)image.base;
+        nt->OptionalHeader.ImageBase = (ULONG_PTR)base;
     }
     WalkImports(strstr(state, "bind") != NULL, &unused);
-    ReportSlots("before");
 }
 
 static void RunStep(const char* step) {
@@ -261,28 +226,22 @@ static void RunStep(const char* step) {
         }
     }
     if (sscanf(step, "open:%d:%d", &a, &b) == 2) {
-        Report("open %d %d = %ld", a, b, x.open(a, b));
+        printf("open %d %d = %ld\n", a, b, x.open(a, b));
     } else if (strcmp(step, "close") == 0) {
-        Report("close = %ld", x.close());
+        printf("close = %ld\n", x.close());
     } else if (strcmp(step, "version") == 0) {
         BSTR text = x.version();
         ReportVariable("version", text);
         SysFreeString(text);
     } else if (strcmp(step, "unload") == 0) {
-        Report("unload = %d", FreeLibrary(module));
+        printf("unload = %d\n", FreeLibrary(module));
     } else if (strcmp(step, "heap") == 0) {
-        HANDLE heaps[64];
-        const DWORD count = GetProcessHeaps(64, heaps);
+        PROCESS_HEAP_ENTRY entry = {0};
         unsigned long bytes = 0;
-        for (DWORD i = 0; i < count && i < 64; ++i) {
-            PROCESS_HEAP_ENTRY entry = {0};
-            HeapLock(heaps[i]);
-            while (HeapWalk(heaps[i], &entry)) {
-                bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
-            }
-            HeapUnlock(heaps[i]);
+        while (HeapWalk(GetProcessHeap(), &entry)) {
+            bytes += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
         }
-        Report("heap %lu", bytes);
+        printf("heap %lu\n", bytes);
     } else if (sscanf(step, "draws:%d", &a) == 1) {
         for (int i = 0; i < a; ++i) {
             x.open(0, 9600);
@@ -290,8 +249,11 @@ static void RunStep(const char* step) {
     } else if (strncmp(step, "loader:", 7) == 0) {
         RunLoaderState(step + 7);
     } else if (strcmp(step, "slots") == 0) {
-        Require(image.base != NULL, "slots before a loader step");
-        ReportSlots("after");
+        DWORD reloc_total, import_total;
+        const DWORD relocs = WalkRelocations(0, &reloc_total);
+        const DWORD imports = WalkImports(0, &import_total);
+        printf("slots relocs=%lu/%lu imports=%lu/%lu\n", relocs, reloc_total, imports,
+               import_total);
     } else {
         RunThreads(step);
     }
@@ -302,21 +264,18 @@ int main(int argc, char** argv) {
     x = (Exports){SER_CLOSE, SER_OPEN,    SER_RAWSEND, SER_RAWSEND_BV,
                   SER_SEND,  SER_SEND_BV, SER_VERSINFO};
     module = GetModuleHandleA("Wendlev14.EXE");
-    const int first_step = 1;
 #else
-    const char* const kNames[] = {"SER_CLOSE", "SER_OPEN",    "SER_RAWSEND", "SER_RAWSEND_BV",
-                                  "SER_SEND",  "SER_SEND_BV", "SER_VERSINFO"};
-    module = argc > 1 ? LoadLibraryA(argv[1]) : NULL;
-    Require(module != NULL, "usage: export_caller <Wendlev14.EXE> <step>...: loading");
+    module = LoadLibraryA("Wendlev14.EXE");
+    Require(module != NULL, "loading Wendlev14.EXE from the caller's folder");
     for (int i = 0; i < 7; ++i) {
-        ((FARPROC*)&x)[i] = GetProcAddress(module, kNames[i]);
-        Require(((FARPROC*)&x)[i] != NULL, kNames[i]);
+        ((FARPROC*)&x)[i] = GetProcAddress(module, MAKEINTRESOURCEA(i + 1));
+        Require(((FARPROC*)&x)[i] != NULL, "GetProcAddress by ordinal");
     }
-    const int first_step = 2;
 #endif
-    for (int i = first_step; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         RunStep(argv[i]);
+        fflush(stdout); /* what came before a crash stays */
     }
-    Report("end");
+    printf("end\n");
     return 0;
 }

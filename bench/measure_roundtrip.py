@@ -12,16 +12,16 @@ Built for win64, the caller and the EXE are both x64 and run under wine64.
 import os
 import platform
 import sys
+import time
 
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(REPOSITORY, "winelab"),
-                os.path.join(REPOSITORY, "tests", "wine", "exports")]
+sys.path.insert(0, os.path.join(REPOSITORY, "winelab"))
 
-from exportlab import EXE, Lines, open_prefix, windows_path  # noqa: E402
 import winelab  # noqa: E402
-from winelab import LOADER, build_path  # noqa: E402
+from winelab import LOADER, PtyLine, WinePrefix, build_path, patience  # noqa: E402
 
 PORT = 91
+EXE = build_path("app", "Wendlev14.EXE")
 CALLER = build_path("bench", "roundtrip_caller.exe")
 
 
@@ -38,17 +38,24 @@ def machine():
 def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 2000
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-    prefix = open_prefix()
-    lines = Lines(prefix, [PORT])
+    prefix = WinePrefix(build_path("bench-roundtrip", "prefix"))
+    line = PtyLine()
+    prefix.link_com(PORT, line.device)
     try:
         print(f"machine: {machine()}")
         print(f"build: {winelab.ARCH}, {winelab.BUILD_DIR}, under {LOADER}")
         for run in range(runs):
             print(f"run {run + 1} of {runs}: {rounds} round trips of each kind...", flush=True)
-            code, text = lines.run(CALLER, windows_path(EXE), str(PORT), str(rounds),
-                                   timeout=600)
-            received = len(lines.take(PORT))
-            if code != 0:
+            proc = prefix.start(CALLER, "Z:" + EXE.replace("/", "\\"), str(PORT), str(rounds))
+            deadline = time.monotonic() + patience(600)
+            received = 0
+            # Read while it writes: a full pty would hold the caller's writes.
+            while proc.poll() is None and time.monotonic() < deadline:
+                received += len(line.read(idle=0.05, limit=0.5))
+            proc.kill()  # nothing if it has ended
+            received += len(line.read(idle=0.3))
+            text = prefix.output(proc)
+            if proc.wait() != 0:
                 print(text)
                 return 1
             print(f"  {received} bytes on the line")
@@ -56,7 +63,8 @@ def main():
                 if line.startswith("roundtrip"):
                     print("  " + line)
     finally:
-        lines.close()
+        prefix.unlink_com(PORT)
+        line.close()
     return 0
 
 

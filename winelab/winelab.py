@@ -161,7 +161,7 @@ def wine_argv(program, *args):
     return ["wineserver", *args] if program == "wineserver" else [LOADER, program, *args]
 
 
-def _prefix_env(path):
+def prefix_env(path):
     """The environment of the prefix at `path`. Wine's server keeps its
     socket in a folder of TMPDIR whose name the prefix records: TMPDIR is a
     folder beside the prefix, so that no run leaves folders in /tmp, and the
@@ -185,7 +185,7 @@ def _boot(path, log_path):
     # What an interrupted making left (a drive folder, device links) would
     # stop wineboot from laying the prefix out.
     shutil.rmtree(path, ignore_errors=True)
-    env = _prefix_env(path)
+    env = prefix_env(path)
     _call(wine_argv("wineboot", "-i"), env, log_path, patience(180))
     _call(wine_argv("wineserver", "-w"), env, log_path, patience(60))
     if not os.path.exists(os.path.join(path, "system.reg")):
@@ -216,7 +216,7 @@ class WinePrefix:
         check_wine()
         self.path = os.path.abspath(path)
         self.log_path = self.path + ".log"
-        self.env = _prefix_env(self.path)
+        self.env = prefix_env(self.path)
         self._outputs = set()
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
         open(self.log_path, "wb").close()

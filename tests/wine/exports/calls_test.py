@@ -9,7 +9,7 @@ import select
 import time
 import unittest
 
-from winelab import PtyLine, WinePrefix, _prefix_env, build_path, patience, run, test_main
+from winelab import PtyLine, WinePrefix, build_path, patience, prefix_env, run, test_main
 
 CALLER = build_path("app", "export_caller.exe")
 LINKED_CALLER = build_path("app", "linked_caller.exe")
@@ -35,7 +35,7 @@ class ExportsTest(unittest.TestCase):
         # The server that the last test stopped may still be ending: a program
         # started in it ends with it, silently, with status 1. -k waits until
         # it is gone (and kills it if it has to).
-        run(["wineserver", "-k"], env=_prefix_env(path), timeout=60)
+        run(["wineserver", "-k"], env=prefix_env(path), timeout=60)
         cls.prefix = WinePrefix(path)
         cls.lines = {port: PtyLine() for port in cls.PORTS}
         for port, line in cls.lines.items():

@@ -14,12 +14,11 @@ using std::chrono::milliseconds;
 // A port as SOURCE, read to a file: a line per arrival, then what was not
 // modelled; a device that goes away is an error, not the end of a file.
 TEST(DisplayProgram, APortThatHangsUp) {
-    PseudoTerminal device;
-    ASSERT_TRUE(OpenPseudoTerminal(device).ok());
-    RunningTool display(WENDLE_DISPLAY_TOOL, {"-b", "38400", device.slave_path});
-    ASSERT_EQ(write(device.master.get(), "\n\x0cHi\x1b", 5), 5);
+    PtyPort device;
+    RunningTool display(WENDLE_DISPLAY_TOOL, {"-b", "38400", device.path()});
+    ASSERT_EQ(write(device.pty.master.get(), "\n\x0cHi\x1b", 5), 5);
     WaitUntil([&] { return !display.OutputSoFar().empty(); });
-    device.master = UniqueFd();
+    device.pty.master = UniqueFd();
     const ToolRun run = display.Finish();
     EXPECT_EQ(run.out,
               "0A 0C 48 69 1B  <LINEFEED,CLS>Hi<27>\n"
@@ -28,21 +27,8 @@ TEST(DisplayProgram, APortThatHangsUp) {
               "arrives 0.26 ms into a 1.52 ms clear; pause 1.3 ms after each clear, or "
               "send with wendle-send --pace\n");
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_EQ(run.err, "wendle-display: " + device.slave_path +
+    EXPECT_EQ(run.err, "wendle-display: " + device.path() +
                            ": the line was hung up: was the device unplugged?\n");
-}
-
-// A port shown live takes its keys from the terminal: q ends it.
-TEST(DisplayProgram, QEndsAPortShownLive) {
-    PseudoTerminal device;
-    ASSERT_TRUE(OpenPseudoTerminal(device).ok());
-    PtyPort terminal{true};
-    RunningTool display(WENDLE_DISPLAY_TOOL, {device.slave_path}, "", {}, terminal.path());
-    ASSERT_TRUE(terminal.ReadUntil(
-        [&] { return terminal.arrived.find("nothing received yet") != std::string::npos; }));
-    ASSERT_EQ(write(terminal.pty.master.get(), "q", 1), 1);
-    EXPECT_TRUE(WaitUntil([&] { return display.Ended(); }));
-    EXPECT_EQ(display.Finish().exit_code, 0);
 }
 
 // Each arrival is recorded with the settings it was written at: wendle-send

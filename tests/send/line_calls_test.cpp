@@ -199,9 +199,10 @@ TEST(LineCalls, AFailingStepLeavesThePortAsFound) {
     }
 }
 
-// A line as read back and told. Pseudo-terminals clear PARENB, so mark and
-// space are read from a termios value.
-TEST(SerialLine, DescribesTheLineFound) {
+// A line as read back and told (pseudo-terminals clear PARENB, so mark and
+// space are read from a termios value); a write's default time-out: twice
+// the time on the wire, plus 2 s.
+TEST(SerialLine, DescriptionAndDefaultTimeout) {
     const auto told = [](tcflag_t iflag, tcflag_t cflag, speed_t speed) {
         termios line{};
         line.c_iflag = iflag;
@@ -211,10 +212,6 @@ TEST(SerialLine, DescribesTheLineFound) {
     };
     EXPECT_EQ(told(IXOFF, CS8, B9600), "9600 8N1, XON/XOFF, raw");
     EXPECT_EQ(told(0, CS8 | PARENB | CMSPAR | PARODD | CRTSCTS, B38400), "38400 8M1, RTS/CTS, raw");
-}
-
-// Twice the time on the wire, plus 2 s.
-TEST(SerialLine, DefaultWriteTimeout) {
     EXPECT_EQ(DefaultWriteTimeout(0, 9600).count(), 2000);
     EXPECT_EQ(DefaultWriteTimeout(1 << 20, 38400).count(), 548132);
 }

@@ -150,8 +150,9 @@ std::string Dots(const Glyph& glyph) {
 // and a tall g cut at row 8; no dots where the ROM has no character. Custom
 // characters defined behind the prefix, codes 8-15 showing 0-7, without the
 // upper three bits of a row. Character 5 lies past the first 32 bytes;
-// written downwards from 0x0F, character 1 fills from its last row.
-TEST(Screen, Glyphs) {
+// written downwards from 0x0F, character 1 fills from its last row. In text
+// mode "⁻¹" and "千" take two terminal columns.
+TEST(Screen, GlyphsAndTheirColumns) {
     // clang-format off
     constexpr std::pair<unsigned char, std::string_view> kRom[] = {
         {'A', "0E 11 11 11 1F 11 11 00"}, {0x7E, "00 04 02 1F 02 04 00 00"},
@@ -177,10 +178,6 @@ TEST(Screen, Glyphs) {
                                    "<254,104><1,2,3,4,5,6,7,8><254,4><254,79><1,2,3,4,5,6,7,8>");
     EXPECT_EQ(Dots(CodeGlyph(high, 5)) + " / " + Dots(CodeGlyph(high, 1)),
               "01 02 03 04 05 06 07 08 / 08 07 06 05 04 03 02 01");
-}
-
-// In text mode "⁻¹" and "千" take two terminal columns.
-TEST(Screen, CharacterColumns) {
     EXPECT_EQ((std::array{CharacterColumns('A'), CharacterColumns(0xE9), CharacterColumns(0xFA)}),
               (std::array{1u, 2u, 2u}));
 }

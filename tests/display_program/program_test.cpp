@@ -217,16 +217,14 @@ TEST(DisplayProgram, InATerminal) {
         return RunTool("/usr/bin/tmux", args).out;
     };
     const auto wait_for = [&](const std::string& wanted, const std::string& gone = "\x01") {
-        for (int i = 0; i < 300; ++i) {
-            const std::string screen = tmux({"capture-pane", "-p", "-J"});
-            if (screen.find(wanted) != std::string::npos &&
-                screen.find(gone) == std::string::npos) {
-                return screen;
-            }
-            std::this_thread::sleep_for(milliseconds(50));
-        }
-        ADD_FAILURE() << "no " << wanted << " in\n" << tmux({"capture-pane", "-p", "-J"});
-        return std::string();
+        std::string screen;
+        const auto shown = [&] {
+            screen = tmux({"capture-pane", "-p", "-J"});
+            return screen.find(wanted) != std::string::npos &&
+                   screen.find(gone) == std::string::npos;
+        };
+        EXPECT_TRUE(WaitUntil(shown)) << "no " << wanted << " in\n" << screen;
+        return screen;
     };
     // The tool's path is in $TOOL: typed out, a path that happened to fill
     // the line would be wrapped, and -J would join the next line on.

@@ -1,15 +1,19 @@
 // The module's state drawn: the terminal frame as a pure function of it,
-// fitted to the terminal, and the losses in the status of a live run; --png,
-// decoded back with libpng, dot by dot. The picture's layout, in pixels: a dot
-// map origin at 26,26; dot x of cell column c at 26 + (6c + x) * 5, dot row y
-// of cell row r at 26 + (9r + y) * 5; dots 4 by 4.
+// fitted to the terminal, the losses in the status of a live run, the frame
+// in a real terminal; --png, decoded back with libpng, dot by dot. The
+// picture's layout, in pixels: a dot map origin at 26,26; dot x of cell
+// column c at 26 + (6c + x) * 5, dot row y of cell row r at 26 + (9r + y) * 5;
+// dots 4 by 4.
 #include "tests/support/pty_port.h"
 #include "tests/support/translate_support.h"
 #include "tools/display/display_frame.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <array>
+#include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -110,6 +114,60 @@ TEST(Frame, ThePortShownLive) {
     ASSERT_EQ(write(terminal.pty.master.get(), "q", 1), 1);
     EXPECT_TRUE(WaitUntil([&] { return display.Ended(); }));
     EXPECT_EQ(display.Finish().exit_code, 0);
+}
+
+// The live frame in a real terminal (tmux), linked where an old link was: at
+// 30 columns the title cut to the width keeps the way out, --dots gives way
+// to text, typed keys do not echo, Ctrl+Z and fg leave and take back the
+// screen; widened to 120, the dots in colour (an empty NO_COLOR is none); q
+// leaves the last frame and no link.
+TEST(DisplayProgram, InATerminal) {
+    if (access("/usr/bin/tmux", X_OK) != 0) {
+        GTEST_SKIP() << "needs tmux";
+    }
+    const std::string server = TempFile("tmux"), link = TempFile("tty");
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+    const auto tmux = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-S", server, "-f", "/dev/null"});
+        return RunTool("/usr/bin/tmux", args).out;
+    };
+    const auto wait_for = [&](const std::string& wanted, const std::string& gone = "\x01") {
+        std::string screen;
+        const auto shown = [&] {
+            screen = tmux({"capture-pane", "-p", "-J"});
+            return screen.find(wanted) != std::string::npos &&
+                   screen.find(gone) == std::string::npos;
+        };
+        EXPECT_TRUE(WaitUntil(shown)) << "no " << wanted << " in\n" << screen;
+        return screen;
+    };
+    // The tool's path is in $TOOL: typed out, a path that happened to fill
+    // the line would be wrapped, and -J would join the next line on.
+    tmux({"new-session", "-d", "-x", "30", "-y", "24", "env", "PS1=$ ",
+          std::string("TOOL=") + WENDLE_DISPLAY_TOOL, "bash", "--norc", "--noprofile"});
+    tmux({"send-keys", "NO_COLOR= \"$TOOL\" --dots --pty --link " + link, "Enter"});
+    wait_for("nothing received yet"); // no ASSERT: the server must be ended below
+    EXPECT_EQ(RunTool(WENDLE_SEND_TOOL, {"-p", link, "<CLS>Hello <250>wide"}).exit_code, 0);
+    wait_for("║Hello □wide     ║");
+    tmux({"send-keys", "xyz"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string narrow = tmux({"capture-pane", "-p", "-J"});
+    EXPECT_TRUE(narrow.starts_with("q quits · /dev/pts/")) << narrow;
+    EXPECT_NE(narrow.find("--dots needs 97x18"), std::string::npos) << narrow;
+    EXPECT_EQ(narrow.find("xyz"), std::string::npos) << narrow;
+    tmux({"send-keys", "C-z"});
+    wait_for("Stopped", "║");
+    tmux({"send-keys", "fg", "Enter"});
+    wait_for("║Hello □wide     ║");
+    tmux({"resize-window", "-x", "120"});
+    const std::string title = "wendle-display 16x2 command · q or Ctrl+C ends · /dev/pts/";
+    EXPECT_TRUE(wait_for("║▀▀").starts_with(title));
+    EXPECT_NE(tmux({"capture-pane", "-p", "-e"}).find("38;5;"), std::string::npos);
+    tmux({"send-keys", "q"});
+    EXPECT_NE(wait_for("\n$ \n", "xyz").find(title), std::string::npos);
+    EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the link is left behind";
+    tmux({"kill-server"});
 }
 
 using Colour = std::array<unsigned char, 3>;

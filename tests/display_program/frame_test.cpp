@@ -1,7 +1,6 @@
-// The module's state drawn: the terminal frame as a pure function of it,
-// fitted to the terminal, the losses in the status of a live run, the frame
-// in a real terminal; --png, decoded back with libpng, dot by dot. The
-// picture's layout, in pixels: a dot map origin at 26,26; dot x of cell
+// The module's state drawn: the frame as a pure function of it, fitted to
+// the terminal, live with its losses and in a real terminal; --png, decoded
+// back with libpng, dot by dot: a dot map origin at 26,26; dot x of cell
 // column c at 26 + (6c + x) * 5, dot row y of cell row r at 26 + (9r + y) * 5;
 // dots 4 by 4.
 #include "tests/support/pty_port.h"

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <tuple>
@@ -231,10 +232,8 @@ TEST(DisplayProgram, SettingsEndingsAndASharedLink) {
     const std::string link = TempFile("shared_link"), png = TempFile("idle.png");
     const std::string made = TempFile("sends.rec");
     std::remove(link.c_str());
-    const auto leads_to = [&] {
-        char target[256] = {};
-        return std::string(target, std::max<ssize_t>(0, readlink(link.c_str(), target, 255)));
-    };
+    std::error_code no_link;
+    const auto leads_to = [&] { return std::filesystem::read_symlink(link, no_link).string(); };
     RunningTool first(WENDLE_DISPLAY_TOOL, {"--pty", "--dump", "--record", made, "--link", link});
     ASSERT_TRUE(WaitUntil([&] { return !leads_to().empty(); }));
     const std::string first_path = leads_to();

@@ -250,8 +250,8 @@ TEST(PortList, TheToolPrintsThem) {
     fs::create_symlink("../../ttyUSB0",
                        root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
 
-    const ToolRun run =
-        RunTool(WENDLE_SEND_TOOL, {"--list"}, "", {"WENDLE_SYSTEM_ROOT=" + root.string()});
+    RunningTool list(WENDLE_SEND_TOOL, {"--list"}, "", {"WENDLE_SYSTEM_ROOT=" + root.string()});
+    const ToolRun run = list.Finish();
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, "/dev/ttyS0  driver serial\n"
                        "/dev/ttyS2  driver serial8250\n"

@@ -3,13 +3,12 @@
 #include "display/pacing.h"
 #include "display/recording.h"
 #include "tests/display/shown_text.h"
+#include "tests/support/tool_run.h"
 #include "tests/support/translate_support.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
-#include <sstream>
 #include <tuple>
 
 namespace {
@@ -116,13 +115,12 @@ TEST(Timing, BusyTableItsDocAndTimeTexts) {
         "| data write | 0.037 ms |",
         "| backspace (set DDRAM address, data write, set DDRAM address) | 0.111 ms |",
     };
-    std::stringstream doc;
-    doc << std::ifstream(WENDLE_SOURCE_DIR "/docs/timing.md").rdbuf();
+    const std::string doc = ReadFile(WENDLE_SOURCE_DIR "/docs/timing.md");
     for (std::size_t i = 0; i < std::size(kRows); ++i) {
         const BusyRow& code = BusyTable[i + 1];
         EXPECT_EQ("| " + std::string(code.name) + " | " + TimeText(code.nanoseconds) + " |",
                   kRows[i]);
-        EXPECT_NE(doc.str().find(kRows[i]), std::string::npos) << kRows[i];
+        EXPECT_NE(doc.find(kRows[i]), std::string::npos) << kRows[i];
     }
     EXPECT_EQ((std::array{TimeText(499), TimeText(500), TimeText(999'999'499),
                           TimeText(999'999'500), TimeText(12'500'000'000)}),

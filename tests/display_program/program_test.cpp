@@ -157,6 +157,9 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     }
     ASSERT_TRUE(
         display.WaitFor("300 bytes, the last 16: 34 35 36 37 38 39 30 31 32 33 34 35 36 37 38 39"));
+    termios line{}; // while live, keys are read one by one and not echoed
+    ASSERT_EQ(tcgetattr(display.terminal.pty.slave.get(), &line), 0);
+    EXPECT_EQ(line.c_lflag & (ECHO | ICANON), 0u) << "typed keys land on the frame";
     const auto took =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
     const std::size_t frames = Count(display.terminal.arrived, "wendle-display 16x2");
@@ -178,7 +181,6 @@ TEST(DisplayProgram, WritersThatComeAndGo) {
     EXPECT_EQ(display.terminal.arrived.find("38;5;"), std::string::npos) << "NO_COLOR=1 unheeded";
     display.tool->Signal(SIGINT);
     EXPECT_EQ(display.tool->Finish().exit_code, 0);
-    termios line{};
     ASSERT_EQ(tcgetattr(display.terminal.pty.slave.get(), &line), 0);
     EXPECT_EQ(line.c_lflag & (ECHO | ICANON), tcflag_t{ECHO | ICANON})
         << "the terminal not put back";

@@ -142,16 +142,14 @@ TEST(Module, UnmodelledBytesAreReportedWithTheirOffsets) {
               (std::array<std::uint64_t, 3>{1010, 24 + 984, 24 + 999}));
 }
 
-std::string Dots(const Glyph& glyph) {
-    return Hex(std::string(glyph.begin(), glyph.end()));
-}
-
 // ROM glyphs: the right arrow, katakana full stop, semi-voiced mark, alpha,
 // and a tall g cut at row 8; no dots where the ROM has no character. Custom
 // characters defined behind the prefix, codes 8-15 showing 0-7, without the
 // upper three bits of a row. Character 5 lies past the first 32 bytes;
-// written downwards from 0x0F, character 1 fills from its last row.
-TEST(Screen, Glyphs) {
+// written downwards from 0x0F, character 1 fills from its last row. In text
+// mode "⁻¹" and "千" take two terminal columns.
+TEST(Screen, GlyphsAndTheirColumns) {
+    const auto dots = [](const Glyph& g) { return Hex(std::string(g.begin(), g.end())); };
     // clang-format off
     constexpr std::pair<unsigned char, std::string_view> kRom[] = {
         {'A', "0E 11 11 11 1F 11 11 00"}, {0x7E, "00 04 02 1F 02 04 00 00"},
@@ -161,26 +159,22 @@ TEST(Screen, Glyphs) {
         {0x80, "00 00 00 00 00 00 00 00"},
     };
     // clang-format on
-    for (const auto& [code, dots] : kRom) {
-        EXPECT_EQ(Dots(RomGlyph(code)), dots) << "code " << int(code);
+    for (const auto& [code, expected] : kRom) {
+        EXPECT_EQ(dots(RomGlyph(code)), expected) << "code " << int(code);
     }
     const std::string box = "1F 11 11 11 11 11 1F 00", bar = "1F 00 00 00 00 00 00 1F";
     const std::string blank = "00 00 00 00 00 00 00 00";
     const Module m =
         RunMessage("16x2 prefix-only",
                    "<254,64><31,17,17,17,17,17,31,0><255,0,0,0,0,0,0,159><KTA_LINE1><9,0>");
-    EXPECT_EQ((std::array{Dots(CodeGlyph(m, 0)), Dots(CodeGlyph(m, 8)), Dots(CodeGlyph(m, 1)),
-                          Dots(CodeGlyph(m, 9)), Dots(CodeGlyph(m, 2)), Dots(CellGlyph(m, 0, 0)),
-                          Dots(CellGlyph(m, 0, 1)), Dots(CellGlyph(m, 0, 2))}),
+    EXPECT_EQ((std::array{dots(CodeGlyph(m, 0)), dots(CodeGlyph(m, 8)), dots(CodeGlyph(m, 1)),
+                          dots(CodeGlyph(m, 9)), dots(CodeGlyph(m, 2)), dots(CellGlyph(m, 0, 0)),
+                          dots(CellGlyph(m, 0, 1)), dots(CellGlyph(m, 0, 2))}),
               (std::array{box, box, bar, bar, blank, bar, box, blank}));
     const Module high = RunMessage("16x2 prefix-only",
                                    "<254,104><1,2,3,4,5,6,7,8><254,4><254,79><1,2,3,4,5,6,7,8>");
-    EXPECT_EQ(Dots(CodeGlyph(high, 5)) + " / " + Dots(CodeGlyph(high, 1)),
+    EXPECT_EQ(dots(CodeGlyph(high, 5)) + " / " + dots(CodeGlyph(high, 1)),
               "01 02 03 04 05 06 07 08 / 08 07 06 05 04 03 02 01");
-}
-
-// In text mode "⁻¹" and "千" take two terminal columns.
-TEST(Screen, CharacterColumns) {
     EXPECT_EQ((std::array{CharacterColumns('A'), CharacterColumns(0xE9), CharacterColumns(0xFA)}),
               (std::array{1u, 2u, 2u}));
 }

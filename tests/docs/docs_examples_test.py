@@ -14,12 +14,10 @@ import unittest
 from winelab import PtyLine, run, test_main
 
 SKIPPED = (  # pattern, why the line is not run here
-    (r"^(cmake|ctest) .*--preset (host|fuzz|win)", "another preset's build and tests: "
-     "scripts/test runs them"),
+    (r"^(cmake|ctest) .*--preset (host|fuzz|win)", "another preset's: scripts/test runs it"),
     (r"bench/", "a benchmark: figures to read, minutes long"),
     (r"^(tail -f|while )", "runs until Ctrl+C (tests/send feeds --lines from a FIFO)"),
-    (r"^sudo ", "installs into the system (the README's ~/.local install is run; tests/deb "
-     "installs the package)"),
+    (r"^sudo ", "installs into the system (tests/deb installs the package)"),
     (r"scripts/(run|package|test)\b|tests/wine/", "has a test of its own (scripts_run, "
      "package_archive, the Wine suites)"),
     (r"-w64-mingw32-gcc ", "needs the win32 or win64 build (the Wine suites build callers so)"),

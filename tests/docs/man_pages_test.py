@@ -15,10 +15,6 @@ TOOLS, MAN, COMPLETION = sys.argv[1:4]
 del sys.argv[1:4]  # the rest is unittest's
 
 
-def out(*argv, **kwargs):
-    return run(argv, **kwargs).stdout
-
-
 def help_options(text):
     """The option column of --help: the lines that start two spaces in with a dash."""
     return [name for line in text.splitlines() if line.startswith("  -")
@@ -27,7 +23,7 @@ def help_options(text):
 
 def page_problems(tool, page, text):
     source = f"man/{tool}.1.in"
-    rendered = out("groff", "-man", "-Tascii", "-P-cbou", page)
+    rendered = run(["groff", "-man", "-Tascii", "-P-cbou", page]).stdout
     sections = dict(re.findall(r"^([A-Z][A-Z ]*)\n(.*?)(?=^\S|\Z)", rendered, re.M | re.S))
     if [name for name in sections if name in SECTIONS] != SECTIONS:
         return [f"{source}: sections {list(sections)}, not {SECTIONS} in this order"]
@@ -35,8 +31,8 @@ def page_problems(tool, page, text):
                                         re.M) for name in tag.split(", ")]
     statuses = re.findall(r"^ {7}(\d+) ", sections["EXIT STATUS"], re.M)
     lint = run(["groff", "-man", "-ww", "-z", page])
-    return ([f"{source}: {line}" for line in (lint.stderr + out(
-        "mandoc", "-T", "lint", "-W", "warning", page)).splitlines()]
+    return ([f"{source}: {line}" for line in (lint.stderr + run(
+        ["mandoc", "-T", "lint", "-W", "warning", page]).stdout).splitlines()]
             + [f"{tool}(1) lacks {name}, which {tool} --help lists: add a .TP item for it to "
                f"{source}" for name in help_options(text) if name not in items]
             + [f"{tool}(1) has an item for {name}, which {tool} --help does not list"
@@ -50,13 +46,13 @@ class ManPages(unittest.TestCase):
     def test_pages_and_completion_against_help(self):
         for tool in ("wendle-send", "wendle-display", "wendle-translate"):
             with self.subTest(tool=tool):
-                text = out(os.path.join(TOOLS, tool), "--help")
+                text = run([os.path.join(TOOLS, tool), "--help"]).stdout
                 self.assertEqual(page_problems(tool, os.path.join(MAN, tool + ".1"), text), [])
-                offered = out("bash", "-c", f'source "{COMPLETION}"; COMP_WORDS=({tool} -); '
-                              f'COMP_CWORD=1; _wendle {tool}; printf "%s\\n" "${{COMPREPLY[@]}}"',
-                              env=dict(os.environ, PATH=f"{TOOLS}:{os.environ['PATH']}")).split()
+                offered = run(["bash", "-c", f'source "{COMPLETION}"; COMP_WORDS=({tool} -); '
+                               f'COMP_CWORD=1; _wendle {tool}; printf "%s\\n" "${{COMPREPLY[@]}}"'],
+                              env=dict(os.environ, PATH=f"{TOOLS}:{os.environ['PATH']}")).stdout
                 expected = TRANSLATE if tool == "wendle-translate" else help_options(text)
-                self.assertEqual(sorted(offered), sorted(set(expected)),
+                self.assertEqual(sorted(offered.split()), sorted(set(expected)),
                                  f"completion of '{tool} -': each option of --help once")
 
 

@@ -148,9 +148,8 @@ inline std::size_t Count(const std::string& text, const std::string& part) {
 }
 
 inline ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
-                       std::string_view input = {},
-                       const std::vector<std::string>& environment = {}) {
-    return RunningTool(program, args, input, environment).Finish();
+                       std::string_view input = {}) {
+    return RunningTool(program, args, input).Finish();
 }
 
 // Waits until `done` holds, as long as a loaded machine may need; whether it

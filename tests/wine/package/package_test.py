@@ -2,6 +2,7 @@
 files and declarations; in a fresh Wine prefix, its EXE and the example."""
 
 import os
+import pathlib
 import re
 import shlex
 import tempfile
@@ -36,35 +37,24 @@ DECLARES = ['Function SER_OPEN Lib "Wendlev14.EXE" (ByVal PortNumber As Long, By
 class ReleaseArchive(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = cls.enterClassContext(
-            tempfile.TemporaryDirectory(prefix="wendle-package-", ignore_cleanup_errors=True))
-        cls.zips = []
-        for number in (1, 2):
-            cls.zips.append(os.path.join(cls.tmp, f"wendle-{number}.zip"))
+        tmp = pathlib.Path(cls.enterClassContext(
+            tempfile.TemporaryDirectory(prefix="wendle-package-", ignore_cleanup_errors=True)))
+        cls.zips, cls.folder = [tmp / "wendle-1.zip", tmp / "wendle-2.zip"], tmp / "unpacked"
+        for number, path in enumerate(cls.zips):
             done = run([os.path.join(SOURCE_DIR, "scripts", "package"), "--build-dir",
-                        os.path.join(cls.tmp, f"build-{number}"), "--output", cls.zips[-1]],
-                       umask=0o022, timeout=900)
+                        tmp / f"build-{number}", "--output", path], umask=0o022, timeout=900)
             if done.returncode != 0:
                 raise AssertionError(f"scripts/package failed:\n{done.stdout[-3000:]}{done.stderr}")
-        cls.folder = os.path.join(cls.tmp, "unpacked")
         with zipfile.ZipFile(cls.zips[0]) as archive:
             archive.extractall(cls.folder)
             cls.entries = archive.infolist()
         winelab.ensure_display()  # before the prefix: its programs keep that display
-        cls.prefix = winelab.WinePrefix(os.path.join(cls.tmp, "wine", "prefix"))
+        cls.prefix = winelab.WinePrefix(tmp / "wine" / "prefix")
         cls.addClassCleanup(cls.prefix.stop)
 
-    def path(self, name):
-        return os.path.join(self.folder, *name.split("/"))
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
-
-    def test_archive_is_the_same_bytes_twice_and_holds_the_files(self):
-        with open(self.zips[0], "rb") as first, open(self.zips[1], "rb") as second:
-            self.assertTrue(first.read() == second.read(), "the two archives differ")
-        self.assertEqual(oct(os.stat(self.zips[0]).st_mode & 0o777), "0o644")  # umask 022
+    def test_archive_twice_alike_its_files_exes_defs_readme_and_vba_declarations(self):
+        self.assertTrue(self.zips[0].read_bytes() == self.zips[1].read_bytes(), "they differ")
+        self.assertEqual(oct(self.zips[0].stat().st_mode & 0o777), "0o644")  # umask 022
         # The package's rule: SOURCE_DATE_EPOCH, else the commit's time.
         stamp = os.environ.get("SOURCE_DATE_EPOCH") or run(
             ["git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct"]).stdout
@@ -72,34 +62,30 @@ class ReleaseArchive(unittest.TestCase):
         self.assertEqual([(e.filename, e.date_time, e.external_attr >> 16) for e in self.entries],
                          [(name, date, 0o100755 if name.endswith(".EXE") else 0o100644)
                           for name in FILES])
-        for name in FILES:  # texts: ASCII with Windows line ends only
-            if not name.endswith((".EXE", ".a")):
-                data = self.read(name)
-                self.assertTrue(data.isascii() and b"\r\n" in data, name)
-                self.assertNotIn(b"\n", data.replace(b"\r\n", b"").replace(b"\r", b"\n"), name)
-
-    def test_exes_defs_readme_and_vba_declarations(self):
+        for name in (name for name in FILES if not name.endswith((".EXE", ".a"))):
+            # ASCII lines, each ended by CR LF: no bare CR or LF
+            self.assertRegex((self.folder / name).read_bytes(), rb"\A(?:[^\r\n\x80-\xff]*\r\n)+\Z",
+                             name)
         for folder, lib, tools, file_format, exports in BITNESS.values():
-            dump = run([tools + "objdump", "-f", self.path(folder + "Wendlev14.EXE")]).stdout
+            dump = run([tools + "objdump", "-f", self.folder / folder / "Wendlev14.EXE"]).stdout
             self.assertIn(f"file format {file_format}", dump)
-            self.assertEqual(self.read(lib + "wendle.def").decode().splitlines(),
+            self.assertEqual((self.folder / lib / "wendle.def").read_text().splitlines(),
                              ['NAME "Wendlev14.EXE"', "EXPORTS"] + ["    " + e for e in exports])
-        module = self.read("vba/Wendle.bas").decode()
+        module = (self.folder / "vba" / "Wendle.bas").read_bytes().decode()
         blocks = re.search(r"#If VBA7 Then\r\n(.*)\r\n#Else\r\n(.*)\r\n#End If\r\n", module, re.S)
         for block, safe in ((blocks[1], "PtrSafe "), (blocks[2], "")):
             self.assertEqual(sorted(re.findall(r"^Public Declare .*$", block, re.M)),
                              sorted(f"Public Declare {safe}{text}\r" for text in DECLARES))
-        self.assertIn("Wendle 1.4 for Windows", self.read("README.txt").decode())
+        self.assertIn("Wendle 1.4 for Windows", (self.folder / "README.txt").read_text())
 
     def test_hello_built_as_the_readme_says_writes_to_the_port(self):
         folder, _, tools, _, _ = BITNESS[winelab.ARCH]
-        build = [line.strip() for line in self.read("README.txt").decode().splitlines()
-                 if line.strip().startswith(tools + "gcc ")]
+        readme = (self.folder / "README.txt").read_text()
+        build = [found.strip() for found in re.findall(rf"^\s*{tools}gcc .*", readme, re.M)]
         self.assertEqual(len(build), 1, build)
         built = run(shlex.split(build[0]), cwd=self.folder)
         self.assertEqual((built.returncode, built.stdout + built.stderr), (0, ""))
-        line = winelab.PtyLine()
-        self.addCleanup(line.close)
+        line = self.enterContext(winelab.PtyLine())
         self.prefix.link_com(5, line.device)  # and no COM42 in a fresh prefix
         for args, code, output, sent in [
             (["5"], 0, "hello: 19 bytes passed to COM5", b"\x0cHello from\xfe\xc0Wendle"),
@@ -107,10 +93,10 @@ class ReleaseArchive(unittest.TestCase):
                         "and not in use by another program?", b""),
             (["5x"], 2, 'hello: "5x" is not a port number from 1 to 99', b""),
         ]:
-            result = self.prefix.run(self.path(folder + "hello.exe"), *args)
+            result = self.prefix.run(self.folder / folder / "hello.exe", *args)
             self.assertEqual(result, (code, output + "\r\n"), args)
             self.assertEqual(line.read(idle=0.3, limit=10, expect=len(sent) or None), sent)
-        program = self.prefix.start(self.path(folder + "Wendlev14.EXE"))
+        program = self.prefix.start(self.folder / folder / "Wendlev14.EXE")
         found = winelab.probe(self.prefix, ("find", winelab.patience_ms(20)))[0]
         self.assertTrue(found["caption"].startswith("Wendle 1.4"), found)
         winelab.probe(self.prefix, ("post", 0, winelab.WM_SYSCOMMAND, winelab.SC_CLOSE, 0))

@@ -2,21 +2,20 @@
 ptys. The Wendle class serves bench/ too. usage: wendle_window.py Window|NonNtWindows"""
 
 import os
+import pathlib
 import termios
 import time
 import unittest
 
 import winelab
-from winelab import (BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN,
-                     SC_CLOSE, SEND, WM_CLOSE, WM_SYSCOMMAND)
+from winelab import BAUD_CHOICES, CLEAR_AFTER_SEND, MESSAGE, PORT_NUMBER, PORT_UPDOWN, SEND
 
 # WS_POPUP|WS_VISIBLE|WS_CAPTION|WS_SYSMENU|WS_MINIMIZEBOX, DS_CENTER|DS_MODALFRAME|DS_SETFONT|
 # DS_NOFAILCREATE|DS_3DLOOK: neither resizable nor maximisable. WS_CLIPSIBLINGS is Wine's to add.
 WINDOW_STYLE, WS_CLIPSIBLINGS = 0x90CA08D4, 0x04000000
 RADIO = 0x50010009  # WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON
 HELP = "Type text and press Send. To send by ASCII code, type <#> where # is the code (0-255)."
-# In creation (Z) order: id, class, text, (x, y, width, height) in dialog
-# units (None: not checked), style, extended style.
+# In creation (Z) order: id, class, text, (x, y, width, height) in DU (None: any), style, exstyle.
 CONTROLS = [
     (100, "Button", "Comm Port", (113, 5, 95, 42), 0x50000007, 0x20),
     (105, "Button", "Baud Rate", (5, 5, 105, 42), 0x50000007, 0x20),
@@ -42,7 +41,6 @@ class Wendle:
         winelab.ensure_display()
         self.prefix = winelab.WinePrefix(winelab.build_path("wine", name, "prefix"),
                                          windows_version=windows_version)
-        self.process = None
 
     def probe(self, *commands):  # one probe process; one dict a command
         return winelab.probe(self.prefix, *commands)
@@ -57,13 +55,7 @@ class Wendle:
             raise AssertionError("the Wendle window did not appear")
 
     def shutdown(self):
-        if self.process is not None and self.process.poll() is None:
-            try:
-                self.ask("post", 0, WM_SYSCOMMAND, SC_CLOSE, 0)
-                self.process.wait(timeout=winelab.patience(20))
-            except Exception:
-                self.process.kill()
-        self.prefix.stop()
+        self.prefix.stop()  # and with its server every program in it
 
 
 class Window(unittest.TestCase):
@@ -71,14 +63,10 @@ class Window(unittest.TestCase):
     def setUpClass(cls):
         cls.wendle = Wendle()
         cls.addClassCleanup(cls.wendle.shutdown)
-        cls.lines = {number: winelab.PtyLine() for number in (1, 2, 3)}
+        cls.lines = {number: cls.enterClassContext(winelab.PtyLine()) for number in (1, 2, 3)}
         for number, line in cls.lines.items():
-            cls.addClassCleanup(line.close)
             cls.wendle.prefix.link_com(number, line.device)
         cls.wendle.start()
-
-    def received(self, number=1, expect=None):
-        return self.lines[number].read(idle=0.3, limit=winelab.patience(5), expect=expect)
 
     def reset_window(self, port="1", rate=9600, message="", clear_after_send=False):
         """Sets what Send reads, the check box ticked by a click."""
@@ -86,49 +74,41 @@ class Window(unittest.TestCase):
         self.wendle.probe(("settext", PORT_NUMBER, port), ("settext", MESSAGE, message),
                           ("click", BAUD_CHOICES[rate]), ("setcheck", CLEAR_AFTER_SEND, 0), *tick)
 
-    def assert_units(self, rect, expected, what):
-        """`rect` (left, top, right, bottom pixels) as x, y, width, height in DU, ± a pixel."""
-        bx, by = self.layout["base"][2:4]  # pixels per 4 across, 8 down
-        left, top, right, bottom = rect
-        got = (left * 4 / bx, top * 8 / by, (right - left) * 4 / bx, (bottom - top) * 8 / by)
-        for value, want, pixel in zip(got, expected, (4 / bx, 8 / by) * 2):
-            if want is not None:
-                self.assertLessEqual(abs(value - want), pixel + 1e-9, f"{what}: {got} {expected}")
-
-    def test_caption_style_and_controls(self):
-        self.layout = self.wendle.ask("layout")
-        self.assertEqual((self.layout["caption"], self.layout["class"],
-                          hex(self.layout["style"] & ~WS_CLIPSIBLINGS)),
+    def test_caption_style_controls_and_sleep_when_idle(self):
+        layout = self.wendle.ask("layout")
+        self.assertEqual((layout["caption"], layout["class"],
+                          hex(layout["style"] & ~WS_CLIPSIBLINGS)),
                          ("Wendle 1.4  https://wendle.example.org", "#32770", hex(WINDOW_STYLE)))
-        self.assert_units(self.layout["client"], (0, 0, 213, 148), "client area")
-        controls = {c["id"]: c for c in self.layout["controls"]}
-        self.assertEqual(list(controls), [c[0] for c in CONTROLS], "creation order")
-        for ident, cls, text, units, style, exstyle in CONTROLS:
-            control = controls[ident]
-            self.assertEqual((control["class"].lower(), control["text"], hex(control["style"]),
-                              hex(control["exstyle"])),
-                             (cls.lower(), text, hex(style), hex(exstyle)))
-            self.assert_units(control["rect"], units, ident)
-        field, updown = controls[PORT_NUMBER]["rect"], controls[PORT_UPDOWN]["rect"]
-        field_end = round((146 + 42) * self.layout["base"][2] / 4)
-        self.assertLessEqual(abs(updown[0] - field[2]), 3, "up-down not beside the field")
-        self.assertLessEqual(abs(updown[2] - field_end), 3, "up-down not at the field's end")
-
-    def test_idle_window_sleeps(self):
+        controls = layout["controls"]
+        self.assertEqual([(c["id"], c["class"].lower(), c["text"], hex(c["style"]),
+                           hex(c["exstyle"])) for c in controls],
+                         [(ident, cls.lower(), text, hex(style), hex(exstyle))
+                          for ident, cls, text, _, style, exstyle in CONTROLS])
+        # Pixels (left, top, right, bottom) as x, y, width, height in dialog units, ± a pixel.
+        scale = (layout["base"][2] / 4, layout["base"][3] / 8) * 2
+        rects = [("client area", layout["client"], (0, 0, 213, 148))]
+        rects += [(c["id"], c["rect"], row[3]) for c, row in zip(controls, CONTROLS)]
+        for what, (left, top, right, bottom), units in rects:
+            for got, want, pixels in zip((left, top, right - left, bottom - top), units, scale):
+                self.assertTrue(want is None or abs(got - want * pixels) <= 1 + 1e-9,
+                                f"{what}: {(left, top, right, bottom)} {units}")
+        field, updown = (c["rect"] for c in controls if c["id"] in (PORT_NUMBER, PORT_UPDOWN))
+        gaps = (updown[0] - field[2], updown[2] - (146 + 42) * scale[0])  # Wine's, ± 3 pixels
+        self.assertLessEqual(max(map(abs, gaps)), 3, f"up-down not at the field's end: {gaps}")
         # One that never slept would keep a core busy, with the wineserver it asks.
-        def cpu_seconds():
-            ticks = 0
-            for pid in (self.wendle.process.pid, self.wendle.prefix.server_pid()):
-                with open(f"/proc/{pid}/stat") as stat:
-                    ticks += sum(map(int, stat.read().rsplit(")", 1)[1].split()[11:13]))
-            return ticks / os.sysconf("SC_CLK_TCK")
+        stats = [pathlib.Path(f"/proc/{pid}/stat")
+                 for pid in (self.wendle.process.pid, self.wendle.prefix.server_pid())]
+
+        def cpu_seconds():  # utime and stime, after the command name
+            return sum(int(ticks) for stat in stats for ticks in
+                       stat.read_text().rsplit(")", 1)[1].split()[11:13]) / os.sysconf("SC_CLK_TCK")
 
         used, began = cpu_seconds(), time.monotonic()
         time.sleep(3)
         self.assertLess((cpu_seconds() - used) / (time.monotonic() - began), 1 / 3,
                         "the idle window keeps the processor busy")
 
-    def test_send(self):
+    def test_send_on_a_click_and_on_enter_where_the_control_does_not_take_it(self):
         cases = [  # port text, rate, message (\u escapes for the probe), clear ticked,
             # COM written to (None: none), bytes, text left in the box
             ("1", 9600, "<CLS>Hi<13>", False, 1, b"\x0cHi\r", "<CLS>Hi<13>"),
@@ -149,18 +129,14 @@ class Window(unittest.TestCase):
                 self.reset_window(port_text, rate, message, clear)
                 before, _, state, after = self.wendle.probe(("windows",), ("click", SEND),
                                                             ("state",), ("windows",))
-                if port is None:  # a click is sent, not posted: any write is over
-                    for number, line in self.lines.items():
-                        self.assertEqual(line.read(idle=0.15, limit=1.0), b"", number)
-                else:
-                    self.assertEqual(self.received(port, expect=len(written) or None), written)
-                    self.assertEqual(self.lines[port].termios()[4:6],
-                                     [getattr(termios, f"B{rate}")] * 2)
-                self.assertEqual((state["message"], state["checks"][str(CLEAR_AFTER_SEND)]),
-                                 (left, int(clear)))
-                self.assertEqual(after, before, "a window was shown")
-
-    def test_keys_enter_sends_where_the_control_does_not_take_it(self):
+                # A click is sent, not posted: any write is over but for the reading.
+                sent = {n: line.read(0.3, winelab.patience(5), n == port and len(written) or None)
+                        for n, line in self.lines.items()}
+                self.assertEqual((sent, port and self.lines[port].termios()[4:6], state["message"],
+                                  state["checks"][str(CLEAR_AFTER_SEND)], after),
+                                 ({n: written if n == port else b"" for n in self.lines},
+                                  port and [getattr(termios, f"B{rate}")] * 2, left, int(clear),
+                                  before))
         cases = [  # the control clicked, Tabs pressed, the controls that may then have focus
             (PORT_NUMBER, 0, [PORT_NUMBER]),
             (MESSAGE, 1, [CLEAR_AFTER_SEND]),
@@ -171,14 +147,15 @@ class Window(unittest.TestCase):
             with self.subTest(focused=focused):
                 self.reset_window(message="<CLS>Hi<13>")
                 got = self.wendle.probe(("mouse", clicked, 0.3, 0.5), ("keys", *["tab"] * tabs),
-                                        ("focus", winelab.patience_ms(5), *focused))[-1]["focus"]
+                                        ("focus", winelab.patience_ms(5), *focused),
+                                        ("keys", "enter"))[2]["focus"]
                 self.assertIn(got, focused)
-                self.wendle.ask("keys", "enter")
-                self.assertEqual(self.received(expect=4), b"\x0cHi\r")
+                self.assertEqual(self.lines[1].read(limit=winelab.patience(5), expect=4),
+                                 b"\x0cHi\r")
 
     def test_escape_and_close_message_leave_it_open_alt_f4_ends_the_next_starts_afresh(self):
         self.reset_window("42", 38400, "typed", clear_after_send=True)
-        self.wendle.probe(("keys", "escape"), ("post", 0, WM_CLOSE, 0, 0))
+        self.wendle.probe(("keys", "escape"), ("post", 0, winelab.WM_CLOSE, 0, 0))
         windows, found = self.wendle.probe(("windows",), ("find", 0))
         self.assertEqual(windows["windows"], [found["caption"]])
         self.wendle.ask("keys", "alt+f4")

@@ -33,7 +33,8 @@ std::vector<std::string> Draw(const Frame& f) {
     return FrameLines({module, arrivals, f.source, f.line, f.dots, f.columns, f.rows, f.colour});
 }
 
-// The colour codes, written out: background 149 lit and 59 dark, text 16.
+// The colour codes, written out: background 149 lit and 59 dark, text 16;
+// dots lit 234, unlit 107.
 const std::string kLit = "\x1b[0;38;5;16;48;5;149m", kDark = "\x1b[0;38;5;16;48;5;59m";
 const std::string kReset = "\x1b[0m";
 constexpr char kStatus[] = "9600 8N1, no flow control, raw";
@@ -55,6 +56,14 @@ TEST(Frame, AllItsLines) {
 // One line of a frame (counted from the end when negative), for the states
 // and terminal sizes that change it.
 TEST(Frame, OneLine) {
+    // 'A' in dots: .###. over #...#, each half block's upper dot its
+    // foreground; then seven cells of unlit dots, each after a column of
+    // background.
+    std::string a_top = "║\x1b[0;38;5;107;48;5;234m▀\x1b[0;38;5;234;48;5;107m▀▀▀"
+                        "\x1b[0;38;5;107;48;5;234m▀";
+    for (int cell = 1; cell < 8; ++cell) {
+        a_top += "\x1b[0;38;5;149;48;5;149m▀\x1b[0;38;5;107;48;5;107m▀▀▀▀▀";
+    }
     const std::string needs = "--dots needs 97x16: text until the terminal is that big";
     // clang-format off
     const struct {
@@ -80,6 +89,7 @@ TEST(Frame, OneLine) {
         {{"16x2", "A", "", true, 97, 15}, 1, needs},
         {{"16x2", "A", "", true, 97, 16}, 1, "╔═══════════════════════════════════════════════════════"
          "════════════════════════════════════════╗"},
+        {{"8x1", "A", "", true}, 2, a_top + kReset + "║"},
         // NO_COLOR: the cursor's attributes stay, the colours go; dots are ink.
         {{"8x1", "ab<UL_CURSOR>", "", false, 0, 0, false}, 2, "║\x1b[0mab\x1b[0;4m \x1b[0m     " + kReset + "║"},
         {{"8x1", "A", "", true, 0, 0, false}, 2, "║▄▀▀▀▄" + std::string(42, ' ') + kReset + "║"},

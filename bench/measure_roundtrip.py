@@ -39,8 +39,8 @@ def main():
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 2000
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
     prefix = WinePrefix(build_path("bench-roundtrip", "prefix"))
-    line = PtyLine()
-    prefix.link_com(PORT, line.device)
+    serial = PtyLine()
+    prefix.link_com(PORT, serial.device)
     try:
         print(f"machine: {machine()}")
         print(f"build: {winelab.ARCH}, {winelab.BUILD_DIR}, under {LOADER}")
@@ -51,9 +51,9 @@ def main():
             received = 0
             # Read while it writes: a full pty would hold the caller's writes.
             while proc.poll() is None and time.monotonic() < deadline:
-                received += len(line.read(idle=0.05, limit=0.5))
+                received += len(serial.read(idle=0.05, limit=0.5))
             proc.kill()  # nothing if it has ended
-            received += len(line.read(idle=0.3))
+            received += len(serial.read(idle=0.3))
             text = prefix.output(proc)
             if proc.wait() != 0:
                 print(text)
@@ -64,7 +64,7 @@ def main():
                     print("  " + line)
     finally:
         prefix.unlink_com(PORT)
-        line.close()
+        serial.close()
     return 0
 
 

@@ -115,7 +115,7 @@ class Window(unittest.TestCase):
             # A smiling face is not in the ANSI code page: its default character.
             ("1", 4800, r"\u00e9|\u263a", False, 1, b"\xe9|?", "\u00e9|\u263a"),
             ("2", 38400, r"A\r\nB", True, 2, b"A\r\nB", ""),
-            ("  3", 19200, "x", True, 3, b"x", ""),
+            (" \t+3", 19200, "x", True, 3, b"x", ""),  # blanks, then a sign
             ("2.6", 2400, "x", False, 3, b"x", "x"),
             ("2abc", 1200, "x", False, 2, b"x", "x"),
             # No port: not sent, so kept in the box; 2^32 + 1 not wrapped round to 1.

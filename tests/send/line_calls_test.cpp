@@ -146,6 +146,7 @@ TEST(LineCalls, EachStepInterruptedOrFailing) {
         {"write", {0, EIO}, "write failed after 2 of 5 bytes" + hung_up, "He"},
         {"write", {0, ENOSPC}, "write failed after 2 of 5 bytes (No space left on device)", "He"},
         {"TIOCOUTQ", {EIO}, "cannot tell how much the port has still to send" + hung_up, "Hello"},
+        {"tcdrain", {EIO}, "cannot wait for the port to send" + hung_up, "Hello"},
         {"TIOCEXCL", {EPERM}, ": cannot take the port for sole use (Operation not permitted)", "", LineError::kPermissionDenied},
         {"tcsetattr", {EIO}, ": cannot set the line to 9600 baud (Input/output error)", ""},
         {"tcsetattr", {EINVAL}, ": cannot set the line to 9600 baud (Invalid argument)", "", LineError::kBadRate},
